@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds both presets from nothing and runs every test. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+for preset in native windows; do
+  echo "== $preset: configure" >&2
+  cmake --preset "$preset" >/dev/null
+  echo "== $preset: build" >&2
+  cmake --build --preset "$preset"
+  echo "== $preset: test" >&2
+  ctest --preset "$preset"
+done
+echo "== all tests passed" >&2

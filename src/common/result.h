@@ -1,0 +1,69 @@
+// A value or an error, shaped like std::expected so that the code can move to
+// it unchanged once the project builds as C++23.
+#pragma once
+
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+namespace nuv {
+
+template <class E>
+struct Unexpected {
+  E error;
+};
+
+template <class E>
+Unexpected<std::decay_t<E>> unexpected(E&& error) {
+  return {std::forward<E>(error)};
+}
+
+template <class T, class E>
+class [[nodiscard]] Result {
+ public:
+  template <class U = T>
+    requires std::is_constructible_v<T, U&&>
+  Result(U&& value) : state_(std::in_place_index<0>, std::forward<U>(value)) {}
+  template <class G>
+  Result(Unexpected<G> error) : state_(std::in_place_index<1>, std::move(error.error)) {}
+
+  bool has_value() const { return state_.index() == 0; }
+  explicit operator bool() const { return has_value(); }
+
+  T& value() & { return std::get<0>(state_); }
+  const T& value() const& { return std::get<0>(state_); }
+  T&& value() && { return std::get<0>(std::move(state_)); }
+  T& operator*() & { return value(); }
+  const T& operator*() const& { return value(); }
+  T&& operator*() && { return std::move(*this).value(); }
+  T* operator->() { return &value(); }
+  const T* operator->() const { return &value(); }
+
+  E& error() & { return std::get<1>(state_); }
+  const E& error() const& { return std::get<1>(state_); }
+  E&& error() && { return std::get<1>(std::move(state_)); }
+
+ private:
+  std::variant<T, E> state_;
+};
+
+template <class E>
+class [[nodiscard]] Result<void, E> {
+ public:
+  Result() = default;
+  template <class G>
+  Result(Unexpected<G> error) : error_(std::move(error.error)), failed_(true) {}
+
+  bool has_value() const { return !failed_; }
+  explicit operator bool() const { return has_value(); }
+  void value() const {}
+
+  E& error() & { return error_; }
+  const E& error() const& { return error_; }
+
+ private:
+  E error_{};
+  bool failed_ = false;
+};
+
+}  // namespace nuv

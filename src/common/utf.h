@@ -1,0 +1,20 @@
+// Strict conversions between UTF-8 and UTF-16. Text is UTF-8 inside the
+// program; UTF-16 exists only at the system boundary.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace nuv {
+
+// Empty when the input holds a lone surrogate.
+std::optional<std::string> utf16_to_utf8(std::u16string_view text);
+
+// Empty when the input is not well-formed UTF-8 (overlong forms, surrogates,
+// values above U+10FFFF and truncated sequences are all refused).
+std::optional<std::u16string> utf8_to_utf16(std::string_view text);
+
+bool is_valid_utf8(std::string_view text);
+
+}  // namespace nuv

@@ -1,0 +1,44 @@
+#include "watchdog/messages.h"
+
+namespace nuv {
+namespace {
+
+constexpr std::string_view kPrefix = "nuv-watchdog: ";
+
+std::string prefixed(std::string_view text) {
+  std::string line(kPrefix);
+  line += text;
+  return line;
+}
+
+}  // namespace
+
+std::string usage_message() { return "usage: nuv-watchdog <parent_pid> <clean_flag_path>"; }
+
+std::string invalid_pid_message(std::string_view argument) {
+  std::string line = prefixed("invalid PID '");
+  line += argument;
+  line += '\'';
+  return line;
+}
+
+std::string invalid_unicode_message(std::size_t position) {
+  return prefixed("argument " + std::to_string(position) + " is not valid Unicode text");
+}
+
+std::string monitoring_message(std::uint32_t parent_pid, std::string_view clean_flag) {
+  std::string line = prefixed("monitoring pid=" + std::to_string(parent_pid) + " clean_flag=");
+  line += clean_flag;
+  return line;
+}
+
+std::string max_lifetime_message() { return prefixed("max lifetime reached, exiting cleanly"); }
+
+std::string clean_shutdown_message() { return prefixed("parent shut down cleanly (flag present)"); }
+
+std::string parent_disappeared_message(std::uint32_t parent_pid) {
+  return prefixed("parent pid=" + std::to_string(parent_pid) +
+                  " disappeared without clean flag \xE2\x80\x94 running recovery");
+}
+
+}  // namespace nuv

@@ -1,0 +1,20 @@
+// The texts of the watchdog's messages, without their line feed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace nuv {
+
+std::string usage_message();
+std::string invalid_pid_message(std::string_view argument);
+// `position` counts the arguments after the program name from 1.
+std::string invalid_unicode_message(std::size_t position);
+std::string monitoring_message(std::uint32_t parent_pid, std::string_view clean_flag);
+std::string max_lifetime_message();
+std::string clean_shutdown_message();
+std::string parent_disappeared_message(std::uint32_t parent_pid);
+
+}  // namespace nuv

@@ -1,0 +1,45 @@
+#include "watchdog/monitor.h"
+
+#include "watchdog/exit_codes.h"
+#include "watchdog/messages.h"
+
+namespace nuv {
+
+int run_watchdog(const WatchdogArguments& arguments, const MonitorSeams& seams, MessageSink& sink,
+                 const RecoveryHook& recovery) {
+  const auto start = seams.monotonic_now();
+  sink.write_line(monitoring_message(arguments.parent_pid, arguments.clean_flag));
+
+  for (;;) {
+    const auto now = seams.monotonic_now();
+    const auto elapsed = now > start ? now - start : std::chrono::nanoseconds::zero();
+    if (elapsed > kMaxLifetime) {
+      sink.write_line(max_lifetime_message());
+      return kExitClean;
+    }
+    if (!seams.parent_running(arguments.parent_pid)) break;
+    seams.sleep(kPollInterval);
+  }
+
+  seams.sleep(kSettleDelay);
+  if (seams.flag_present(arguments.clean_flag)) {
+    sink.write_line(clean_shutdown_message());
+    seams.delete_flag(arguments.clean_flag);
+    return kExitClean;
+  }
+  sink.write_line(parent_disappeared_message(arguments.parent_pid));
+  recovery();
+  return kExitRecovered;
+}
+
+int watchdog_main(const std::vector<std::u16string>& arguments, const MonitorSeams& seams,
+                  MessageSink& sink, const RecoveryHook& recovery) {
+  auto parsed = parse_command_line(arguments);
+  if (!parsed) {
+    sink.write_line(parsed.error().message);
+    return kExitUsage;
+  }
+  return run_watchdog(*parsed, seams, sink, recovery);
+}
+
+}  // namespace nuv

@@ -1,0 +1,95 @@
+#include "watchdog/monitor_system_win.h"
+
+#include <memory>
+
+#include "common/unique_handle.h"
+#include "common/wide.h"
+#include "common/win32.h"
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+namespace nuv {
+namespace {
+
+class Sleeper {
+ public:
+  Sleeper()
+      : timer_(::CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                        TIMER_MODIFY_STATE | SYNCHRONIZE)) {}
+
+  void sleep(std::chrono::milliseconds duration) {
+    if (timer_) {
+      LARGE_INTEGER due;
+      // Negative: relative to now, in units of 100 ns.
+      due.QuadPart = -static_cast<LONGLONG>(duration.count()) * 10'000;
+      if (::SetWaitableTimer(timer_.get(), &due, 0, nullptr, nullptr, FALSE) &&
+          ::WaitForSingleObject(timer_.get(), INFINITE) == WAIT_OBJECT_0) {
+        return;
+      }
+    }
+    ::Sleep(static_cast<DWORD>(duration.count()));
+  }
+
+ private:
+  UniqueHandle timer_;
+};
+
+}  // namespace
+
+std::chrono::nanoseconds performance_counter_now() {
+  static const LONGLONG frequency = [] {
+    LARGE_INTEGER f;
+    ::QueryPerformanceFrequency(&f);
+    return f.QuadPart;
+  }();
+  LARGE_INTEGER counter;
+  ::QueryPerformanceCounter(&counter);
+  // Whole seconds and the remainder apart, so that the product cannot overflow.
+  const LONGLONG seconds = counter.QuadPart / frequency;
+  const LONGLONG rest = counter.QuadPart % frequency;
+  return std::chrono::seconds(seconds) + std::chrono::nanoseconds(rest * 1'000'000'000 / frequency);
+}
+
+bool parent_process_running(std::uint32_t pid) {
+  const UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+  if (!process) return false;
+  return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+bool flag_file_present(const std::string& path) {
+  const auto wide = to_wide(path);
+  if (!wide) return false;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  return ::GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &data) != 0;
+}
+
+void delete_flag_file(const std::string& path) {
+  const auto wide = to_wide(path);
+  if (!wide) return;
+  if (::DeleteFileW(wide->c_str())) return;
+
+  const DWORD attributes = ::GetFileAttributesW(wide->c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      !(attributes & FILE_ATTRIBUTE_READONLY)) {
+    return;
+  }
+  DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  if (writable == 0) writable = FILE_ATTRIBUTE_NORMAL;
+  if (!::SetFileAttributesW(wide->c_str(), writable)) return;
+  if (!::DeleteFileW(wide->c_str())) ::SetFileAttributesW(wide->c_str(), attributes);
+}
+
+MonitorSeams system_monitor_seams() {
+  auto sleeper = std::make_shared<Sleeper>();
+  return MonitorSeams{
+      .monotonic_now = performance_counter_now,
+      .sleep = [sleeper](std::chrono::milliseconds d) { sleeper->sleep(d); },
+      .parent_running = parent_process_running,
+      .flag_present = flag_file_present,
+      .delete_flag = delete_flag_file,
+  };
+}
+
+}  // namespace nuv

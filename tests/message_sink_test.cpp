@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include "support/process_win.h"
+#include "watchdog/message_sink_win.h"
+
+namespace nuv {
+namespace {
+
+// Points standard error elsewhere for one test and puts it back afterwards.
+class StandardErrorSinkTest : public testing::Test {
+ protected:
+  void SetUp() override { saved_ = ::GetStdHandle(STD_ERROR_HANDLE); }
+  void TearDown() override { ::SetStdHandle(STD_ERROR_HANDLE, saved_); }
+
+  HANDLE saved_ = nullptr;
+  StandardErrorSink sink_;
+};
+
+TEST_F(StandardErrorSinkTest, PipeGetsTheUtf8BytesAndOneLineFeed) {
+  HANDLE read = nullptr, write = nullptr;
+  ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 0));
+  UniqueFileHandle reader(read), writer(write);
+  ::SetStdHandle(STD_ERROR_HANDLE, writer.get());
+  sink_.write_line("nuv-watchdog: a \xE2\x80\x94 b \xC3\xA9");
+  ::SetStdHandle(STD_ERROR_HANDLE, saved_);
+  writer.reset();
+  EXPECT_EQ(test::read_to_end(reader.get()), "nuv-watchdog: a \xE2\x80\x94 b \xC3\xA9\n");
+}
+
+TEST_F(StandardErrorSinkTest, FileGetsTheUtf8Bytes) {
+  const auto path = test::unique_temp_path(L"stderr.txt");
+  {
+    UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file.valid());
+    ::SetStdHandle(STD_ERROR_HANDLE, file.get());
+    sink_.write_line("one");
+    sink_.write_line("\xE2\x80\x94");
+    ::SetStdHandle(STD_ERROR_HANDLE, saved_);
+  }
+  UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  ASSERT_TRUE(file.valid());
+  EXPECT_EQ(test::read_to_end(file.get()), "one\n\xE2\x80\x94\n");
+}
+
+TEST_F(StandardErrorSinkTest, MissingOrBrokenStandardErrorDropsTheLine) {
+  ::SetStdHandle(STD_ERROR_HANDLE, nullptr);
+  sink_.write_line("dropped");
+  ::SetStdHandle(STD_ERROR_HANDLE, INVALID_HANDLE_VALUE);
+  sink_.write_line("dropped");
+
+  HANDLE read = nullptr, write = nullptr;
+  ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 0));
+  ::CloseHandle(read);
+  UniqueFileHandle writer(write);
+  ::SetStdHandle(STD_ERROR_HANDLE, writer.get());
+  sink_.write_line("the reader has gone");  // must return, not stop or hang
+  sink_.write_line(std::string(200'000, 'x'));
+  SUCCEED();
+}
+
+}  // namespace
+}  // namespace nuv

@@ -1,0 +1,171 @@
+// The real nuv-watchdog.exe against a real parent process.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/process_win.h"
+
+namespace nuv::test {
+namespace {
+
+const std::string kPrefix = "nuv-watchdog: ";
+
+std::string disappeared_line(DWORD pid) {
+  return kPrefix + "parent pid=" + std::to_string(pid) +
+         " disappeared without clean flag \xE2\x80\x94 running recovery\n";
+}
+
+std::string monitoring_line(DWORD pid, const std::wstring& flag) {
+  return kPrefix + "monitoring pid=" + std::to_string(pid) + " clean_flag=" + narrow(flag) + "\n";
+}
+
+bool exists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void create_file(const std::wstring& path) {
+  UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file.valid());
+}
+
+struct Outcome {
+  DWORD exit_code = 0;
+  std::string stderr_text;
+  std::string stdout_text;
+};
+
+class WatchdogEndToEnd : public testing::Test {
+ protected:
+  const std::wstring watchdog_ = program_folder() + L"nuv-watchdog.exe";
+  const std::wstring child_ = program_folder() + L"nuv-test-child.exe";
+
+  StartedProcess start_watchdog(const std::wstring& arguments) {
+    return start_captured(watchdog_, L"\"" + watchdog_ + L"\" " + arguments);
+  }
+
+  Outcome finish(StartedProcess& watchdog, std::string stderr_so_far = {}) {
+    Outcome outcome;
+    outcome.exit_code = wait_for_exit(watchdog.process.get());
+    if (watchdog.stderr_read) outcome.stderr_text = stderr_so_far + read_to_end(watchdog.stderr_read.get());
+    outcome.stdout_text = read_to_end(watchdog.stdout_read.get());
+    return outcome;
+  }
+
+  Outcome run(const std::wstring& arguments) {
+    auto watchdog = start_watchdog(arguments);
+    return finish(watchdog);
+  }
+
+  // Starts a parent and a watchdog on it, waits until the watchdog monitors,
+  // then kills the parent as a crash would.
+  Outcome crash_parent(const std::wstring& flag) {
+    auto parent = start_plain(child_, L"nuv-test-child wait");
+    auto watchdog = start_watchdog(std::to_wstring(parent.pid) + L" \"" + flag + L"\"");
+    const std::string first = read_line(watchdog.stderr_read.get());
+    EXPECT_EQ(first, monitoring_line(parent.pid, flag));
+    ::TerminateProcess(parent.process.get(), 3);
+    parent_pid_ = parent.pid;
+    return finish(watchdog, first);
+  }
+
+  DWORD parent_pid_ = 0;
+};
+
+TEST_F(WatchdogEndToEnd, ParentGoneWithFlagDeletesTheFlagAndExitsZero) {
+  const auto flag = unique_temp_path(L"clean.flag");
+  create_file(flag);
+  const auto outcome = crash_parent(flag);
+  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_EQ(outcome.stderr_text, monitoring_line(parent_pid_, flag) + kPrefix +
+                                     "parent shut down cleanly (flag present)\n");
+  EXPECT_EQ(outcome.stdout_text, "");
+  EXPECT_FALSE(exists(flag));
+}
+
+TEST_F(WatchdogEndToEnd, ReadOnlyFlagIsDeletedToo) {
+  const auto flag = unique_temp_path(L"readonly.flag");
+  create_file(flag);
+  ASSERT_TRUE(::SetFileAttributesW(flag.c_str(), FILE_ATTRIBUTE_READONLY));
+  const auto outcome = crash_parent(flag);
+  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_FALSE(exists(flag));
+}
+
+TEST_F(WatchdogEndToEnd, FlagNamingADirectoryCountsAsPresentAndStays) {
+  const auto flag = unique_temp_path(L"flag-dir");
+  ASSERT_TRUE(::CreateDirectoryW(flag.c_str(), nullptr));
+  const auto outcome = crash_parent(flag);
+  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_EQ(outcome.stderr_text, monitoring_line(parent_pid_, flag) + kPrefix +
+                                     "parent shut down cleanly (flag present)\n");
+  EXPECT_TRUE(exists(flag));
+  ::RemoveDirectoryW(flag.c_str());
+}
+
+TEST_F(WatchdogEndToEnd, ParentGoneWithoutFlagRunsRecoveryAndExitsOne) {
+  const auto flag = unique_temp_path(L"never.flag");
+  const auto outcome = crash_parent(flag);
+  EXPECT_EQ(outcome.exit_code, 1u);
+  EXPECT_EQ(outcome.stderr_text, monitoring_line(parent_pid_, flag) + disappeared_line(parent_pid_));
+  EXPECT_EQ(outcome.stdout_text, "");
+}
+
+// The client reads our standard error through a pipe that dies with it: the
+// lines after its death cannot be written, and the recovery must run anyway.
+TEST_F(WatchdogEndToEnd, ClosedStandardErrorDoesNotStopTheRecovery) {
+  const auto flag = unique_temp_path(L"never.flag");
+  auto parent = start_plain(child_, L"nuv-test-child wait");
+  auto watchdog = start_watchdog(std::to_wstring(parent.pid) + L" \"" + flag + L"\"");
+  EXPECT_EQ(read_line(watchdog.stderr_read.get()), monitoring_line(parent.pid, flag));
+  watchdog.stderr_read.reset();
+  ::TerminateProcess(parent.process.get(), 3);
+  EXPECT_EQ(wait_for_exit(watchdog.process.get()), 1u);
+}
+
+TEST_F(WatchdogEndToEnd, ParentAlreadyGoneAtStartIsFoundAtTheFirstPoll) {
+  auto parent = start_plain(child_, L"nuv-test-child exit 0");
+  ASSERT_EQ(wait_for_exit(parent.process.get()), 0u);
+  const auto flag = unique_temp_path(L"never.flag");
+  const auto outcome = run(std::to_wstring(parent.pid) + L" \"" + flag + L"\"");
+  EXPECT_EQ(outcome.exit_code, 1u);
+  EXPECT_EQ(outcome.stderr_text, monitoring_line(parent.pid, flag) + disappeared_line(parent.pid));
+}
+
+TEST_F(WatchdogEndToEnd, ProcessIdZeroCannotBeOpenedSoTheFlagDecides) {
+  const auto flag = unique_temp_path(L"clean.flag");
+  create_file(flag);
+  const auto outcome = run(L"0 \"" + flag + L"\"");
+  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_EQ(outcome.stderr_text,
+            monitoring_line(0, flag) + kPrefix + "parent shut down cleanly (flag present)\n");
+  EXPECT_FALSE(exists(flag));
+}
+
+TEST_F(WatchdogEndToEnd, WrongArgumentsAreRefusedWithExitTwo) {
+  const std::string usage = "usage: nuv-watchdog <parent_pid> <clean_flag_path>\n";
+  for (const std::wstring arguments : {L"", L"1234", L"1234 a b", L"\"1 2\""}) {
+    const auto outcome = run(arguments);
+    EXPECT_EQ(outcome.exit_code, 2u) << narrow(arguments);
+    EXPECT_EQ(outcome.stderr_text, usage) << narrow(arguments);
+    EXPECT_EQ(outcome.stdout_text, "");
+  }
+  for (const auto& [arguments, shown] :
+       {std::pair{L"12a flag", "12a"}, {L"-5 flag", "-5"}, {L"\" 1\" flag", " 1"},
+        {L"4294967296 flag", "4294967296"}, {L"\"\" flag", ""}, {L"* flag", "*"}}) {
+    const auto outcome = run(arguments);
+    EXPECT_EQ(outcome.exit_code, 2u) << narrow(arguments);
+    EXPECT_EQ(outcome.stderr_text, kPrefix + "invalid PID '" + shown + "'\n");
+  }
+}
+
+TEST_F(WatchdogEndToEnd, ArgumentThatIsNotUnicodeIsRefusedCleanly) {
+  std::wstring flag = L"C:\\x";
+  flag.push_back(static_cast<wchar_t>(0xD800));
+  const auto outcome = run(L"1234 " + flag);
+  EXPECT_EQ(outcome.exit_code, 2u);
+  EXPECT_EQ(outcome.stderr_text, kPrefix + "argument 2 is not valid Unicode text\n");
+}
+
+}  // namespace
+}  // namespace nuv::test
