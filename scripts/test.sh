@@ -12,4 +12,6 @@ for preset in native windows; do
   echo "== $preset: test" >&2
   ctest --preset "$preset"
 done
+echo "== fuzz: journal reader, 30 s" >&2
+scripts/fuzz.sh 30
 echo "== all tests passed" >&2
