@@ -418,78 +418,63 @@ class Writer {
 
   void end_member(bool last) { out_ += last ? "\n" : ",\n"; }
 
-  void string_member(int level, std::string_view name, std::string_view value, bool last) {
-    key(level, name);
-    string(value);
-    end_member(last);
-  }
-
-  void optional_string_member(int level, std::string_view name,
-                              const std::optional<std::string>& value, bool last) {
-    key(level, name);
-    if (value) {
-      string(*value);
+  void value(std::string_view text, int) { string(text); }
+  void value(std::uint32_t n, int) { number(n); }
+  void value(bool flag, int) { out_ += flag ? "true" : "false"; }
+  template <class T>
+  void value(const std::optional<T>& v, int level) {
+    if (v) {
+      value(*v, level);
     } else {
       out_ += "null";
     }
-    end_member(last);
   }
-
-  void optional_number_member(int level, std::string_view name,
-                              const std::optional<std::uint32_t>& value, bool last) {
-    key(level, name);
-    if (value) {
-      number(*value);
-    } else {
-      out_ += "null";
-    }
-    end_member(last);
-  }
-
-  void list_member(int level, std::string_view name, const std::vector<std::string>& list,
-                   bool last) {
-    key(level, name);
+  void value(const std::vector<std::string>& list, int level) {
     if (list.empty()) {
       out_ += "[]";
-    } else {
-      out_ += "[\n";
-      for (std::size_t i = 0; i < list.size(); ++i) {
-        indent(level + 1);
-        string(list[i]);
-        end_member(i + 1 == list.size());
-      }
-      indent(level);
-      out_ += ']';
+      return;
     }
+    out_ += "[\n";
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      indent(level + 1);
+      string(list[i]);
+      end_member(i + 1 == list.size());
+    }
+    indent(level);
+    out_ += ']';
+  }
+
+  template <class T>
+  void member(int level, std::string_view name, const T& v, bool last) {
+    key(level, name);
+    value(v, level);
     end_member(last);
   }
 
   void fields(const TunInterfaceUp& c, int l) {
-    string_member(l, "interface", c.interface_name, false);
-    string_member(l, "address", c.address, false);
-    string_member(l, "netmask", c.netmask, true);
+    member(l, "interface", c.interface_name, false);
+    member(l, "address", c.address, false);
+    member(l, "netmask", c.netmask, true);
   }
   void fields(const RouteAdded& c, int l) {
-    string_member(l, "destination", c.destination, false);
-    optional_string_member(l, "gateway", c.gateway, false);
-    optional_string_member(l, "interface", c.interface_name, false);
-    optional_number_member(l, "metric", c.metric, true);
+    member(l, "destination", c.destination, false);
+    member(l, "gateway", c.gateway, false);
+    member(l, "interface", c.interface_name, false);
+    member(l, "metric", c.metric, true);
   }
   void fields(const DnsOverridden& c, int l) {
-    string_member(l, "interface", c.interface_name, false);
-    optional_number_member(l, "interface_index", c.interface_index, false);
-    list_member(l, "original_servers", c.original_servers, true);
+    member(l, "interface", c.interface_name, false);
+    member(l, "interface_index", c.interface_index, false);
+    member(l, "original_servers", c.original_servers, true);
   }
-  void fields(const FirewallRuleAdded& c, int l) { string_member(l, "rule_name", c.rule_name, true); }
+  void fields(const FirewallRuleAdded& c, int l) { member(l, "rule_name", c.rule_name, true); }
   void fields(const SystemProxySet& c, int l) {
-    key(l, "original_enabled");
-    out_ += c.original_enabled ? "true" : "false";
-    end_member(false);
-    optional_string_member(l, "original_server", c.original_server, true);
+    member(l, "original_enabled", c.original_enabled, false);
+    member(l, "original_server", c.original_server, true);
   }
   void fields(const CustomCommand& c, int l) {
-    string_member(l, "description", c.description, false);
-    list_member(l, "reverse_command", c.reverse_command, true);
+    member(l, "description", c.description, false);
+    member(l, "reverse_command", c.reverse_command, true);
   }
 
  private:
