@@ -7,11 +7,11 @@
 namespace nuv {
 namespace {
 
-// Wine 8 now and then fails CreateProcessW with ERROR_INTERNAL_ERROR (about
-// one launch in ten thousand here, never seen with a bare CreateProcessW
-// loop on the same pipes, so likely a race between its process start and
-// the other threads of a busy parent). Such a run must still release every
-// handle, so it is counted rather than fatal; anything else fails the test.
+// Wine 8 now and then fails CreateProcessW with ERROR_INTERNAL_ERROR: a few
+// launches in ten thousand, from a parent whose other threads are busy (a
+// bare CreateProcessW loop run from a thread, with two threads reading the
+// pipes, shows it as often). Such a run must still release every handle, so
+// it is counted rather than fatal; any other failure fails the test.
 constexpr std::uint32_t kWineSpuriousCreateProcessError = 1359;
 
 TEST(CommandRunnerSoak, AThousandRunsLeakNoHandle) {

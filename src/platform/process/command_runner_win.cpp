@@ -1,4 +1,5 @@
-// Asio first: it must include winsock2.h before anything includes windows.h.
+// Asio first: its winsock2.h must precede any windows.h built without
+// WIN32_LEAN_AND_MEAN, which would pull in the older winsock.h.
 #include <asio/async_result.hpp>
 #include <asio/post.hpp>
 #include <asio/redirect_error.hpp>

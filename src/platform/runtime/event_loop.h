@@ -55,7 +55,8 @@ class EventLoop {
   std::size_t blocking_workers() const;
 
   // Runs `operation` on the loop and blocks the calling thread until it has
-  // finished. Never call it from a thread of the loop.
+  // finished. Never call it from a thread of the loop, nor after shutdown():
+  // the operation would never run.
   template <class T>
   T run_blocking(asio::awaitable<T> operation);
 
