@@ -62,8 +62,18 @@ struct ModuleTraits {
   static void close(Pointer h) { ::FreeLibrary(h); }
 };
 
+// A wait registered with RegisterWaitForSingleObject. Unregistering waits
+// for a callback that is already running, so whatever the callback uses may
+// be freed as soon as the owner is gone.
+struct WaitRegistrationTraits {
+  using Pointer = HANDLE;
+  static Pointer invalid() { return nullptr; }
+  static void close(Pointer h) { ::UnregisterWaitEx(h, INVALID_HANDLE_VALUE); }
+};
+
 using UniqueHandle = UniqueResource<NullHandleTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
+using UniqueWaitRegistration = UniqueResource<WaitRegistrationTraits>;
 
 }  // namespace nuv

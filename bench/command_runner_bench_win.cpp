@@ -1,0 +1,181 @@
+// What the command runner costs over the system's bare calls.
+//   overhead: a trivial child run through run_command, against a bare loop of
+//             CreateProcessW and WaitForSingleObject on the same child;
+//   capture:  64 MiB written to standard error and captured by run_command,
+//             against a bare ReadFile loop on an ordinary pipe (CreatePipe,
+//             same 64 KiB buffer as the runner's pipes).
+// Usage: command_runner_bench [runs (1000)] [capture MiB (64)]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/unique_handle.h"
+#include "common/wide.h"
+#include "platform/process/command_runner.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::wstring helper_path() {
+  wchar_t self[MAX_PATH];
+  const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring path(self, n);
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"nuv-test-child.exe";
+}
+
+// Starts the helper with `line`; its standard error goes to `error_pipe` when
+// given. Returns the process handle.
+nuv::UniqueHandle start_bare(const std::wstring& program, std::wstring line, HANDLE error_pipe) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  if (error_pipe) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdError = error_pipe;
+  }
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, error_pipe != nullptr, 0,
+                        nullptr, nullptr, &startup, &info)) {
+    std::fprintf(stderr, "CreateProcessW failed: %lu\n", ::GetLastError());
+    std::exit(1);
+  }
+  ::CloseHandle(info.hThread);
+  return nuv::UniqueHandle(info.hProcess);
+}
+
+double bare_runs(const std::wstring& program, int runs) {
+  const auto start = Clock::now();
+  for (int i = 0; i < runs; ++i) {
+    auto process = start_bare(program, L"nuv-test-child exit 0", nullptr);
+    ::WaitForSingleObject(process.get(), INFINITE);
+  }
+  return seconds_since(start);
+}
+
+// The same loop with both outputs on pipes read to their end by two threads:
+// the part of the runner's cost that any capturing launcher pays.
+double bare_reading_runs(const std::wstring& program, int runs) {
+  const auto start = Clock::now();
+  for (int i = 0; i < runs; ++i) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    HANDLE read[2], write[2];
+    for (int p = 0; p < 2; ++p) {
+      ::CreatePipe(&read[p], &write[p], &inheritable, 65536);
+      ::SetHandleInformation(read[p], HANDLE_FLAG_INHERIT, 0);
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = write[0];
+    startup.hStdError = write[1];
+    std::wstring line = L"nuv-test-child exit 0";
+    PROCESS_INFORMATION info{};
+    ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                     &startup, &info);
+    ::CloseHandle(write[0]);
+    ::CloseHandle(write[1]);
+    std::thread readers[2];
+    for (int p = 0; p < 2; ++p) {
+      readers[p] = std::thread([pipe = read[p]] {
+        char buffer[4096];
+        DWORD got = 0;
+        while (::ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        }
+      });
+    }
+    ::WaitForSingleObject(info.hProcess, INFINITE);
+    for (auto& reader : readers) reader.join();
+    for (HANDLE h : {info.hProcess, info.hThread, read[0], read[1]}) ::CloseHandle(h);
+  }
+  return seconds_since(start);
+}
+
+double runner_runs(nuv::EventLoop& loop, const std::string& program, int runs) {
+  const auto start = Clock::now();
+  for (int i = 0; i < runs; ++i) {
+    auto out = loop.run_blocking(nuv::run_command(loop, {program, {"exit", "0"}}));
+    if (!out) {
+      std::fprintf(stderr, "run_command failed: %s\n", out.error().text.c_str());
+      std::exit(1);
+    }
+  }
+  return seconds_since(start);
+}
+
+double bare_capture(const std::wstring& program, std::size_t bytes) {
+  const auto start = Clock::now();
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  ::CreatePipe(&read, &write, &inheritable, 65536);
+  nuv::UniqueHandle reader(read), writer(write);
+  ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  auto process = start_bare(program, L"nuv-test-child write 0 " + std::to_wstring(bytes), writer.get());
+  writer.reset();
+  std::string captured;
+  std::vector<char> buffer(2 * 1024 * 1024);
+  DWORD got = 0;
+  while (::ReadFile(reader.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) &&
+         got > 0) {
+    captured.append(buffer.data(), got);
+  }
+  ::WaitForSingleObject(process.get(), INFINITE);
+  const double elapsed = seconds_since(start);
+  if (captured.size() != bytes) std::exit(1);
+  return elapsed;
+}
+
+double runner_capture(nuv::EventLoop& loop, const std::string& program, std::size_t bytes) {
+  const auto start = Clock::now();
+  auto out = loop.run_blocking(nuv::run_command(loop, {program, {"write", "0", std::to_string(bytes)}}));
+  const double elapsed = seconds_since(start);
+  if (!out || out->stderr_bytes.size() != bytes) std::exit(1);
+  return elapsed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::atoi(argv[1]) : 1000;
+  const std::size_t mib = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 64;
+  const std::wstring helper = helper_path();
+  const std::string helper_utf8 = nuv::from_wide(helper).value_or("");
+  nuv::EventLoop loop;
+
+  // Warm both paths up, then alternate blocks so that drift in the machine's
+  // load hits both sides alike.
+  bare_runs(helper, 5);
+  runner_runs(loop, helper_utf8, 5);
+  constexpr int kBlock = 100;
+  double bare = 0, reading = 0, runner = 0;
+  for (int done = 0; done < runs; done += kBlock) {
+    const int n = std::min(kBlock, runs - done);
+    bare += bare_runs(helper, n);
+    reading += bare_reading_runs(helper, n);
+    runner += runner_runs(loop, helper_utf8, n);
+  }
+  std::printf("overhead: %d runs of a trivial child: run_command %.2f ms/run, bare CreateProcessW+Wait "
+              "%.2f ms/run, ratio %.2f (target <= 1.30)\n",
+              runs, runner * 1000 / runs, bare * 1000 / runs, runner / bare);
+  std::printf("          bare with both pipes read by two threads %.2f ms/run, ratio %.2f\n",
+              reading * 1000 / runs, runner / reading);
+
+  // Best of seven for each side, alternating: the least disturbed run of each.
+  const std::size_t bytes = mib * 1024 * 1024;
+  double bare_best = 1e9, runner_best = 1e9;
+  for (int round = 0; round < 7; ++round) {
+    bare_best = std::min(bare_best, bare_capture(helper, bytes));
+    runner_best = std::min(runner_best, runner_capture(loop, helper_utf8, bytes));
+  }
+  std::printf("capture: %zu MiB on standard error: run_command %.0f MiB/s, bare ReadFile %.0f MiB/s, "
+              "ratio %.2f (target >= 0.80)\n",
+              mib, mib / runner_best, mib / bare_best, bare_best / runner_best);
+  return 0;
+}

@@ -1,0 +1,68 @@
+// Runs one system tool as a child process, without a shell, and hands back
+// its exit code with everything it wrote on standard output and standard
+// error, or a LaunchError when it could not be started or watched.
+//
+// The child inherits the watchdog's environment, current folder and standard
+// input; each output stream goes to a fresh pipe that is read to its end on
+// the event loop's blocking workers, while the exit is awaited through the
+// system's wait registration. The child is never terminated.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <asio/awaitable.hpp>
+
+#include "common/result.h"
+#include "platform/process/launch_error.h"
+#include "platform/runtime/event_loop.h"
+
+namespace nuv {
+
+struct CommandRequest {
+  std::string program;  // a bare name, or a relative or absolute path (UTF-8)
+  std::vector<std::string> args;
+  std::uint32_t creation_flags = 0;  // CREATE_UNICODE_ENVIRONMENT is always added
+};
+
+// `stdout` and `stderr` are macros of the C runtime, hence the longer names.
+struct CommandOutput {
+  std::uint32_t exit_code = 0;
+  std::string stdout_bytes;  // undecoded, in order
+  std::string stderr_bytes;
+};
+
+// Once the child has exited, its pipes get this long to reach their end: a
+// grandchild that inherited them could otherwise hold the recovery forever.
+inline constexpr std::chrono::milliseconds kPipeGracePeriod = std::chrono::seconds(5);
+// A child still running this long after its start ends the run with a
+// timed-out LaunchError (the child itself is left running).
+inline constexpr std::chrono::milliseconds kExitDeadline = std::chrono::seconds(120);
+
+struct CommandLimits {
+  std::chrono::milliseconds grace_period = kPipeGracePeriod;
+  std::chrono::milliseconds exit_deadline = kExitDeadline;
+};
+
+// The flag word handed to CreateProcessW for the caller's flags.
+constexpr std::uint32_t process_creation_flags(std::uint32_t requested) {
+  constexpr std::uint32_t kCreateUnicodeEnvironment = 0x00000400;
+  return requested | kCreateUnicodeEnvironment;
+}
+
+// Completes when the child has exited and both pipes have reached their end
+// (or the grace period after the exit has run out), or with the first
+// failure. No thread of the loop ever blocks on the child.
+asio::awaitable<Result<CommandOutput, LaunchError>> run_command(EventLoop& loop,
+                                                                CommandRequest request,
+                                                                CommandLimits limits = {});
+
+// "120 s" or "250 ms": how a limit appears in a message.
+inline std::string describe_duration(std::chrono::milliseconds duration) {
+  const auto ms = duration.count();
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+}  // namespace nuv

@@ -1,0 +1,45 @@
+// Why a command could not be run to its end.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace nuv {
+
+enum class LaunchErrorKind {
+  not_found,      // a bare program name found in no candidate folder
+  invalid_input,  // the request itself cannot be turned into a process
+  os_error,       // the system refused; `os_code` holds its error code
+  timed_out,      // the child did not exit before the deadline
+};
+
+struct LaunchError {
+  LaunchErrorKind kind = LaunchErrorKind::invalid_input;
+  std::uint32_t os_code = 0;  // only for os_error
+  std::string text;           // the display text, ready for a message
+
+  static LaunchError not_found(std::string text) {
+    return {LaunchErrorKind::not_found, 0, std::move(text)};
+  }
+  static LaunchError invalid_input(std::string text) {
+    return {LaunchErrorKind::invalid_input, 0, std::move(text)};
+  }
+  static LaunchError os_error(std::uint32_t code, std::string text) {
+    return {LaunchErrorKind::os_error, code, std::move(text)};
+  }
+  static LaunchError timed_out(std::string text) {
+    return {LaunchErrorKind::timed_out, 0, std::move(text)};
+  }
+};
+
+// The fixed texts of the failures that are ours rather than the system's.
+inline constexpr const char* kNoFileNameText = "program path has no file name";
+inline constexpr const char* kProgramNotFoundText = "program not found";
+inline constexpr const char* kNulInDataText = "nul byte found in provided data";
+inline constexpr const char* kNulInPathText = "strings passed to WinAPI cannot contain NULs";
+inline constexpr const char* kNotUnicodeText = "strings passed to WinAPI must be valid Unicode";
+inline constexpr const char* kBadBatchPathText =
+    "Windows file names may not contain `\"` or end with `\\`";
+inline constexpr const char* kBadBatchArgumentText = "batch file arguments are invalid";
+
+}  // namespace nuv

@@ -1,0 +1,99 @@
+#include "platform/process/program_search_system_win.h"
+
+#include <functional>
+
+#include "common/win32.h"
+#include "platform/process/os_error.h"
+
+namespace nuv {
+namespace {
+
+std::u16string to_u16(std::wstring_view wide) { return std::u16string(wide.begin(), wide.end()); }
+
+// Calls a "fill this buffer, or tell me the size you need" function of the
+// system until the buffer is large enough. Empty on failure, with the
+// system's error code left in GetLastError().
+std::optional<std::wstring> ask_sized(const std::function<DWORD(wchar_t*, DWORD)>& ask) {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const DWORD n = ask(buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return std::nullopt;
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      return buffer;
+    }
+    buffer.resize(std::max<std::size_t>(n, buffer.size() * 2));
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::wstring> to_system_path(std::u16string_view path) {
+  if (path.find(u'\0') != std::u16string_view::npos) return std::nullopt;
+  std::wstring wide(path.begin(), path.end());
+  if (wide.size() < MAX_PATH || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  // The \\?\ form turns off the system's own normalisation, so the path is
+  // made full first.
+  auto full = ask_sized([&](wchar_t* buffer, DWORD size) {
+    return ::GetFullPathNameW(wide.c_str(), size, buffer, nullptr);
+  });
+  if (!full) return wide;
+  if (full->rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full->substr(2);
+  return L"\\\\?\\" + *full;
+}
+
+bool SystemProgramSearch::exists(const std::u16string& path) {
+  const auto system_path = to_system_path(path);
+  return system_path && ::GetFileAttributesW(system_path->c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::optional<std::u16string> SystemProgramSearch::executable_path() {
+  // GetModuleFileNameW truncates instead of failing when the buffer is short.
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return std::nullopt;
+    if (n < buffer.size()) return to_u16(std::wstring_view(buffer.data(), n));
+    buffer.resize(buffer.size() * 2);
+  }
+  return std::nullopt;
+}
+
+Result<std::u16string, LaunchError> SystemProgramSearch::system_directory() {
+  auto folder = ask_sized([](wchar_t* buffer, DWORD size) { return ::GetSystemDirectoryW(buffer, size); });
+  if (!folder) {
+    const DWORD code = ::GetLastError();
+    return unexpected(LaunchError::os_error(code, os_error_text(code)));
+  }
+  return to_u16(*folder);
+}
+
+std::optional<std::u16string> SystemProgramSearch::windows_directory() {
+  auto folder = ask_sized([](wchar_t* buffer, DWORD size) { return ::GetWindowsDirectoryW(buffer, size); });
+  if (!folder) return std::nullopt;
+  return to_u16(*folder);
+}
+
+std::optional<std::u16string> SystemProgramSearch::path_variable() {
+  auto value = ask_sized([](wchar_t* buffer, DWORD size) {
+    return ::GetEnvironmentVariableW(L"PATH", buffer, size);
+  });
+  if (!value) return std::nullopt;
+  return to_u16(*value);
+}
+
+Result<std::u16string, LaunchError> SystemProgramSearch::full_path(const std::u16string& path) {
+  const auto system_path = to_system_path(path);
+  if (!system_path) return unexpected(LaunchError::invalid_input(kNulInPathText));
+  auto full = ask_sized([&](wchar_t* buffer, DWORD size) {
+    return ::GetFullPathNameW(system_path->c_str(), size, buffer, nullptr);
+  });
+  if (!full) {
+    const DWORD code = ::GetLastError();
+    return unexpected(LaunchError::os_error(code, os_error_text(code)));
+  }
+  return to_u16(*full);
+}
+
+}  // namespace nuv
