@@ -23,13 +23,17 @@ void append_utf8(std::string& out, char32_t cp) {
   }
 }
 
-// Decodes one well-formed UTF-8 sequence at text[pos]; returns its length, or
-// 0 when the bytes there are not a well-formed sequence (Unicode table 3-7).
-std::size_t decode_utf8(std::string_view text, std::size_t pos, char32_t& cp) {
+// Decodes the UTF-8 sequence at text[pos] (Unicode table 3-7). Returns how
+// many bytes it took; `valid` tells whether they formed a character. An
+// ill-formed sequence takes its maximal subpart: the lead byte and the
+// continuation bytes that were still allowed after it, at least one byte.
+std::size_t decode_utf8(std::string_view text, std::size_t pos, char32_t& cp, bool& valid) {
   const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
   const std::uint8_t b0 = byte(pos);
+  valid = false;
   if (b0 < 0x80) {
     cp = b0;
+    valid = true;
     return 1;
   }
   std::size_t length;
@@ -48,16 +52,17 @@ std::size_t decode_utf8(std::string_view text, std::size_t pos, char32_t& cp) {
     if (b0 == 0xF0) low = 0x90;
     if (b0 == 0xF4) high = 0x8F;
   } else {
-    return 0;
+    return 1;
   }
-  if (text.size() - pos < length) return 0;
   for (std::size_t i = 1; i < length; ++i) {
+    if (pos + i >= text.size()) return i;
     const std::uint8_t b = byte(pos + i);
-    if (b < low || b > high) return 0;
+    if (b < low || b > high) return i;
     low = 0x80;
     high = 0xBF;
     cp = (cp << 6) | (b & 0x3F);
   }
+  valid = true;
   return length;
 }
 
@@ -87,9 +92,9 @@ std::optional<std::u16string> utf8_to_utf16(std::string_view text) {
   out.reserve(text.size());
   for (std::size_t pos = 0; pos < text.size();) {
     char32_t cp = 0;
-    const std::size_t length = decode_utf8(text, pos, cp);
-    if (length == 0) return std::nullopt;
-    pos += length;
+    bool valid = false;
+    pos += decode_utf8(text, pos, cp, valid);
+    if (!valid) return std::nullopt;
     if (cp < 0x10000) {
       out.push_back(static_cast<char16_t>(cp));
     } else {
@@ -104,11 +109,28 @@ std::optional<std::u16string> utf8_to_utf16(std::string_view text) {
 bool is_valid_utf8(std::string_view text) {
   for (std::size_t pos = 0; pos < text.size();) {
     char32_t cp = 0;
-    const std::size_t length = decode_utf8(text, pos, cp);
-    if (length == 0) return false;
-    pos += length;
+    bool valid = false;
+    pos += decode_utf8(text, pos, cp, valid);
+    if (!valid) return false;
   }
   return true;
+}
+
+std::string decode_utf8_lossy(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    char32_t cp = 0;
+    bool valid = false;
+    const std::size_t length = decode_utf8(bytes, pos, cp, valid);
+    if (valid) {
+      out.append(bytes, pos, length);
+    } else {
+      out += "\xEF\xBF\xBD";  // U+FFFD
+    }
+    pos += length;
+  }
+  return out;
 }
 
 }  // namespace nuv

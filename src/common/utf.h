@@ -17,4 +17,9 @@ std::optional<std::u16string> utf8_to_utf16(std::string_view text);
 
 bool is_valid_utf8(std::string_view text);
 
+// Decodes bytes as UTF-8, replacing each maximal ill-formed subpart by one
+// U+FFFD (the Unicode Standard's recommended practice): ED A0 80 gives three,
+// the truncated E2 82 gives one.
+std::string decode_utf8_lossy(std::string_view bytes);
+
 }  // namespace nuv

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cwchar>
+#include <iterator>
 #include <vector>
 
 #include "common/wide.h"
@@ -34,7 +36,7 @@ std::wstring unique_temp_path(const std::wstring& stem) {
 namespace {
 
 StartedProcess start(const std::wstring& program, const std::wstring& command_line,
-                     bool capture) {
+                     bool capture, const std::optional<std::wstring>& environment = std::nullopt) {
   StartedProcess started;
   UniqueFileHandle stdout_write, stderr_write;
   STARTUPINFOW startup{};
@@ -58,8 +60,16 @@ StartedProcess start(const std::wstring& program, const std::wstring& command_li
   std::vector<wchar_t> line(command_line.begin(), command_line.end());
   line.push_back(L'\0');
   PROCESS_INFORMATION info{};
-  const BOOL ok = ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, capture, 0,
-                                   nullptr, nullptr, &startup, &info);
+  std::wstring block = environment.value_or(L"");
+  // Wine now and then fails a process creation with ERROR_INTERNAL_ERROR for
+  // no fault of the caller; the tests start such a process again.
+  BOOL ok = FALSE;
+  for (int attempt = 0; attempt < 3 && !ok; ++attempt) {
+    ok = ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, capture,
+                          environment ? CREATE_UNICODE_ENVIRONMENT : 0,
+                          environment ? block.data() : nullptr, nullptr, &startup, &info);
+    if (!ok && ::GetLastError() != ERROR_INTERNAL_ERROR) break;
+  }
   EXPECT_TRUE(ok) << "cannot start " << narrow(program) << ": " << ::GetLastError();
   if (ok) {
     ::CloseHandle(info.hThread);
@@ -71,8 +81,32 @@ StartedProcess start(const std::wstring& program, const std::wstring& command_li
 
 }  // namespace
 
-StartedProcess start_captured(const std::wstring& program, const std::wstring& command_line) {
-  return start(program, command_line, true);
+StartedProcess start_captured(const std::wstring& program, const std::wstring& command_line,
+                              const std::optional<std::wstring>& environment) {
+  return start(program, command_line, true, environment);
+}
+
+std::wstring environment_block(const std::map<std::wstring, std::optional<std::wstring>>& changes) {
+  std::map<std::wstring, std::wstring> variables;
+  wchar_t* current = ::GetEnvironmentStringsW();
+  for (const wchar_t* entry = current; *entry; entry += std::wcslen(entry) + 1) {
+    const std::wstring text(entry);
+    const auto equals = text.find(L'=', 1);  // "=C:=C:\\x" names start with '='
+    if (equals == std::wstring::npos) continue;
+    variables[text.substr(0, equals)] = text.substr(equals + 1);
+  }
+  ::FreeEnvironmentStringsW(current);
+  for (const auto& [name, value] : changes) {
+    // Names are case-insensitive: drop any spelling of this one first.
+    for (auto it = variables.begin(); it != variables.end();) {
+      it = ::_wcsicmp(it->first.c_str(), name.c_str()) == 0 ? variables.erase(it) : std::next(it);
+    }
+    if (value) variables[name] = *value;
+  }
+  std::wstring block;
+  for (const auto& [name, value] : variables) block += name + L"=" + value + L'\0';
+  block += L'\0';
+  return block;
 }
 
 StartedProcess start_plain(const std::wstring& program, const std::wstring& command_line) {
@@ -110,5 +144,21 @@ DWORD wait_for_exit(HANDLE process, DWORD timeout_ms) {
 }
 
 std::string narrow(const std::wstring& wide) { return from_wide(wide).value_or("<not UTF-16>"); }
+
+bool write_file(const std::wstring& path, const std::string& bytes) {
+  UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD wrote = 0;
+  return file.valid() &&
+         ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) &&
+         wrote == bytes.size();
+}
+
+std::optional<std::string> read_file(const std::wstring& path) {
+  UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return std::nullopt;
+  return read_to_end(file.get());
+}
 
 }  // namespace nuv::test

@@ -1,6 +1,8 @@
 // Starting and watching real processes in the Windows tests.
 #pragma once
 
+#include <map>
+#include <optional>
 #include <string>
 
 #include "common/unique_handle.h"
@@ -22,8 +24,16 @@ struct StartedProcess {
 };
 
 // Starts a program with no standard input and each output on a pipe of its
-// own. A failure to start fails the calling test.
-StartedProcess start_captured(const std::wstring& program, const std::wstring& command_line);
+// own. A failure to start fails the calling test. `environment` is a whole
+// environment block (see environment_block), else the child inherits ours.
+StartedProcess start_captured(const std::wstring& program, const std::wstring& command_line,
+                              const std::optional<std::wstring>& environment = std::nullopt);
+
+// This process's environment with some variables set (a value) or removed
+// (no value), as a block for CreateProcessW. Wine sets APPDATA, TEMP and TMP
+// from its profile for a program started from Linux, but keeps what a parent
+// hands over this way.
+std::wstring environment_block(const std::map<std::wstring, std::optional<std::wstring>>& changes);
 
 // Starts a program that inherits nothing.
 StartedProcess start_plain(const std::wstring& program, const std::wstring& command_line);
@@ -37,5 +47,9 @@ std::string read_line(HANDLE pipe);
 DWORD wait_for_exit(HANDLE process, DWORD timeout_ms = 60'000);
 
 std::string narrow(const std::wstring& wide);
+
+// Whole files, for test fixtures.
+bool write_file(const std::wstring& path, const std::string& bytes);
+std::optional<std::string> read_file(const std::wstring& path);
 
 }  // namespace nuv::test

@@ -1,0 +1,46 @@
+// How each kind of journalled change is undone: the tools, their exact
+// arguments, which answers count as success, and the message of a failure.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/result.h"
+#include "platform/process/command_runner.h"
+#include "state/system_change.h"
+
+namespace nuv {
+
+// Runs one command to its end and hands back its outcome. The recovery passes
+// run_command on its event loop; tests pass a fake.
+using CommandRunner = std::function<Result<CommandOutput, LaunchError>(const CommandRequest&)>;
+
+inline constexpr std::uint32_t kCreateNoWindow = 0x08000000;
+
+struct UndoStep {
+  CommandRequest request;
+  // An unchecked step's outcome is ignored, launch failures included.
+  bool checked = true;
+  // Besides exit code 0, a checked step succeeds when its standard error,
+  // decoded as UTF-8, contains one of these (case-sensitive).
+  std::vector<std::string_view> tolerated;
+  std::string failure_prefix;  // followed by the standard error text
+  std::string launch_prefix;   // followed by the launch error's text
+};
+
+// The steps run in order; the first checked step that fails ends the undo
+// with its message, and the steps after it are not run.
+std::vector<UndoStep> undo_plan(const SystemChange& change);
+
+// The PowerShell script that restores an interface's DNS servers by index;
+// an empty list resets them to automatic configuration.
+std::string dns_restore_script(std::uint32_t interface_index, const std::vector<std::string>& servers);
+
+// Undoes one change. Empty when it is undone (or counts as undone), else the
+// one message that says why not.
+std::optional<std::string> undo_change(const SystemChange& change, const CommandRunner& run);
+
+}  // namespace nuv

@@ -1,0 +1,32 @@
+// Runs the state recovery once, as the watchdog does after a crash, and
+// prints its outcome on standard output: "absent", or "errors <n>" followed
+// by one line per message with backslash, carriage return and line feed
+// written as \\, \r and \n.
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <string>
+
+#include "state/state_recovery.h"
+
+int main() {
+  _setmode(_fileno(stdout), _O_BINARY);  // line feeds as they are
+  const auto result = nuv::recover_system_state();
+  if (!result) {
+    std::printf("absent\n");
+    return 0;
+  }
+  std::printf("errors %zu\n", result->size());
+  for (const auto& message : *result) {
+    std::string line;
+    for (const char c : message) {
+      if (c == '\\') line += "\\\\";
+      else if (c == '\r') line += "\\r";
+      else if (c == '\n') line += "\\n";
+      else line += c;
+    }
+    std::printf("%s\n", line.c_str());
+  }
+  return 0;
+}

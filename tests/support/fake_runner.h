@@ -1,0 +1,51 @@
+// A command runner for the portable tests: logs every request and answers
+// from a script the test sets, per program name.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/rollback/undo_commands.h"
+
+namespace nuv::test {
+
+struct Answer {
+  Answer(std::uint32_t exit = 0, std::string err = {}, std::string out = {},
+         std::optional<std::string> launch = std::nullopt)
+      : exit_code(exit), stderr_bytes(std::move(err)), stdout_bytes(std::move(out)),
+        launch_error(std::move(launch)) {}
+  std::uint32_t exit_code;
+  std::string stderr_bytes;
+  std::string stdout_bytes;
+  std::optional<std::string> launch_error;  // set: the launch fails with this text
+};
+
+class FakeRunner {
+ public:
+  std::map<std::string, Answer> answers;  // by program; unlisted programs exit 0
+  std::vector<CommandRequest> requests;
+
+  // One line per command: program and arguments, each argument in brackets.
+  std::vector<std::string> log() const {
+    std::vector<std::string> lines;
+    for (const auto& r : requests) {
+      std::string line = r.program;
+      for (const auto& a : r.args) line += " [" + a + "]";
+      lines.push_back(line);
+    }
+    return lines;
+  }
+
+  CommandRunner runner() {
+    return [this](const CommandRequest& request) -> Result<CommandOutput, LaunchError> {
+      requests.push_back(request);
+      const auto it = answers.find(request.program);
+      if (it == answers.end()) return CommandOutput{};
+      if (it->second.launch_error) return unexpected(LaunchError::not_found(*it->second.launch_error));
+      return CommandOutput{it->second.exit_code, it->second.stdout_bytes, it->second.stderr_bytes};
+    };
+  }
+};
+
+}  // namespace nuv::test
