@@ -1,16 +1,10 @@
 #include "state/state_recovery.h"
 
+#include "common/path.h"
 #include "common/utf.h"
 #include "state/journal_format.h"
 
 namespace nuv {
-
-std::string join_path(std::string_view base, std::string_view name) {
-  std::string path(base);
-  if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
-  path += name;
-  return path;
-}
 
 StatePaths state_paths(std::string_view appdata) {
   std::string state = join_path(join_path(appdata, kDataFolderName), kStateFileName);

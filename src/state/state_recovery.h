@@ -15,10 +15,6 @@ namespace nuv {
 inline constexpr std::string_view kDataFolderName = "NUV Client";
 inline constexpr std::string_view kStateFileName = "system_state.json";
 
-// Joins with one backslash between the parts; an empty base gives the name
-// alone (a path relative to the current folder).
-std::string join_path(std::string_view base, std::string_view name);
-
 struct StatePaths {
   std::string state;  // <APPDATA>\NUV Client\system_state.json
   std::string meta;   // the same with ".meta" appended

@@ -36,7 +36,8 @@ std::wstring unique_temp_path(const std::wstring& stem) {
 namespace {
 
 StartedProcess start(const std::wstring& program, const std::wstring& command_line,
-                     bool capture, const std::optional<std::wstring>& environment = std::nullopt) {
+                     bool capture, const std::optional<std::wstring>& environment = std::nullopt,
+                     const std::optional<std::wstring>& current_folder = std::nullopt) {
   StartedProcess started;
   UniqueFileHandle stdout_write, stderr_write;
   STARTUPINFOW startup{};
@@ -67,7 +68,8 @@ StartedProcess start(const std::wstring& program, const std::wstring& command_li
   for (int attempt = 0; attempt < 3 && !ok; ++attempt) {
     ok = ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, capture,
                           environment ? CREATE_UNICODE_ENVIRONMENT : 0,
-                          environment ? block.data() : nullptr, nullptr, &startup, &info);
+                          environment ? block.data() : nullptr,
+                          current_folder ? current_folder->c_str() : nullptr, &startup, &info);
     if (!ok && ::GetLastError() != ERROR_INTERNAL_ERROR) break;
   }
   EXPECT_TRUE(ok) << "cannot start " << narrow(program) << ": " << ::GetLastError();
@@ -82,8 +84,9 @@ StartedProcess start(const std::wstring& program, const std::wstring& command_li
 }  // namespace
 
 StartedProcess start_captured(const std::wstring& program, const std::wstring& command_line,
-                              const std::optional<std::wstring>& environment) {
-  return start(program, command_line, true, environment);
+                              const std::optional<std::wstring>& environment,
+                              const std::optional<std::wstring>& current_folder) {
+  return start(program, command_line, true, environment, current_folder);
 }
 
 std::wstring environment_block(const std::map<std::wstring, std::optional<std::wstring>>& changes) {

@@ -27,7 +27,8 @@ struct StartedProcess {
 // own. A failure to start fails the calling test. `environment` is a whole
 // environment block (see environment_block), else the child inherits ours.
 StartedProcess start_captured(const std::wstring& program, const std::wstring& command_line,
-                              const std::optional<std::wstring>& environment = std::nullopt);
+                              const std::optional<std::wstring>& environment = std::nullopt,
+                              const std::optional<std::wstring>& current_folder = std::nullopt);
 
 // This process's environment with some variables set (a value) or removed
 // (no value), as a block for CreateProcessW. Wine sets APPDATA, TEMP and TMP

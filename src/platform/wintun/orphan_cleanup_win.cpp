@@ -1,0 +1,101 @@
+#include "platform/wintun/orphan_cleanup_win.h"
+
+#include "common/path.h"
+#include "common/unique_handle.h"
+#include "common/wide.h"
+#include "common/win32.h"
+#include "platform/wintun/candidate_names.h"
+#include "platform/wintun/wintun_library_win.h"
+
+namespace nuv {
+namespace {
+
+// Set: the variable's value (possibly empty). Unset or not UTF-16: empty.
+std::optional<std::string> environment_variable(const wchar_t* name) {
+  std::wstring value(MAX_PATH, L'\0');
+  for (;;) {
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD n = ::GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    if (n == 0) {
+      if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+      return std::string();
+    }
+    if (n < value.size()) {
+      value.resize(n);
+      return from_wide(value);
+    }
+    value.resize(n);
+  }
+}
+
+std::optional<std::string> system_temp_folder() {
+  using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
+  // Newer systems have GetTempPath2W (a folder of its own for SYSTEM); it is
+  // looked up at run time so that older systems still start the program.
+  const auto get_temp_path2 = reinterpret_cast<GetTempPath2Fn>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
+  wchar_t buffer[MAX_PATH + 1];
+  const DWORD n = get_temp_path2 ? get_temp_path2(MAX_PATH + 1, buffer) : ::GetTempPathW(MAX_PATH + 1, buffer);
+  if (n == 0 || n > MAX_PATH) return std::nullopt;
+  return from_wide(std::wstring_view(buffer, n));
+}
+
+// The lock file exists exactly while this guard holds it. The system deletes
+// it when the handle closes, even when the watchdog is killed while holding
+// it: a lock left behind would otherwise stop every later cleanup.
+class CleanupLock {
+ public:
+  static std::optional<CleanupLock> take(const std::string& path) {
+    auto wide = to_wide(path);
+    if (!wide) return std::nullopt;
+    UniqueFileHandle handle(::CreateFileW(
+        wide->c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!handle) return std::nullopt;
+    return CleanupLock(std::move(*wide), std::move(handle));
+  }
+
+  CleanupLock(CleanupLock&&) = default;
+  CleanupLock& operator=(CleanupLock&&) = delete;
+  ~CleanupLock() {
+    if (!handle_) return;
+    ::DeleteFileW(path_.c_str());  // failure ignored; the handle is closed all the same
+    handle_.reset();
+  }
+
+ private:
+  CleanupLock(std::wstring path, UniqueFileHandle handle) : path_(std::move(path)), handle_(std::move(handle)) {}
+
+  std::wstring path_;
+  UniqueFileHandle handle_;
+};
+
+}  // namespace
+
+std::optional<std::string> cleanup_temp_folder() {
+  if (auto temp = environment_variable(L"TEMP")) return temp;
+  if (auto tmp = environment_variable(L"TMP")) return tmp;
+  return system_temp_folder();
+}
+
+std::uint64_t clean_wintun_orphans() {
+  const auto folder = cleanup_temp_folder();
+  if (!folder) return 0;
+  // Declared before the library, so that the library is released first.
+  const auto lock = CleanupLock::take(join_path(*folder, kCleanupLockFileName));
+  if (!lock) return 0;
+
+  auto library = WintunLibrary::load();
+  if (!library) return 0;
+
+  std::uint64_t count = 0;
+  for (const auto& name : wintun_candidate_names()) {
+    auto adapter = WintunAdapter::open(*library, name);
+    if (!adapter) continue;
+    adapter->close();
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace nuv

@@ -1,0 +1,18 @@
+// Closes every Wintun adapter that still carries one of the client's names.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace nuv {
+
+// TEMP if set, else TMP if set, else the system's temporary folder.
+std::optional<std::string> cleanup_temp_folder();
+
+// Under the lock file in the temporary folder, opens and closes each of the
+// 66 candidate adapters; returns how many opened. Prints nothing and never
+// fails: no lock, no library or any other failure gives 0.
+std::uint64_t clean_wintun_orphans();
+
+}  // namespace nuv

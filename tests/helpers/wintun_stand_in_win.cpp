@@ -1,0 +1,144 @@
+// A stand-in wintun.dll: the 14 entry points of the real library, with
+// adapters and answers that the test sets through the environment.
+//
+//   NUV_WINTUN_LOG        a file; one line is appended for the loading, the
+//                         unloading and every call, with its arguments
+//   NUV_WINTUN_ADAPTERS   the adapters that exist, separated by ';'
+//   NUV_WINTUN_OPEN_DELAY_MS  how long each WintunOpenAdapter takes
+//   NUV_WINTUN_LOCK_FILE  a path; the loading line says whether it exists
+//
+// WintunSetLogger calls the new logger from a thread of its own while the
+// caller waits, once with a message and once with a null message, as the
+// real library may log from any thread at any time.
+// Built twice: as wintun.dll, and without WintunSendPacket (an older library).
+#include <cstdint>
+#include <cwchar>
+#include <string>
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+namespace {
+
+using Logger = void(CALLBACK*)(int level, DWORD64 timestamp, const wchar_t* message);
+
+std::wstring environment(const wchar_t* name) {
+  wchar_t buffer[4096];
+  const DWORD n = ::GetEnvironmentVariableW(name, buffer, 4096);
+  return n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring();
+}
+
+void log(const std::wstring& line) {
+  const std::wstring path = environment(L"NUV_WINTUN_LOG");
+  if (path.empty()) return;
+  const HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  const std::wstring text = line + L"\n";
+  char bytes[2048];
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes,
+                                      sizeof bytes, nullptr, nullptr);
+  DWORD wrote = 0;
+  ::WriteFile(file, bytes, static_cast<DWORD>(n), &wrote, nullptr);
+  ::CloseHandle(file);
+}
+
+struct Adapter {
+  wchar_t name[256];
+};
+
+Logger logger = nullptr;
+
+DWORD WINAPI log_from_another_thread(void*) {
+  if (logger) {
+    logger(0, 1, L"stand-in: logging from another thread");
+    logger(2, 2, nullptr);
+  }
+  return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    const std::wstring lock = environment(L"NUV_WINTUN_LOCK_FILE");
+    const bool locked = !lock.empty() && ::GetFileAttributesW(lock.c_str()) != INVALID_FILE_ATTRIBUTES;
+    log(locked ? L"load (lock file present)" : L"load");
+  }
+  if (reason == DLL_PROCESS_DETACH) log(L"unload");
+  return TRUE;
+}
+
+__declspec(dllexport) void* WINAPI WintunCreateAdapter(const wchar_t* name, const wchar_t*, const GUID*) {
+  log(std::wstring(L"WintunCreateAdapter ") + (name ? name : L""));
+  return nullptr;
+}
+
+__declspec(dllexport) void WINAPI WintunCloseAdapter(void* adapter) {
+  auto* a = static_cast<Adapter*>(adapter);
+  log(std::wstring(L"WintunCloseAdapter ") + a->name);
+  delete a;
+}
+
+__declspec(dllexport) void* WINAPI WintunOpenAdapter(const wchar_t* name) {
+  log(std::wstring(L"WintunOpenAdapter ") + name);
+  const std::wstring delay = environment(L"NUV_WINTUN_OPEN_DELAY_MS");
+  if (!delay.empty()) ::Sleep(std::wcstoul(delay.c_str(), nullptr, 10));
+  const std::wstring adapters = L";" + environment(L"NUV_WINTUN_ADAPTERS") + L";";
+  if (adapters.find(L";" + std::wstring(name) + L";") == std::wstring::npos) {
+    ::SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  auto* adapter = new Adapter{};
+  std::wcsncpy(adapter->name, name, 255);
+  return adapter;
+}
+
+__declspec(dllexport) void WINAPI WintunGetAdapterLUID(void*, void*) { log(L"WintunGetAdapterLUID"); }
+__declspec(dllexport) DWORD WINAPI WintunGetRunningDriverVersion() {
+  log(L"WintunGetRunningDriverVersion");
+  return 0;
+}
+__declspec(dllexport) BOOL WINAPI WintunDeleteDriver() {
+  log(L"WintunDeleteDriver");
+  return FALSE;
+}
+
+__declspec(dllexport) void WINAPI WintunSetLogger(Logger new_logger) {
+  log(L"WintunSetLogger");
+  logger = new_logger;
+  const HANDLE thread = ::CreateThread(nullptr, 0, log_from_another_thread, nullptr, 0, nullptr);
+  if (thread) {
+    ::WaitForSingleObject(thread, INFINITE);
+    ::CloseHandle(thread);
+    log(L"logger called from another thread");
+  }
+}
+
+__declspec(dllexport) void* WINAPI WintunStartSession(void*, DWORD) {
+  log(L"WintunStartSession");
+  return nullptr;
+}
+__declspec(dllexport) void WINAPI WintunEndSession(void*) { log(L"WintunEndSession"); }
+__declspec(dllexport) HANDLE WINAPI WintunGetReadWaitEvent(void*) {
+  log(L"WintunGetReadWaitEvent");
+  return nullptr;
+}
+__declspec(dllexport) BYTE* WINAPI WintunReceivePacket(void*, DWORD*) {
+  log(L"WintunReceivePacket");
+  return nullptr;
+}
+__declspec(dllexport) void WINAPI WintunReleaseReceivePacket(void*, const BYTE*) {
+  log(L"WintunReleaseReceivePacket");
+}
+__declspec(dllexport) BYTE* WINAPI WintunAllocateSendPacket(void*, DWORD) {
+  log(L"WintunAllocateSendPacket");
+  return nullptr;
+}
+#ifndef NUV_WITHOUT_SEND_PACKET
+__declspec(dllexport) void WINAPI WintunSendPacket(void*, const BYTE*) { log(L"WintunSendPacket"); }
+#endif
+
+}  // extern "C"

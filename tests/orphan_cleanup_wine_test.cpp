@@ -1,0 +1,173 @@
+// The orphan adapter cleanup and the Wintun binding under Wine: a driver runs
+// them in a folder of its own, beside a stand-in wintun.dll (or none), with
+// TEMP, TMP and the stand-in's adapters set for each test.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/wintun/candidate_names.h"
+#include "support/process_win.h"
+
+namespace nuv::test {
+namespace {
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    out.push_back(text.substr(start, end - start));
+  }
+  return out;
+}
+
+bool exists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+class OrphanCleanupOnWine : public testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = unique_temp_path(L"wintun");
+    std::filesystem::create_directories(std::filesystem::path(temp()));
+    ASSERT_TRUE(::CopyFileW((program_folder() + L"nuv-wintun-driver.exe").c_str(), driver().c_str(), FALSE));
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(root_), ignored);
+  }
+
+  std::wstring driver() const { return root_ + L"\\nuv-wintun-driver.exe"; }
+  std::wstring temp() const { return root_ + L"\\temp"; }
+  std::wstring lock() const { return temp() + L"\\nuv-wintun-cleanup.lock"; }
+
+  void install_library(const wchar_t* variant = L"full", const std::wstring& folder = {}) {
+    const std::wstring from = program_folder() + L"wintun-stand-in\\" + variant + L"\\wintun.dll";
+    ASSERT_TRUE(::CopyFileW(from.c_str(), ((folder.empty() ? root_ : folder) + L"\\wintun.dll").c_str(), FALSE));
+  }
+
+  // Starts the driver; `changes` adjusts the environment set by default.
+  StartedProcess start(const std::wstring& arguments,
+                       std::map<std::wstring, std::optional<std::wstring>> changes = {},
+                       const std::optional<std::wstring>& current_folder = std::nullopt) {
+    std::map<std::wstring, std::optional<std::wstring>> environment{
+        {L"TEMP", temp()},
+        {L"TMP", std::nullopt},
+        {L"NUV_WINTUN_LOG", root_ + L"\\wintun.log"},
+        {L"NUV_WINTUN_LOCK_FILE", lock()},
+        {L"NUV_WINTUN_ADAPTERS", L""},
+    };
+    for (auto& [name, value] : changes) environment[name] = value;
+    return start_captured(driver(), L"nuv-wintun-driver " + arguments, environment_block(environment),
+                          current_folder);
+  }
+
+  std::string run(const std::wstring& arguments,
+                  std::map<std::wstring, std::optional<std::wstring>> changes = {},
+                  const std::optional<std::wstring>& current_folder = std::nullopt) {
+    auto child = start(arguments, std::move(changes), current_folder);
+    const std::string output = read_to_end(child.stdout_read.get());
+    EXPECT_EQ(wait_for_exit(child.process.get()), 0u);
+    return output;
+  }
+
+  std::vector<std::string> library_log() const {
+    return lines(read_file(root_ + L"\\wintun.log").value_or(""));
+  }
+
+  std::wstring root_;
+};
+
+TEST_F(OrphanCleanupOnWine, WithoutTheLibraryCountsNothingAndRemovesTheLock) {
+  EXPECT_EQ(run(L"clean"), "0\n");
+  EXPECT_FALSE(exists(lock()));
+  EXPECT_EQ(run(L"load"), "LoadFailed\nerror mode 0\n");  // no dialog mode left behind
+}
+
+TEST_F(OrphanCleanupOnWine, LibraryLackingAnEntryPointIsRefusedAndUnloaded) {
+  install_library(L"no-send-packet");
+  EXPECT_EQ(run(L"clean"), "0\n");
+  EXPECT_EQ(library_log(), (std::vector<std::string>{"load (lock file present)", "unload"}));
+  EXPECT_FALSE(exists(lock()));
+  EXPECT_EQ(run(L"load"), "EntryPointMissing\nerror mode 0\n");
+}
+
+TEST_F(OrphanCleanupOnWine, LibraryInTheCurrentFolderAloneIsNotLoaded) {
+  const std::wstring planted = root_ + L"\\planted";
+  std::filesystem::create_directories(std::filesystem::path(planted));
+  install_library(L"full", planted);
+  EXPECT_EQ(run(L"load", {}, planted), "LoadFailed\nerror mode 0\n");
+  EXPECT_EQ(run(L"load", {{L"PATH", planted}}), "LoadFailed\nerror mode 0\n");
+  EXPECT_TRUE(library_log().empty());
+
+  install_library(L"full");  // beside the program: where the client ships it
+  EXPECT_EQ(run(L"load", {}, planted), "loaded\nerror mode 0\n");
+}
+
+TEST_F(OrphanCleanupOnWine, TriesTheSixtySixNamesInOrderAndClosesWhatOpened) {
+  install_library();
+  // These adapters exist in the library, but no interface of theirs resolves
+  // under Wine here: each is opened, closed again at once, and not counted.
+  EXPECT_EQ(run(L"clean", {{L"NUV_WINTUN_ADAPTERS", L"utun-nuv;utun-nuv 2;utun-nuv 33;utun-nuv-2"}}), "0\n");
+
+  std::vector<std::string> expected{"load (lock file present)", "WintunSetLogger",
+                                    "logger called from another thread"};
+  for (const auto& name : wintun_candidate_names()) {
+    expected.push_back("WintunOpenAdapter " + name);
+    if (name == "utun-nuv 2" || name == "utun-nuv") expected.push_back("WintunCloseAdapter " + name);
+  }
+  expected.push_back("unload");
+  EXPECT_EQ(library_log(), expected);
+  EXPECT_FALSE(exists(lock()));
+}
+
+TEST_F(OrphanCleanupOnWine, LockFileAlreadyPresentSkipsEverythingAndStays) {
+  install_library();
+  ASSERT_TRUE(write_file(lock(), ""));
+  EXPECT_EQ(run(L"clean"), "0\n");
+  EXPECT_TRUE(library_log().empty());
+  EXPECT_TRUE(exists(lock()));
+}
+
+TEST_F(OrphanCleanupOnWine, TempUnsetUsesTmpAndAMissingTempFolderGivesZero) {
+  install_library();
+  const std::wstring tmp = root_ + L"\\tmp";
+  std::filesystem::create_directories(std::filesystem::path(tmp));
+  EXPECT_EQ(run(L"clean", {{L"TEMP", std::nullopt}, {L"TMP", tmp},
+                           {L"NUV_WINTUN_LOCK_FILE", tmp + L"\\nuv-wintun-cleanup.lock"}}),
+            "0\n");
+  ASSERT_FALSE(library_log().empty());
+  EXPECT_EQ(library_log().front(), "load (lock file present)");
+  EXPECT_FALSE(exists(tmp + L"\\nuv-wintun-cleanup.lock"));
+
+  ASSERT_TRUE(::DeleteFileW((root_ + L"\\wintun.log").c_str()));
+  EXPECT_EQ(run(L"clean", {{L"TEMP", root_ + L"\\missing"}, {L"TMP", tmp}}), "0\n");
+  EXPECT_TRUE(library_log().empty());  // no fall-back to TMP
+  EXPECT_FALSE(exists(tmp + L"\\nuv-wintun-cleanup.lock"));
+}
+
+TEST_F(OrphanCleanupOnWine, LoggerIsInstalledOnceAcrossTwoLoads) {
+  install_library();
+  EXPECT_EQ(run(L"open-twice utun-nuv NuvCore"), "WintunOpenAdapter failed\nWintunOpenAdapter failed\n");
+  EXPECT_EQ(library_log(), (std::vector<std::string>{
+                               "load", "WintunSetLogger", "logger called from another thread",
+                               "WintunOpenAdapter utun-nuv", "unload", "load",
+                               "WintunOpenAdapter NuvCore", "unload"}));
+}
+
+// A watchdog killed while it holds the lock must not leave the lock file
+// behind: every later cleanup on the machine would be skipped.
+TEST_F(OrphanCleanupOnWine, LockFileIsGoneAfterAKill) {
+  install_library();
+  auto child = start(L"clean", {{L"NUV_WINTUN_OPEN_DELAY_MS", L"10000"}});
+  for (int i = 0; i < 500 && library_log().size() < 4; ++i) ::Sleep(20);
+  ASSERT_GE(library_log().size(), 4u) << "the cleanup never reached its first adapter";
+  EXPECT_TRUE(exists(lock()));
+  ::TerminateProcess(child.process.get(), 9);
+  wait_for_exit(child.process.get());
+  EXPECT_FALSE(exists(lock()));
+  EXPECT_EQ(run(L"clean"), "0\n");  // and the next cleanup runs
+  EXPECT_EQ(library_log().back(), "unload");
+}
+
+}  // namespace
+}  // namespace nuv::test
