@@ -116,6 +116,13 @@ bool is_valid_utf8(std::string_view text) {
   return true;
 }
 
+Utf8Step decode_utf8_step(std::string_view text, std::size_t pos) {
+  char32_t cp = 0;
+  bool valid = false;
+  const std::size_t length = decode_utf8(text, pos, cp, valid);
+  return {valid ? cp : U'\uFFFD', length, valid};
+}
+
 std::string decode_utf8_lossy(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());

@@ -2,6 +2,7 @@
 // program; UTF-16 exists only at the system boundary.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,5 +22,16 @@ bool is_valid_utf8(std::string_view text);
 // U+FFFD (the Unicode Standard's recommended practice): ED A0 80 gives three,
 // the truncated E2 82 gives one.
 std::string decode_utf8_lossy(std::string_view bytes);
+
+// One step of a lossy decoding, for code that looks at each character.
+struct Utf8Step {
+  char32_t code_point;  // U+FFFD when the bytes were ill-formed
+  std::size_t length;   // bytes taken, at least 1 (the maximal subpart when ill-formed)
+  bool valid;
+};
+
+// Decodes the character at text[pos], which must be inside the text; with the
+// same replacement rule as decode_utf8_lossy.
+Utf8Step decode_utf8_step(std::string_view text, std::size_t pos);
 
 }  // namespace nuv

@@ -1,5 +1,7 @@
 #include "watchdog/messages.h"
 
+#include "watchdog/list_notation.h"
+
 namespace nuv {
 namespace {
 
@@ -39,6 +41,15 @@ std::string clean_shutdown_message() { return prefixed("parent shut down cleanly
 std::string parent_disappeared_message(std::uint32_t parent_pid) {
   return prefixed("parent pid=" + std::to_string(parent_pid) +
                   " disappeared without clean flag \xE2\x80\x94 running recovery");
+}
+
+std::string no_system_state_message() { return prefixed("no system_state to recover"); }
+
+std::string system_state_clean_message() { return prefixed("system_state recovery clean"); }
+
+std::string system_state_errors_message(const std::vector<std::string>& errors) {
+  return prefixed("system_state recovery had " + std::to_string(errors.size()) +
+                  " errors: " + list_notation(errors));
 }
 
 }  // namespace nuv

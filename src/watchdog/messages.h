@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace nuv {
 
@@ -16,5 +17,11 @@ std::string monitoring_message(std::uint32_t parent_pid, std::string_view clean_
 std::string max_lifetime_message();
 std::string clean_shutdown_message();
 std::string parent_disappeared_message(std::uint32_t parent_pid);
+
+// The summary of the journal rollback: nothing journalled, all undone, or the
+// undo failures in list notation ("errors" whatever their number).
+std::string no_system_state_message();
+std::string system_state_clean_message();
+std::string system_state_errors_message(const std::vector<std::string>& errors);
 
 }  // namespace nuv

@@ -1,0 +1,21 @@
+// The one-line notation in which the recovery summary lists error messages:
+// ["first", "second"], with every character that could break the line, hide
+// itself or join its neighbour written as an escape.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace nuv {
+
+// True for the characters written as \u{...}: general categories Cc, Cf, Cs,
+// Co, Cn, Zl, Zp, Zs except U+0020, and Grapheme_Extend. Code points above
+// U+10FFFF are never characters and count as unassigned.
+bool needs_unicode_escape(char32_t code_point);
+
+// Messages are UTF-8; a byte sequence that is not well-formed is written as
+// U+FFFD, one per maximal ill-formed subpart, so the result is always valid
+// UTF-8 on a single line.
+std::string list_notation(const std::vector<std::string>& messages);
+
+}  // namespace nuv

@@ -1,0 +1,173 @@
+#!/usr/bin/env python3
+"""Writes the C++ table of the code points that the error list escapes.
+
+Reads the Unicode Character Database (Debian's unicode-data package):
+UnicodeData.txt for the general categories and DerivedCoreProperties.txt for
+Grapheme_Extend. A code point is escaped when its category is Cc, Cf, Cs, Co,
+Cn (absent from UnicodeData.txt), Zl, Zp or Zs (except U+0020), or when it has
+Grapheme_Extend. The output is a sorted list of disjoint, non-adjacent
+inclusive ranges, searched by binary search at run time.
+
+Usage: generate_unicode_tables.py UnicodeData.txt DerivedCoreProperties.txt OUTPUT.h
+"""
+
+import re
+import sys
+
+MAX_CODE_POINT = 0x10FFFF
+ESCAPED_CATEGORIES = {"Cc", "Cf", "Cs", "Co", "Zl", "Zp", "Zs"}
+
+
+class DataError(Exception):
+    pass
+
+
+def read_categories(path):
+    """Returns a list of (first, last, category) for every assigned range."""
+    ranges = []
+    pending_first = None  # (code point, name stem, category) of a "<..., First>" line
+    with open(path, encoding="utf-8") as data:
+        for number, line in enumerate(data, 1):
+            line = line.strip()
+            if not line:
+                continue
+            fields = line.split(";")
+            if len(fields) != 15:
+                raise DataError(f"{path}:{number}: expected 15 fields, found {len(fields)}")
+            code_point = int(fields[0], 16)
+            name, category = fields[1], fields[2]
+            if pending_first is not None:
+                first, stem, first_category = pending_first
+                # A range is given by two lines; anything between them would be lost.
+                if name != f"<{stem}, Last>" or category != first_category:
+                    raise DataError(f"{path}:{number}: '<{stem}, First>' is not followed by its Last line")
+                ranges.append((first, code_point, category))
+                pending_first = None
+                continue
+            if name.endswith(", First>"):
+                pending_first = (code_point, name[1:-len(", First>")], category)
+                continue
+            if name.endswith(", Last>"):
+                raise DataError(f"{path}:{number}: Last line without its First line")
+            ranges.append((code_point, code_point, category))
+    if pending_first is not None:
+        raise DataError(f"{path}: the file ends inside a range")
+    previous_last = -1
+    for first, last, _ in ranges:
+        if first <= previous_last or last < first or last > MAX_CODE_POINT:
+            raise DataError(f"{path}: code point {first:04X} is out of order or out of range")
+        previous_last = last
+    return ranges
+
+
+PROPERTY_LINE = re.compile(r"^([0-9A-F]{4,6})(?:\.\.([0-9A-F]{4,6}))?\s*;\s*(\w+)\s*(?:#.*)?$")
+
+
+def read_property(path, wanted):
+    ranges = []
+    with open(path, encoding="utf-8") as data:
+        for number, line in enumerate(data, 1):
+            line = line.strip()
+            if not line or line.startswith("#"):
+                continue
+            match = PROPERTY_LINE.match(line)
+            if not match:
+                raise DataError(f"{path}:{number}: unreadable line")
+            if match.group(3) != wanted:
+                continue
+            first = int(match.group(1), 16)
+            last = int(match.group(2), 16) if match.group(2) else first
+            if last < first or last > MAX_CODE_POINT:
+                raise DataError(f"{path}:{number}: bad range")
+            ranges.append((first, last))
+    if not ranges:
+        raise DataError(f"{path}: no code point has {wanted}")
+    return ranges
+
+
+def escaped_ranges(categories, grapheme_extend):
+    candidates = []
+    next_unseen = 0
+    for first, last, category in categories:
+        if next_unseen < first:
+            candidates.append((next_unseen, first - 1))  # Cn: not in the file
+        if category in ESCAPED_CATEGORIES:
+            candidates.append((first, last))
+        next_unseen = last + 1
+    if next_unseen <= MAX_CODE_POINT:
+        candidates.append((next_unseen, MAX_CODE_POINT))
+    candidates.extend(grapheme_extend)
+
+    # The plain space is the one Zs character written as itself.
+    split = []
+    for first, last in candidates:
+        if first <= 0x20 <= last:
+            if first < 0x20:
+                split.append((first, 0x1F))
+            if last > 0x20:
+                split.append((0x21, last))
+        else:
+            split.append((first, last))
+
+    merged = []
+    for first, last in sorted(split):
+        if merged and first <= merged[-1][1] + 1:
+            merged[-1] = (merged[-1][0], max(merged[-1][1], last))
+        else:
+            merged.append((first, last))
+    return merged
+
+
+def unicode_version(path):
+    with open(path, encoding="utf-8") as data:
+        match = re.match(r"#\s*DerivedCoreProperties-(\d+\.\d+\.\d+)\.txt", data.readline())
+    return match.group(1) if match else "unknown"
+
+
+def render(ranges, version):
+    lines = [
+        "// Generated by tools/generate_unicode_tables.py from the Unicode Character",
+        f"// Database {version}. Do not edit; the build writes it again.",
+        "#pragma once",
+        "",
+        "namespace nuv::unicode_tables {",
+        "",
+        "struct CodePointRange {",
+        "  char32_t first;",
+        "  char32_t last;  // inclusive",
+        "};",
+        "",
+        f'inline constexpr char kUnicodeVersion[] = "{version}";',
+        "",
+        "// Sorted, disjoint and never adjacent.",
+        "inline constexpr CodePointRange kEscapedRanges[] = {",
+    ]
+    for first, last in ranges:
+        lines.append(f"    {{0x{first:04X}, 0x{last:04X}}},")
+    lines += [
+        "};",
+        "",
+        "}  // namespace nuv::unicode_tables",
+        "",
+    ]
+    return "\n".join(lines)
+
+
+def main(argv):
+    if len(argv) != 4:
+        print(__doc__.strip().splitlines()[-1], file=sys.stderr)
+        return 2
+    try:
+        categories = read_categories(argv[1])
+        grapheme_extend = read_property(argv[2], "Grapheme_Extend")
+    except (OSError, ValueError, DataError) as error:
+        print(f"generate_unicode_tables: {error}", file=sys.stderr)
+        return 1
+    text = render(escaped_ranges(categories, grapheme_extend), unicode_version(argv[2]))
+    with open(argv[3], "w", encoding="utf-8", newline="\n") as out:
+        out.write(text)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
