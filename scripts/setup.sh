@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
-  libasio-dev nlohmann-json3-dev googletest unicode-data python3
+  libasio-dev nlohmann-json3-dev googletest unicode-data iproute2 python3
 )
 
 missing=()

@@ -229,11 +229,11 @@ TEST(ListNotation, EveryCodePointIsWrittenOnOneLineAndReadsBack) {
 }
 
 TEST(SystemStateMessages, HaveTheirExactText) {
-  EXPECT_EQ(no_system_state_message(), "nuv-watchdog: no system_state to recover");
-  EXPECT_EQ(system_state_clean_message(), "nuv-watchdog: system_state recovery clean");
-  EXPECT_EQ(system_state_errors_message({"netsh failed: exit 1\r\n"}),
+  EXPECT_EQ(state_recovery_message(std::nullopt), "nuv-watchdog: no system_state to recover");
+  EXPECT_EQ(state_recovery_message(std::vector<std::string>{}), "nuv-watchdog: system_state recovery clean");
+  EXPECT_EQ(state_recovery_message(std::vector<std::string>{"netsh failed: exit 1\r\n"}),
             "nuv-watchdog: system_state recovery had 1 errors: [\"netsh failed: exit 1\\r\\n\"]");
-  EXPECT_EQ(system_state_errors_message({"a", "b \"c\""}),
+  EXPECT_EQ(state_recovery_message(std::vector<std::string>{"a", "b \"c\""}),
             "nuv-watchdog: system_state recovery had 2 errors: [\"a\", \"b \\\"c\\\"\"]");
 }
 

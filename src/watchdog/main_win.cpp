@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/wintun/orphan_cleanup_win.h"
+#include "state/state_recovery.h"
 #include "watchdog/message_sink_win.h"
 #include "watchdog/monitor.h"
 #include "watchdog/monitor_system_win.h"
@@ -19,6 +21,10 @@ int wmain(int argc, wchar_t** argv) {
     arguments.emplace_back(argv[i], argv[i] + std::wcslen(argv[i]));
   }
   nuv::StandardErrorSink sink;
+  const nuv::RecoverySteps steps{
+      .clean_wintun_orphans = nuv::clean_wintun_orphans,
+      .recover_system_state = [] { return nuv::recover_system_state(); },
+  };
   return nuv::watchdog_main(arguments, nuv::system_monitor_seams(), sink,
-                            [&sink] { nuv::run_recovery(sink); });
+                            [&] { nuv::run_recovery(sink, steps); });
 }

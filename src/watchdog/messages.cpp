@@ -43,13 +43,17 @@ std::string parent_disappeared_message(std::uint32_t parent_pid) {
                   " disappeared without clean flag \xE2\x80\x94 running recovery");
 }
 
-std::string no_system_state_message() { return prefixed("no system_state to recover"); }
+std::string orphan_cleanup_message(std::uint64_t orphans) {
+  if (orphans == 0) return prefixed("no wintun orphans");
+  return prefixed("cleaned " + std::to_string(orphans) + " wintun orphan(s)");
+}
 
-std::string system_state_clean_message() { return prefixed("system_state recovery clean"); }
-
-std::string system_state_errors_message(const std::vector<std::string>& errors) {
-  return prefixed("system_state recovery had " + std::to_string(errors.size()) +
-                  " errors: " + list_notation(errors));
+std::string state_recovery_message(const std::optional<std::vector<std::string>>& errors) {
+  if (!errors) return prefixed("no system_state to recover");
+  if (errors->empty()) return prefixed("system_state recovery clean");
+  // "errors" whatever the count: the wording is fixed.
+  return prefixed("system_state recovery had " + std::to_string(errors->size()) +
+                  " errors: " + list_notation(*errors));
 }
 
 }  // namespace nuv

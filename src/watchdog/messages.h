@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,10 +19,10 @@ std::string max_lifetime_message();
 std::string clean_shutdown_message();
 std::string parent_disappeared_message(std::uint32_t parent_pid);
 
-// The summary of the journal rollback: nothing journalled, all undone, or the
-// undo failures in list notation ("errors" whatever their number).
-std::string no_system_state_message();
-std::string system_state_clean_message();
-std::string system_state_errors_message(const std::vector<std::string>& errors);
+// The summary lines of the recovery.
+std::string orphan_cleanup_message(std::uint64_t orphans);
+// Absent: nothing to recover; otherwise the rollback's error messages, shown
+// in list notation on the one line.
+std::string state_recovery_message(const std::optional<std::vector<std::string>>& errors);
 
 }  // namespace nuv

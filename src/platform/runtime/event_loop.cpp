@@ -28,6 +28,11 @@ std::size_t EventLoop::blocking_workers() const {
   return pool_threads_.size();
 }
 
+std::size_t EventLoop::idle_blocking_workers() const {
+  std::lock_guard lock(pool_mutex_);
+  return pool_idle_;
+}
+
 void EventLoop::blocking_worker() {
   std::unique_lock lock(pool_mutex_);
   for (;;) {

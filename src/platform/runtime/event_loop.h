@@ -51,8 +51,10 @@ class EventLoop {
   // worker is free. Workers stay until shutdown, to be reused.
   void spawn_blocking(std::function<void()> work);
 
-  // How many blocking workers have been started.
+  // How many blocking workers have been started, and how many of them wait
+  // for work.
   std::size_t blocking_workers() const;
+  std::size_t idle_blocking_workers() const;
 
   // Runs `operation` on the loop and blocks the calling thread until it has
   // finished. Never call it from a thread of the loop, nor after shutdown():

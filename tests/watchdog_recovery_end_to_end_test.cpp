@@ -1,0 +1,166 @@
+// The whole recovery on the real nuv-watchdog.exe: a parent is killed without
+// the clean flag, and the watchdog closes the client's adapters (a stand-in
+// wintun.dll) and rolls the journal back (stand-in tools), in a folder of its
+// own with APPDATA and TEMP of its own.
+//
+// Wine's IP Helper resolves an adapter's name only when a Linux interface of
+// that name exists. tests/netns/run_in_netns.sh runs this program in a network
+// namespace with tun devices named utun-nuv and NuvCore and sets
+// NUV_TEST_ADAPTERS_RESOLVE=1: then both are counted. Elsewhere they are
+// opened, fail the look-up, are closed again and not counted.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "state/journal_format.h"
+#include "support/process_win.h"
+
+namespace nuv::test {
+namespace {
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    out.push_back(text.substr(start, end - start));
+  }
+  return out;
+}
+
+bool adapters_resolve() {
+  wchar_t value[8];
+  return ::GetEnvironmentVariableW(L"NUV_TEST_ADAPTERS_RESOLVE", value, 8) == 1 && value[0] == L'1';
+}
+
+const std::vector<SystemChange> kJournal{
+    RouteAdded{"0.0.0.0/1", "10.8.0.1", "utun-nuv", 5u},
+    DnsOverridden{"Wi-Fi", std::nullopt, {"192.168.1.1", "1.1.1.1"}},
+    FirewallRuleAdded{"NUV kill switch"},
+};
+
+class WatchdogRecovery : public testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = unique_temp_path(L"crash");
+    std::filesystem::create_directories(std::filesystem::path(data()));
+    std::filesystem::create_directories(std::filesystem::path(root_ + L"\\temp"));
+    const std::wstring bin = program_folder();
+    ASSERT_TRUE(::CopyFileW((bin + L"nuv-watchdog.exe").c_str(), watchdog().c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW((bin + L"wintun-stand-in\\full\\wintun.dll").c_str(),
+                            (root_ + L"\\wintun.dll").c_str(), FALSE));
+    for (const wchar_t* tool : {L"netsh", L"route", L"powershell"}) {
+      ASSERT_TRUE(::CopyFileW((bin + L"nuv-stand-in-tool.exe").c_str(),
+                              (root_ + L"\\" + tool + L".exe").c_str(), FALSE));
+    }
+    ASSERT_TRUE(write_file(root_ + L"\\answers.txt", ""));
+    ASSERT_TRUE(write_file(state(), format_journal(kJournal)));
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(root_), ignored);
+  }
+
+  std::wstring watchdog() const { return root_ + L"\\nuv-watchdog.exe"; }
+  std::wstring data() const { return root_ + L"\\appdata\\NUV Client"; }
+  std::wstring state() const { return data() + L"\\system_state.json"; }
+  std::wstring meta() const { return state() + L".meta"; }
+
+  struct Crash {
+    DWORD parent_pid = 0;
+    DWORD exit_code = 0;
+    std::vector<std::string> lines;
+  };
+
+  // Starts a parent and the watchdog on it, waits for the monitoring line,
+  // then kills the parent. With `close_stderr`, our end of the watchdog's
+  // standard error is closed first, as when the client that read it dies.
+  Crash crash(bool close_stderr = false) {
+    auto parent = start_plain(program_folder() + L"nuv-test-child.exe", L"nuv-test-child wait");
+    const auto block = environment_block({
+        {L"APPDATA", root_ + L"\\appdata"},
+        {L"TEMP", root_ + L"\\temp"},
+        {L"TMP", std::nullopt},
+        {L"NUV_STAND_IN_LOG", root_ + L"\\tools.log"},
+        {L"NUV_STAND_IN_SCRIPT", root_ + L"\\answers.txt"},
+        {L"NUV_WINTUN_LOG", root_ + L"\\wintun.log"},
+        {L"NUV_WINTUN_ADAPTERS", L"utun-nuv;NuvCore;utun-nuv 3"},
+    });
+    const std::wstring flag = root_ + L"\\clean.flag";
+    auto dog = start_captured(watchdog(), L"nuv-watchdog " + std::to_wstring(parent.pid) + L" \"" + flag + L"\"",
+                              block);
+    Crash result;
+    result.parent_pid = parent.pid;
+    std::string text = read_line(dog.stderr_read.get());
+    if (close_stderr) dog.stderr_read.reset();
+    ::TerminateProcess(parent.process.get(), 1);
+    result.exit_code = wait_for_exit(dog.process.get());
+    if (!close_stderr) text += read_to_end(dog.stderr_read.get());
+    result.lines = lines(text);
+    return result;
+  }
+
+  std::string orphans_line() const {
+    return adapters_resolve() ? "nuv-watchdog: cleaned 2 wintun orphan(s)" : "nuv-watchdog: no wintun orphans";
+  }
+
+  std::vector<std::string> tool_log() const { return lines(read_file(root_ + L"\\tools.log").value_or("")); }
+  std::vector<std::string> wintun_log() const { return lines(read_file(root_ + L"\\wintun.log").value_or("")); }
+
+  void expect_adapters_closed() const {
+    const auto log = wintun_log();
+    for (const char* name : {"utun-nuv 3", "utun-nuv", "NuvCore"}) {
+      EXPECT_EQ(std::count(log.begin(), log.end(), std::string("WintunCloseAdapter ") + name), 1) << name;
+    }
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "unload");
+  }
+
+  std::wstring root_;
+};
+
+TEST_F(WatchdogRecovery, CrashRollsEverythingBackAndExitsOne) {
+  const auto crashed = crash();
+  EXPECT_EQ(crashed.exit_code, 1u);
+  ASSERT_EQ(crashed.lines.size(), 4u);
+  EXPECT_EQ(crashed.lines[1], "nuv-watchdog: parent pid=" + std::to_string(crashed.parent_pid) +
+                                  " disappeared without clean flag \xE2\x80\x94 running recovery");
+  EXPECT_EQ(crashed.lines[2], orphans_line());
+  EXPECT_EQ(crashed.lines[3], "nuv-watchdog: system_state recovery clean");
+  EXPECT_EQ(tool_log(), (std::vector<std::string>{
+                            "netsh\tadvfirewall\tfirewall\tdelete\trule\tname=NUV kill switch",
+                            "netsh\tinterface\tip\tset\tdns\tWi-Fi\tstatic\t192.168.1.1",
+                            "netsh\tinterface\tip\tadd\tdns\tWi-Fi\t1.1.1.1",
+                            "route\tdelete\t0.0.0.0/1\t10.8.0.1",
+                        }));
+  expect_adapters_closed();
+  EXPECT_FALSE(read_file(state()));
+  EXPECT_FALSE(read_file(meta()));
+}
+
+TEST_F(WatchdogRecovery, FailedUndoIsListedKeptAndCounted) {
+  ASSERT_TRUE(write_file(root_ + L"\\answers.txt", "netsh\tadvfirewall\t1\tAccess is denied.\\r\\n\n"));
+  const auto crashed = crash();
+  EXPECT_EQ(crashed.exit_code, 1u);
+  ASSERT_EQ(crashed.lines.size(), 4u);
+  EXPECT_EQ(crashed.lines[2], orphans_line());
+  EXPECT_EQ(crashed.lines[3],
+            "nuv-watchdog: system_state recovery had 1 errors: "
+            "[\"delete firewall rule failed: Access is denied.\\r\\n\"]");
+  EXPECT_EQ(read_file(state()), format_journal({kJournal[2]}));
+  const auto counted = parse_meta(read_file(meta()).value_or(""));
+  ASSERT_TRUE(counted);
+  EXPECT_EQ(counted->partial_rollback_count, 1u);
+}
+
+TEST_F(WatchdogRecovery, ClosedStandardErrorStillRecoversEverything) {
+  const auto crashed = crash(/*close_stderr=*/true);
+  EXPECT_EQ(crashed.exit_code, 1u);
+  EXPECT_EQ(crashed.lines.size(), 1u);  // the monitoring line; nothing after reached anyone
+  EXPECT_EQ(tool_log().size(), 4u);
+  expect_adapters_closed();
+  EXPECT_FALSE(read_file(state()));
+  EXPECT_FALSE(read_file(meta()));
+}
+
+}  // namespace
+}  // namespace nuv::test
