@@ -11,15 +11,6 @@
 namespace nuv::test {
 namespace {
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    out.push_back(text.substr(start, end - start));
-  }
-  return out;
-}
-
 bool exists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -71,7 +62,7 @@ class OrphanCleanupOnWine : public testing::Test {
   }
 
   std::vector<std::string> library_log() const {
-    return lines(read_file(root_ + L"\\wintun.log").value_or(""));
+    return split_lines(read_file(root_ + L"\\wintun.log").value_or(""));
   }
 
   std::wstring root_;

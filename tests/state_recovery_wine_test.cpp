@@ -12,15 +12,6 @@
 namespace nuv::test {
 namespace {
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    out.push_back(text.substr(start, end - start));
-  }
-  return out;
-}
-
 class StateRecoveryOnWine : public testing::Test {
  protected:
   void SetUp() override {
@@ -60,7 +51,7 @@ class StateRecoveryOnWine : public testing::Test {
   }
 
   std::vector<std::string> commands() const {
-    return lines(read_file(root_ + L"\\tools.log").value_or(""));
+    return split_lines(read_file(root_ + L"\\tools.log").value_or(""));
   }
 
   std::vector<std::wstring> data_files() const {

@@ -18,15 +18,6 @@
 namespace nuv::test {
 namespace {
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    out.push_back(text.substr(start, end - start));
-  }
-  return out;
-}
-
 bool adapters_resolve() {
   wchar_t value[8];
   return ::GetEnvironmentVariableW(L"NUV_TEST_ADAPTERS_RESOLVE", value, 8) == 1 && value[0] == L'1';
@@ -95,7 +86,7 @@ class WatchdogRecovery : public testing::Test {
     ::TerminateProcess(parent.process.get(), 1);
     result.exit_code = wait_for_exit(dog.process.get());
     if (!close_stderr) text += read_to_end(dog.stderr_read.get());
-    result.lines = lines(text);
+    result.lines = split_lines(text);
     return result;
   }
 
@@ -103,8 +94,8 @@ class WatchdogRecovery : public testing::Test {
     return adapters_resolve() ? "nuv-watchdog: cleaned 2 wintun orphan(s)" : "nuv-watchdog: no wintun orphans";
   }
 
-  std::vector<std::string> tool_log() const { return lines(read_file(root_ + L"\\tools.log").value_or("")); }
-  std::vector<std::string> wintun_log() const { return lines(read_file(root_ + L"\\wintun.log").value_or("")); }
+  std::vector<std::string> tool_log() const { return split_lines(read_file(root_ + L"\\tools.log").value_or("")); }
+  std::vector<std::string> wintun_log() const { return split_lines(read_file(root_ + L"\\wintun.log").value_or("")); }
 
   void expect_adapters_closed() const {
     const auto log = wintun_log();

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <exception>
 
-#include "common/wide.h"
+#include "common/environment_win.h"
 #include "common/win32.h"
 #include "platform/process/command_runner.h"
 #include "platform/rollback/rollback_engine.h"
@@ -13,23 +13,6 @@
 
 namespace nuv {
 namespace {
-
-std::optional<std::string> environment_variable(const wchar_t* name) {
-  std::wstring value(256, L'\0');
-  for (;;) {
-    ::SetLastError(ERROR_SUCCESS);
-    const DWORD n = ::GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    if (n == 0) {
-      if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-      return std::string();  // set, and empty
-    }
-    if (n < value.size()) {
-      value.resize(n);
-      return from_wide(value);  // a value that is not UTF-16 counts as unset
-    }
-    value.resize(n);
-  }
-}
 
 std::int64_t seconds_since_1970() {
   return std::chrono::duration_cast<std::chrono::seconds>(

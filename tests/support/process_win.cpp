@@ -148,6 +148,15 @@ DWORD wait_for_exit(HANDLE process, DWORD timeout_ms) {
 
 std::string narrow(const std::wstring& wide) { return from_wide(wide).value_or("<not UTF-16>"); }
 
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    out.push_back(text.substr(start, end - start));
+  }
+  return out;
+}
+
 bool write_file(const std::wstring& path, const std::string& bytes) {
   UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));

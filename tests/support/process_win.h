@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/unique_handle.h"
 
@@ -48,6 +49,9 @@ std::string read_line(HANDLE pipe);
 DWORD wait_for_exit(HANDLE process, DWORD timeout_ms = 60'000);
 
 std::string narrow(const std::wstring& wide);
+
+// The lines of a text, each without its line feed.
+std::vector<std::string> split_lines(const std::string& text);
 
 // Whole files, for test fixtures.
 bool write_file(const std::wstring& path, const std::string& bytes);

@@ -1,5 +1,6 @@
 #include "platform/wintun/orphan_cleanup_win.h"
 
+#include "common/environment_win.h"
 #include "common/path.h"
 #include "common/unique_handle.h"
 #include "common/wide.h"
@@ -9,24 +10,6 @@
 
 namespace nuv {
 namespace {
-
-// Set: the variable's value (possibly empty). Unset or not UTF-16: empty.
-std::optional<std::string> environment_variable(const wchar_t* name) {
-  std::wstring value(MAX_PATH, L'\0');
-  for (;;) {
-    ::SetLastError(ERROR_SUCCESS);
-    const DWORD n = ::GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    if (n == 0) {
-      if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-      return std::string();
-    }
-    if (n < value.size()) {
-      value.resize(n);
-      return from_wide(value);
-    }
-    value.resize(n);
-  }
-}
 
 std::optional<std::string> system_temp_folder() {
   using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
