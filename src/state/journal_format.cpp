@@ -256,8 +256,8 @@ class Reader {
   enum class Scalar { Null, Bool, Unsigned, String, Other };
   static constexpr std::size_t kNoField = std::numeric_limits<std::size_t>::max();
 
-  void begin_body(const RecordSpec& spec, State next) {
-    spec_ = &spec;
+  void begin_body(const RecordSpec& record, State next) {
+    spec_ = &record;
     values_ = {};
     field_ = kNoField;
     state_ = next;
