@@ -10,9 +10,11 @@ namespace {
 
 const std::string kPrefix = "nuv-watchdog: ";
 
+// The recovery finds nothing here: an empty APPDATA and no wintun.dll.
 std::string disappeared_line(DWORD pid) {
   return kPrefix + "parent pid=" + std::to_string(pid) +
-         " disappeared without clean flag \xE2\x80\x94 running recovery\n";
+         " disappeared without clean flag \xE2\x80\x94 running recovery\n" + kPrefix +
+         "no wintun orphans\n" + kPrefix + "no system_state to recover\n";
 }
 
 std::string monitoring_line(DWORD pid, const std::wstring& flag) {
@@ -40,8 +42,13 @@ class WatchdogEndToEnd : public testing::Test {
   const std::wstring watchdog_ = program_folder() + L"nuv-watchdog.exe";
   const std::wstring child_ = program_folder() + L"nuv-test-child.exe";
 
+  // APPDATA and TEMP of its own, so that a recovery never meets another
+  // test's journal or lock file.
   StartedProcess start_watchdog(const std::wstring& arguments) {
-    return start_captured(watchdog_, L"\"" + watchdog_ + L"\" " + arguments);
+    const std::wstring folder = unique_temp_path(L"profile");
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    return start_captured(watchdog_, L"\"" + watchdog_ + L"\" " + arguments,
+                          environment_block({{L"APPDATA", folder}, {L"TEMP", folder}}));
   }
 
   Outcome finish(StartedProcess& watchdog, std::string stderr_so_far = {}) {
