@@ -1,0 +1,324 @@
+// What the watchdog costs: how fast it reacts to a dead parent, and what it
+// spends while it watches a live one.
+//   reaction: from the parent's death to the watchdog's exit, with an empty
+//             journal (an empty APPDATA) and no Wintun library (the program
+//             copied alone into a folder of its own). The floor is one poll
+//             interval plus the settle delay, 2.5 s, paid in full when the
+//             parent dies just after a poll. Polls cannot be seen from
+//             outside, but the first one follows the monitoring line at once,
+//             so each run kills the parent at a known phase after that line:
+//             the phases are spread evenly over the 2 s interval (for 10
+//             runs 0.1 s, 0.3 s, ... 1.9 s). The raw times are what a parent
+//             dying at a random moment sees; the time plus the phase is the
+//             time from the poll before the death to the exit, whose floor is
+//             the full 2.5 s.
+//   idle:     the watchdog's CPU time (GetProcessTimes) over a window of
+//             monitoring a live parent, and its peak working set; the parent
+//             (a helper that only sleeps) measured in the same way over the
+//             same window is the baseline: what Wine charges any process.
+// Usage: watchdog_bench [reaction runs (10)] [idle seconds (60)]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/unique_handle.h"
+#include "common/win32.h"
+
+#include <psapi.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void fail(const char* what) {
+  std::fprintf(stderr, "watchdog_bench: %s (error %lu)\n", what, ::GetLastError());
+  std::exit(1);
+}
+
+double seconds_between(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+std::wstring program_folder() {
+  wchar_t self[MAX_PATH];
+  const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring path(self, n);
+  return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+// A scratch folder: the watchdog's copy (no wintun.dll beside it), an empty
+// APPDATA and a TEMP for its lock file.
+struct Scratch {
+  std::wstring root, bin, appdata, temp, watchdog, flag;
+
+  Scratch() {
+    wchar_t base[MAX_PATH + 1];
+    const DWORD n = ::GetTempPathW(MAX_PATH + 1, base);
+    root = std::wstring(base, n) + L"nuv-watchdog-bench-" + std::to_wstring(::GetCurrentProcessId());
+    bin = root + L"\\bin";
+    appdata = root + L"\\appdata";
+    temp = root + L"\\temp";
+    for (const auto& folder : {root, bin, appdata, temp}) {
+      // A run that failed half-way may have left the folders behind.
+      if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        fail("cannot create a scratch folder");
+      }
+    }
+    watchdog = bin + L"\\nuv-watchdog.exe";
+    if (!::CopyFileW((program_folder() + L"nuv-watchdog.exe").c_str(), watchdog.c_str(), FALSE)) {
+      fail("cannot copy nuv-watchdog.exe");
+    }
+    flag = root + L"\\clean.flag";
+    ::DeleteFileW(flag.c_str());
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  ~Scratch() {
+    ::DeleteFileW(flag.c_str());
+    ::DeleteFileW(watchdog.c_str());
+    for (const auto& folder : {bin, appdata, temp, root}) ::RemoveDirectoryW(folder.c_str());
+  }
+};
+
+// This process's environment with APPDATA, TEMP and TMP replaced: Wine sets
+// them from its profile for a program started from Linux, but keeps what a
+// parent hands over in the block.
+std::wstring environment_block(const Scratch& scratch) {
+  const std::map<std::wstring, std::wstring> changes{
+      {L"APPDATA", scratch.appdata}, {L"TEMP", scratch.temp}, {L"TMP", scratch.temp}};
+  std::map<std::wstring, std::wstring> variables;
+  wchar_t* current = ::GetEnvironmentStringsW();
+  for (const wchar_t* entry = current; *entry; entry += std::wcslen(entry) + 1) {
+    const std::wstring text(entry);
+    const auto equals = text.find(L'=', 1);  // "=C:=C:\\x" names start with '='
+    if (equals == std::wstring::npos) continue;
+    const std::wstring name = text.substr(0, equals);
+    const bool replaced = std::any_of(changes.begin(), changes.end(), [&](const auto& change) {
+      return ::_wcsicmp(change.first.c_str(), name.c_str()) == 0;
+    });
+    if (!replaced) variables[name] = text.substr(equals + 1);
+  }
+  ::FreeEnvironmentStringsW(current);
+  for (const auto& [name, value] : changes) variables[name] = value;
+  std::wstring block;
+  for (const auto& [name, value] : variables) block += name + L"=" + value + L'\0';
+  block += L'\0';
+  return block;
+}
+
+struct Started {
+  nuv::UniqueHandle process;
+  DWORD pid = 0;
+  nuv::UniqueFileHandle stderr_read;  // only for the watchdog
+};
+
+Started start_parent() {
+  const std::wstring program = program_folder() + L"nuv-test-child.exe";
+  std::wstring line = L"nuv-test-child wait";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+    fail("cannot start nuv-test-child.exe");
+  }
+  nuv::UniqueHandle thread(info.hThread);
+  Started started;
+  started.process.reset(info.hProcess);
+  started.pid = info.dwProcessId;
+  return started;
+}
+
+// The watchdog with its standard error on a pipe that we read.
+Started start_watchdog(const Scratch& scratch, DWORD parent_pid) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+  Started started;
+  nuv::UniqueFileHandle write_end;
+  if (!::CreatePipe(started.stderr_read.put(), write_end.put(), &inheritable, 0)) {
+    fail("cannot create a pipe");
+  }
+  ::SetHandleInformation(started.stderr_read.get(), HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdError = write_end.get();
+  std::wstring line =
+      L"nuv-watchdog " + std::to_wstring(parent_pid) + L" \"" + scratch.flag + L"\"";
+  std::wstring environment = environment_block(scratch);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(scratch.watchdog.c_str(), line.data(), nullptr, nullptr, TRUE,
+                        CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup, &info)) {
+    fail("cannot start nuv-watchdog.exe");
+  }
+  nuv::UniqueHandle thread(info.hThread);
+  started.process.reset(info.hProcess);
+  started.pid = info.dwProcessId;
+  return started;
+}
+
+std::string read_line(HANDLE pipe) {
+  std::string out;
+  char c;
+  DWORD got = 0;
+  while (::ReadFile(pipe, &c, 1, &got, nullptr) && got == 1) {
+    out.push_back(c);
+    if (c == '\n') break;
+  }
+  return out;
+}
+
+std::string read_to_end(HANDLE pipe) {
+  std::string out;
+  char buffer[4096];
+  DWORD got = 0;
+  while (::ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
+  return out;
+}
+
+void kill_and_reap(HANDLE process) {
+  ::TerminateProcess(process, 9);
+  ::WaitForSingleObject(process, INFINITE);
+}
+
+DWORD exit_code(HANDLE process) {
+  DWORD code = 0;
+  ::GetExitCodeProcess(process, &code);
+  return code;
+}
+
+struct Reaction {
+  double phase = 0;     // from the monitoring line to the parent's death
+  double reaction = 0;  // from the parent's death to the watchdog's exit
+};
+
+Reaction measure_reaction(const Scratch& scratch, double phase) {
+  Started parent = start_parent();
+  Started watchdog = start_watchdog(scratch, parent.pid);
+  const std::string monitoring = read_line(watchdog.stderr_read.get());
+  const auto line_seen = Clock::now();
+  if (monitoring.find("monitoring pid=") == std::string::npos) fail("no monitoring line");
+
+  std::this_thread::sleep_until(line_seen + std::chrono::duration<double>(phase));
+  kill_and_reap(parent.process.get());
+  const auto died = Clock::now();
+  if (::WaitForSingleObject(watchdog.process.get(), 30'000) != WAIT_OBJECT_0) {
+    kill_and_reap(watchdog.process.get());
+    fail("the watchdog did not exit within 30 s");
+  }
+  const auto exited = Clock::now();
+
+  const std::string rest = read_to_end(watchdog.stderr_read.get());
+  if (exit_code(watchdog.process.get()) != 1 ||
+      rest.find("disappeared without clean flag") == std::string::npos ||
+      rest.find("no wintun orphans") == std::string::npos) {
+    std::fprintf(stderr, "unexpected outcome, exit code %lu:\n%s", exit_code(watchdog.process.get()),
+                 rest.c_str());
+    std::exit(1);
+  }
+  return {seconds_between(line_seen, died), seconds_between(died, exited)};
+}
+
+double cpu_seconds(HANDLE process) {
+  FILETIME created, exited, kernel, user;
+  if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) fail("GetProcessTimes failed");
+  auto ticks = [](FILETIME t) {
+    return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                               t.dwLowDateTime);
+  };
+  return (ticks(kernel) + ticks(user)) / 1e7;
+}
+
+double peak_working_set_mib(HANDLE process) {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof(counters);
+  if (!::GetProcessMemoryInfo(process, &counters, sizeof(counters))) fail("GetProcessMemoryInfo failed");
+  return static_cast<double>(counters.PeakWorkingSetSize) / (1024.0 * 1024.0);
+}
+
+struct Idle {
+  double window = 0;
+  double watchdog_cpu = 0, parent_cpu = 0;          // over the window
+  double watchdog_start_cpu = 0, parent_start_cpu = 0;  // before it
+  double watchdog_peak = 0, parent_peak = 0;
+};
+
+Idle measure_idle(const Scratch& scratch, int seconds) {
+  Started parent = start_parent();
+  Started watchdog = start_watchdog(scratch, parent.pid);
+  if (read_line(watchdog.stderr_read.get()).find("monitoring pid=") == std::string::npos) {
+    fail("no monitoring line");
+  }
+  Idle idle;
+  const auto from = Clock::now();
+  idle.watchdog_start_cpu = cpu_seconds(watchdog.process.get());
+  idle.parent_start_cpu = cpu_seconds(parent.process.get());
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  idle.watchdog_cpu = cpu_seconds(watchdog.process.get()) - idle.watchdog_start_cpu;
+  idle.parent_cpu = cpu_seconds(parent.process.get()) - idle.parent_start_cpu;
+  idle.window = seconds_between(from, Clock::now());
+  idle.watchdog_peak = peak_working_set_mib(watchdog.process.get());
+  idle.parent_peak = peak_working_set_mib(parent.process.get());
+
+  // An orderly end: the flag first, then the parent goes.
+  nuv::UniqueFileHandle flag(::CreateFileW(scratch.flag.c_str(), GENERIC_WRITE, 0, nullptr,
+                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!flag) fail("cannot create the clean flag");
+  flag.reset();
+  kill_and_reap(parent.process.get());
+  if (::WaitForSingleObject(watchdog.process.get(), 30'000) != WAIT_OBJECT_0) {
+    kill_and_reap(watchdog.process.get());
+    fail("the watchdog did not exit within 30 s");
+  }
+  if (exit_code(watchdog.process.get()) != 0) fail("the watchdog did not end cleanly");
+  return idle;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+  const int idle_seconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 60;
+  std::setvbuf(stdout, nullptr, _IONBF, 0);  // progress as it comes, under Wine too
+  const Scratch scratch;
+  constexpr double kFloor = 2.5;  // poll interval + settle delay, seconds
+
+  std::printf("reaction: parent killed at phase p after the monitoring line (the first poll), "
+              "empty journal, no wintun.dll\n");
+  double sum = 0, worst = 0, sum_from_poll = 0, worst_from_poll = 0;
+  for (int i = 0; i < runs; ++i) {
+    const double phase = 2.0 * (i + 0.5) / runs;
+    const Reaction r = measure_reaction(scratch, phase);
+    const double from_poll = r.reaction + r.phase;
+    std::printf("  run %2d: p %.3f s, death to exit %.3f s, poll to exit %.3f s (ratio %.3f)\n", i + 1,
+                r.phase, r.reaction, from_poll, from_poll / kFloor);
+    sum += r.reaction;
+    worst = std::max(worst, r.reaction);
+    sum_from_poll += from_poll;
+    worst_from_poll = std::max(worst_from_poll, from_poll);
+  }
+  std::printf("reaction, death to exit, phases spread over the poll interval: mean %.3f s "
+              "(ratio %.3f to %.1f s), max %.3f s (ratio %.3f)\n",
+              sum / runs, sum / runs / kFloor, kFloor, worst, worst / kFloor);
+  std::printf("reaction, death just after a poll (time plus phase): mean %.3f s, ratio %.3f "
+              "(target <= 1.05), max %.3f s, ratio %.3f\n",
+              sum_from_poll / runs, sum_from_poll / runs / kFloor, worst_from_poll,
+              worst_from_poll / kFloor);
+
+  const Idle idle = measure_idle(scratch, idle_seconds);
+  const double per_minute = 60.0 / idle.window;
+  std::printf("idle: %.1f s of monitoring a live parent\n", idle.window);
+  std::printf("  CPU per minute: watchdog %.1f ms, sleeping parent %.1f ms (target < 20 ms)\n",
+              idle.watchdog_cpu * per_minute * 1000, idle.parent_cpu * per_minute * 1000);
+  std::printf("  CPU before the window (start-up): watchdog %.1f ms, sleeping parent %.1f ms\n",
+              idle.watchdog_start_cpu * 1000, idle.parent_start_cpu * 1000);
+  std::printf("  peak working set: watchdog %.2f MiB, sleeping parent %.2f MiB, ratio %.2f "
+              "(target < 4 MiB)\n",
+              idle.watchdog_peak, idle.parent_peak, idle.watchdog_peak / idle.parent_peak);
+  return 0;
+}
