@@ -16,6 +16,7 @@
 #include "common/unique_handle.h"
 #include "common/wide.h"
 #include "platform/process/command_runner.h"
+#include "table_row.h"
 
 namespace {
 
@@ -177,5 +178,13 @@ int main(int argc, char** argv) {
   std::printf("capture: %zu MiB on standard error: run_command %.0f MiB/s, bare ReadFile %.0f MiB/s, "
               "ratio %.2f (target >= 0.80)\n",
               mib, mib / runner_best, mib / bare_best, bare_best / runner_best);
+
+  using nuv::bench::figure;
+  nuv::bench::table_row("run_command overhead, " + std::to_string(runs) + " trivial children",
+                        figure("%.2f ms/run", runner * 1000 / runs), figure("%.2f ms/run", bare * 1000 / runs),
+                        figure("%.2f", runner / bare), "<= 1.3");
+  nuv::bench::table_row("run_command capture, " + std::to_string(mib) + " MiB on stderr",
+                        figure("%.0f MiB/s", mib / runner_best), figure("%.0f MiB/s", mib / bare_best),
+                        figure("%.2f", bare_best / runner_best), ">= 0.8");
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "state/journal_format.h"
+#include "table_row.h"
 
 #ifdef _WIN32
 #include "common/win32.h"
@@ -92,5 +93,13 @@ int main() {
               format / dump, "<=1.5");
   std::printf("peak memory: %.1f MiB before parse_journal, %.1f MiB after (records and text held)\n",
               peak_before, peak_after_parse);
+
+  using nuv::bench::figure;
+  nuv::bench::table_row("parse_journal, 100 000 records", figure("%.1f ms", parse),
+                        figure("%.1f ms (json::parse)", dom_parse), figure("%.2f", parse / dom_parse), "<= 1.5");
+  nuv::bench::table_row("format_journal, 100 000 records", figure("%.1f ms", format),
+                        figure("%.1f ms (dump(2))", dump), figure("%.2f", format / dump), "<= 1.5");
+  nuv::bench::table_row("peak working set after parse_journal", figure("%.1f MiB", peak_after_parse),
+                        figure("%.1f MiB before", peak_before), "", "");
   return sink == 0;
 }

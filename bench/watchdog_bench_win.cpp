@@ -29,6 +29,7 @@
 
 #include "common/unique_handle.h"
 #include "common/win32.h"
+#include "table_row.h"
 
 #include <psapi.h>
 
@@ -320,5 +321,17 @@ int main(int argc, char** argv) {
   std::printf("  peak working set: watchdog %.2f MiB, sleeping parent %.2f MiB, ratio %.2f "
               "(target < 4 MiB)\n",
               idle.watchdog_peak, idle.parent_peak, idle.watchdog_peak / idle.parent_peak);
+
+  using nuv::bench::figure;
+  nuv::bench::table_row("watchdog reaction, poll before death to exit (mean)",
+                        figure("%.3f s", sum_from_poll / runs), "2.5 s", figure("%.3f", sum_from_poll / runs / kFloor),
+                        "<= 1.05");
+  nuv::bench::table_row("watchdog reaction, death to exit (mean over phases)", figure("%.3f s", sum / runs),
+                        "2.5 s", figure("%.3f", sum / runs / kFloor), "");
+  nuv::bench::table_row("watchdog idle CPU per minute", figure("%.1f ms", idle.watchdog_cpu * per_minute * 1000),
+                        figure("%.1f ms (sleeping parent)", idle.parent_cpu * per_minute * 1000), "", "< 20 ms");
+  nuv::bench::table_row("watchdog peak working set", figure("%.2f MiB", idle.watchdog_peak),
+                        figure("%.2f MiB (sleeping parent)", idle.parent_peak),
+                        figure("%.2f", idle.watchdog_peak / idle.parent_peak), "< 4 MiB");
   return 0;
 }

@@ -1,13 +1,26 @@
 #!/usr/bin/env bash
-# Builds the Windows benchmarks and runs each under Wine; every figure is a
-# ratio to a baseline measured in the same run.
-# Usage: scripts/bench.sh [name-filter]   e.g. scripts/bench.sh command_runner
+# Builds the Windows benchmarks, runs each under Wine and prints one table:
+# measure, this program, baseline, ratio, target. Every baseline is measured
+# in the same run. Each benchmark's own report is kept in build/windows/bench/.
+# Usage: scripts/bench.sh [name-filter]   e.g. scripts/bench.sh watchdog
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows >/dev/null
+mkdir -p build/windows/bench
+rows=()
 for bench in build/windows/bin/*${1:-}*_bench.exe; do
-  echo "== $(basename "$bench" .exe)"
-  cmake/wine-run.sh "$PWD/build/windows/wineprefix" "$bench"
+  name=$(basename "$bench" .exe)
+  echo "bench: running $name" >&2
+  cmake/wine-run.sh "$PWD/build/windows/wineprefix" "$bench" </dev/null >"build/windows/bench/$name.txt"
+  while IFS= read -r row; do rows+=("$row"); done < <(grep '^ROW' "build/windows/bench/$name.txt" | cut -f2-)
+done
+echo "Measured $(date -u +%Y-%m-%d) on $(nproc) cores, $(wine --version) ($(uname -sm))"
+echo
+echo "| measure | this program | baseline | ratio | target |"
+echo "|---|---|---|---|---|"
+for row in "${rows[@]}"; do
+  IFS=$'\t' read -r measure ours base ratio target <<<"$row"
+  echo "| $measure | $ours | $base | $ratio | $target |"
 done
