@@ -146,6 +146,21 @@ DWORD wait_for_exit(HANDLE process, DWORD timeout_ms) {
   return code;
 }
 
+void terminate_at(HANDLE process, std::chrono::steady_clock::time_point when, DWORD exit_code) {
+  using std::chrono::steady_clock;
+  // Sleep through all but the last millisecond, then spin: a wait's timeout
+  // only has a resolution of milliseconds.
+  const auto sleep = std::chrono::duration_cast<std::chrono::milliseconds>(when - steady_clock::now());
+  if (sleep.count() > 1 &&
+      ::WaitForSingleObject(process, static_cast<DWORD>(sleep.count() - 1)) != WAIT_TIMEOUT) {
+    return;
+  }
+  while (steady_clock::now() < when) {
+    if (::WaitForSingleObject(process, 0) != WAIT_TIMEOUT) return;
+  }
+  ::TerminateProcess(process, exit_code);
+}
+
 std::string narrow(const std::wstring& wide) { return from_wide(wide).value_or("<not UTF-16>"); }
 
 std::vector<std::string> split_lines(const std::string& text) {

@@ -1,6 +1,7 @@
 // Starting and watching real processes in the Windows tests.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
@@ -47,6 +48,10 @@ std::string read_line(HANDLE pipe);
 // Waits for the process to end and returns its exit code; a process still
 // running after `timeout_ms` is terminated, and the test fails.
 DWORD wait_for_exit(HANDLE process, DWORD timeout_ms = 60'000);
+
+// Terminates the process with `exit_code` at `when`, to the microsecond as
+// near as the system allows, unless it has ended before. Does not wait for it.
+void terminate_at(HANDLE process, std::chrono::steady_clock::time_point when, DWORD exit_code);
 
 std::string narrow(const std::wstring& wide);
 
