@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the build's private prefix.
 # Usage: wine-run.sh <prefix-dir> <program.exe> [args...]
+#        wine-run.sh <prefix-dir> --prepare     (only makes the prefix)
 # The prefix is made once, quietly, under a lock, so that parallel tests and
 # test discovery never see Wine's first-start messages.
 set -euo pipefail
@@ -25,4 +26,5 @@ if [ ! -f "$prefix/.nuv-ready" ]; then
   exec 9>&-
 fi
 
+if [ "${1:-}" = --prepare ]; then exit 0; fi
 exec wine "$@"
