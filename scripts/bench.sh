@@ -10,10 +10,14 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows >/dev/null
 mkdir -p build/windows/bench
 rows=()
+status=0
 for bench in build/windows/bin/*${1:-}*_bench.exe; do
   name=$(basename "$bench" .exe)
   echo "bench: running $name" >&2
-  cmake/wine-run.sh "$PWD/build/windows/wineprefix" "$bench" </dev/null >"build/windows/bench/$name.txt"
+  if ! cmake/wine-run.sh "$PWD/build/windows/wineprefix" "$bench" </dev/null >"build/windows/bench/$name.txt"; then
+    rows+=("$name failed: see build/windows/bench/$name.txt")
+    status=1
+  fi
   while IFS= read -r row; do rows+=("$row"); done < <(grep '^ROW' "build/windows/bench/$name.txt" | cut -f2-)
 done
 echo "Measured $(date -u +%Y-%m-%d) on $(nproc) cores, $(wine --version) ($(uname -sm))"
@@ -24,3 +28,4 @@ for row in "${rows[@]}"; do
   IFS=$'\t' read -r measure ours base ratio target <<<"$row"
   echo "| $measure | $ours | $base | $ratio | $target |"
 done
+exit $status
