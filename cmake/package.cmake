@@ -1,6 +1,6 @@
 # The release zip: the stripped program, the README and the licence, made by
-# CPack (scripts/package.sh). The archive is reproducible: the staged files get
-# fixed times and modes before CPack zips them (package_normalize.cmake).
+# CPack (scripts/package.sh). The archive is reproducible: its entries get
+# fixed times and modes (package_normalize.cmake).
 install(TARGETS nuv-watchdog RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 

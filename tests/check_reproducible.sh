@@ -31,7 +31,7 @@ export SOURCE_DATE_EPOCH=1700000000
 (cd "$work/build" && cpack -B "$work/dist1" >/dev/null)
 touch -d @1600000000 "$work/src/README.md" "$work/src/LICENSE"
 (cd "$work/build" && TZ=Asia/Tokyo cpack -B "$work/dist2" >/dev/null)
-zip_name=$(cd "$work/dist1" && ls ./*-win64.zip)
+zip_name=$(basename "$(ls "$work"/dist1/*-win64.zip)")
 if ! cmp "$work/dist1/$zip_name" "$work/dist2/$zip_name"; then
   echo "not reproducible: two packs of one build differ"
   exit 1
