@@ -45,9 +45,12 @@ TEST(JournalStructure, RefusesAnythingButAnArrayOfOneMemberObjects) {
 TEST(JournalStructure, KindNamesAreExactAndOneUnknownSpoilsAll) {
   const std::string good = R"({"FirewallRuleAdded": {"rule_name": "a"}})";
   EXPECT_TRUE(parse_journal("[" + good + "," + good + "]"));
+  const auto between_goods = [&](std::string_view kind) {
+    return "[" + good + R"(, {")" + std::string(kind) + R"(": {"rule_name": "a"}}, )" + good + "]";
+  };
   for (const char* kind : {"firewallRuleAdded", "FirewallRuleadded", "FirewallRuleAdded ",
                            "Firewall", "NewKind"}) {
-    expect_invalid("[" + good + ", {\"" + kind + "\": {\"rule_name\": \"a\"}}, " + good + "]");
+    expect_invalid(between_goods(kind));
   }
 }
 
@@ -296,9 +299,9 @@ TEST(JournalLayout, WrittenTextReadsBackToEqualRecords) {
   std::string every_byte;
   for (int c = 1; c < 0x80; ++c) every_byte += static_cast<char>(c);
   every_byte += std::string("\0\xF4\x8F\xBF\xBF", 5);
-  changes.push_back(CustomCommand{every_byte, {every_byte, "", every_byte}});
-  changes.push_back(RouteAdded{"", "", "", 4294967295u});
-  changes.push_back(DnsOverridden{"", 0u, {""}});
+  changes.emplace_back(CustomCommand{every_byte, {every_byte, "", every_byte}});
+  changes.emplace_back(RouteAdded{"", "", "", 4294967295u});
+  changes.emplace_back(DnsOverridden{"", 0u, {""}});
   EXPECT_EQ(parse_journal(format_journal(changes)), changes);
 
   const SystemStateMeta meta{4294967295u, 18446744073709551615ull};

@@ -14,8 +14,8 @@ namespace nuv {
 namespace {
 
 std::string embed(const std::string& value) {
-  return "[{\"CustomCommand\": {\"description\": \"d\", \"x\": " + value +
-         ", \"reverse_command\": []}}]";
+  return R"([{"CustomCommand": {"description": "d", "x": )" + value +
+         R"(, "reverse_command": []}}])";
 }
 
 TEST(JsonConformance, SuiteFilesEmbeddedInARecord) {

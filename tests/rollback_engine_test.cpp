@@ -39,7 +39,7 @@ class FakeFiles final : public StateFiles {
   }
 };
 
-const std::string kState = "C:\\a\\NUV Client\\system_state.json";
+const std::string kState = R"(C:\a\NUV Client\system_state.json)";
 const std::string kMeta = kState + ".meta";
 
 SystemChange named(const std::string& name) { return CustomCommand{name, {name}}; }
@@ -50,7 +50,7 @@ struct Rollback {
   SystemStateStore store;
   std::int64_t now = 1'700'000'000;
 
-  explicit Rollback(std::vector<SystemChange> changes, SystemStateMeta meta = {}) {
+  explicit Rollback(const std::vector<SystemChange>& changes, SystemStateMeta meta = {}) {
     store.state_path = kState;
     store.meta_path = kMeta;
     store.changes = changes;

@@ -13,7 +13,7 @@ const std::string kJournal = R"([{"FirewallRuleAdded": {"rule_name": "r"}}])";
 // A system whose files live in a map, and whose rollback is recorded rather
 // than run.
 struct FakeSystem {
-  std::optional<std::string> appdata = "C:\\Users\\u\\AppData\\Roaming";
+  std::optional<std::string> appdata = R"(C:\Users\u\AppData\Roaming)";
   std::map<std::string, std::string> files;
   std::vector<std::string> reads, removals;
   int rollbacks = 0;
@@ -49,7 +49,7 @@ struct FakeSystem {
   }
 };
 
-const std::string kState = "C:\\Users\\u\\AppData\\Roaming\\NUV Client\\system_state.json";
+const std::string kState = R"(C:\Users\u\AppData\Roaming\NUV Client\system_state.json)";
 
 TEST(StatePaths, JoinWithOneSeparator) {
   EXPECT_EQ(state_paths("C:\\Users\\u\\AppData\\Roaming").state, kState);

@@ -52,10 +52,11 @@ TEST(UndoDnsOverridden, WithIndexRunsPowerShellHiddenAndNeverNetsh) {
   EXPECT_EQ(u.run(DnsOverridden{"Wi-Fi", 12u, {"10.0.0.1", "10.0.0.2"}}), std::nullopt);
   ASSERT_EQ(u.fake.requests.size(), 1u);
   EXPECT_EQ(u.fake.requests[0].program, "powershell");
+  const std::string script =
+      "Set-DnsClientServerAddress -InterfaceIndex 12 -ServerAddresses "
+      "@('10.0.0.1','10.0.0.2') -ErrorAction Stop";
   EXPECT_EQ(u.fake.requests[0].args,
-            (Lines{"-NoProfile", "-NonInteractive", "-WindowStyle", "Hidden", "-Command",
-                   "Set-DnsClientServerAddress -InterfaceIndex 12 -ServerAddresses "
-                   "@('10.0.0.1','10.0.0.2') -ErrorAction Stop"}));
+            (Lines{"-NoProfile", "-NonInteractive", "-WindowStyle", "Hidden", "-Command", script}));
   EXPECT_EQ(u.fake.requests[0].creation_flags, 0x08000000u);
 
   EXPECT_EQ(dns_restore_script(7, {"o'x", "''"}),
@@ -123,7 +124,7 @@ TEST(UndoFirewallRuleAdded, DeletesByNameAndToleratesNoRules) {
 }
 
 TEST(UndoSystemProxySet, WritesTheValuesAndNeverFails) {
-  const std::string key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  const std::string key = R"(HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings)";
   Undo u;
   u.fake.answers["reg"] = {0, {}, {}, "program not found"};
   EXPECT_EQ(u.run(SystemProxySet{false, std::nullopt}), std::nullopt);

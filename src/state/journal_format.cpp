@@ -112,7 +112,7 @@ class Reader {
 
   std::vector<SystemChange> changes;
   SystemStateMeta meta;
-  bool done() const { return state_ == State::Done; }
+  [[nodiscard]] bool done() const { return state_ == State::Done; }
 
   bool null() { return scalar(Scalar::Null); }
   bool boolean(bool value) {
@@ -376,7 +376,7 @@ class Writer {
   void indent(int level) { out_.append(static_cast<std::size_t>(level) * 2, ' '); }
 
   void string(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
+    static constexpr std::string_view kHex = "0123456789abcdef";
     out_ += '"';
     std::size_t run = 0;  // start of the bytes written unchanged
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -403,9 +403,9 @@ class Writer {
   }
 
   void number(std::uint64_t value) {
-    char buffer[24];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-    out_.append(buffer, end);
+    std::array<char, 24> buffer;
+    const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
+    out_.append(buffer.data(), end);
   }
 
   // Starts a member line: indentation, key, colon and space.

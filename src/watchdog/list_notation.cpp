@@ -1,6 +1,7 @@
 #include "watchdog/list_notation.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <string_view>
 
@@ -15,7 +16,7 @@ using unicode_tables::kEscapedRanges;
 
 void append_hex(std::string& out, char32_t value) {
   constexpr std::string_view kDigits = "0123456789abcdef";
-  char digits[8];
+  std::array<char, 8> digits;
   int count = 0;
   do {
     digits[count++] = kDigits[value & 0xF];

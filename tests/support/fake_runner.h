@@ -27,7 +27,7 @@ class FakeRunner {
   std::vector<CommandRequest> requests;
 
   // One line per command: program and arguments, each argument in brackets.
-  std::vector<std::string> log() const {
+  [[nodiscard]] std::vector<std::string> log() const {
     std::vector<std::string> lines;
     for (const auto& r : requests) {
       std::string line = r.program;

@@ -6,7 +6,7 @@ namespace nuv {
 namespace {
 
 const std::string kInternetSettings =
-    "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    R"(HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings)";
 
 UndoStep checked(std::string program, std::vector<std::string> args, std::string failure_prefix,
                  std::string launch_prefix, std::vector<std::string_view> tolerated = {},
