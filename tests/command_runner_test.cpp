@@ -58,7 +58,7 @@ constexpr std::uint32_t kWineSpuriousCreateProcessError = 1359;
 
 class CommandRunner : public ::testing::Test {
  protected:
-  Result<CommandOutput, LaunchError> run(CommandRequest request, CommandLimits limits = {}) {
+  Result<CommandOutput, LaunchError> run(const CommandRequest& request, CommandLimits limits = {}) {
     for (int attempt = 1;; ++attempt) {
       auto out = loop_->run_blocking(run_command(*loop_, request, limits));
       if (out || out.error().os_code != kWineSpuriousCreateProcessError || attempt == 3) return out;

@@ -51,7 +51,7 @@ class WatchdogEndToEnd : public testing::Test {
                           environment_block({{L"APPDATA", folder}, {L"TEMP", folder}}));
   }
 
-  Outcome finish(StartedProcess& watchdog, std::string stderr_so_far = {}) {
+  Outcome finish(StartedProcess& watchdog, const std::string& stderr_so_far = {}) {
     Outcome outcome;
     outcome.exit_code = wait_for_exit(watchdog.process.get());
     if (watchdog.stderr_read) outcome.stderr_text = stderr_so_far + read_to_end(watchdog.stderr_read.get());

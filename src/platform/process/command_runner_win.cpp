@@ -281,7 +281,7 @@ class Collection : public std::enable_shared_from_this<Collection> {
 }  // namespace
 
 asio::awaitable<Result<CommandOutput, LaunchError>> run_command(EventLoop& loop,
-                                                                CommandRequest request,
+                                                                CommandRequest request,  // cppcheck-suppress passedByValue ; a coroutine owns its arguments
                                                                 CommandLimits limits) {
   auto child = start_child(request);
   if (!child) co_return unexpected(std::move(child).error());
