@@ -22,10 +22,11 @@ template <class T, class E>
 class [[nodiscard]] Result {
  public:
   // A Result argument goes to the copy or move constructor, never here (as with std::expected).
+  // NOLINTBEGIN(bugprone-forwarding-reference-overload): the requires-clause excludes Result
   template <class U = T>
     requires(!std::is_same_v<std::remove_cvref_t<U>, Result> && std::is_constructible_v<T, U&&>)
-  // NOLINTNEXTLINE(bugprone-forwarding-reference-overload): the requires-clause excludes Result.
   Result(U&& value) : state_(std::in_place_index<0>, std::forward<U>(value)) {}
+  // NOLINTEND(bugprone-forwarding-reference-overload)
   template <class G>
   Result(Unexpected<G> error) : state_(std::in_place_index<1>, std::move(error.error)) {}
 
