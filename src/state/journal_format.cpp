@@ -251,8 +251,19 @@ class Reader {
   }
 
  private:
-  enum class State { Top, Elements, Kind, Body, BodyKey, BodyItem, FieldValue, List, Skip,
-                     ElementEnd, Done };
+  enum class State {
+    Top,
+    Elements,
+    Kind,
+    Body,
+    BodyKey,
+    BodyItem,
+    FieldValue,
+    List,
+    Skip,
+    ElementEnd,
+    Done
+  };
   enum class Scalar { Null, Bool, Unsigned, String, Other };
   static constexpr std::size_t kNoField = std::numeric_limits<std::size_t>::max();
 
@@ -385,13 +396,27 @@ class Writer {
       out_.append(text, run, i - run);
       run = i + 1;
       switch (c) {
-        case '"': out_ += "\\\""; break;
-        case '\\': out_ += "\\\\"; break;
-        case '\b': out_ += "\\b"; break;
-        case '\t': out_ += "\\t"; break;
-        case '\n': out_ += "\\n"; break;
-        case '\f': out_ += "\\f"; break;
-        case '\r': out_ += "\\r"; break;
+        case '"':
+          out_ += "\\\"";
+          break;
+        case '\\':
+          out_ += "\\\\";
+          break;
+        case '\b':
+          out_ += "\\b";
+          break;
+        case '\t':
+          out_ += "\\t";
+          break;
+        case '\n':
+          out_ += "\\n";
+          break;
+        case '\f':
+          out_ += "\\f";
+          break;
+        case '\r':
+          out_ += "\\r";
+          break;
         default:
           out_ += "\\u00";
           out_ += kHex[c >> 4];

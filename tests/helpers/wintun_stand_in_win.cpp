@@ -31,8 +31,9 @@ std::wstring environment(const wchar_t* name) {
 void log_line(const std::wstring& line) {
   const std::wstring path = environment(L"NUV_WINTUN_LOG");
   if (path.empty()) return;
-  const HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_ALWAYS, 0, nullptr);
+  const HANDLE file =
+      ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   const std::wstring text = line + L"\n";
   char bytes[2048];
@@ -64,14 +65,16 @@ extern "C" {
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     const std::wstring lock = environment(L"NUV_WINTUN_LOCK_FILE");
-    const bool locked = !lock.empty() && ::GetFileAttributesW(lock.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const bool locked =
+        !lock.empty() && ::GetFileAttributesW(lock.c_str()) != INVALID_FILE_ATTRIBUTES;
     log_line(locked ? L"load (lock file present)" : L"load");
   }
   if (reason == DLL_PROCESS_DETACH) log_line(L"unload");
   return TRUE;
 }
 
-__declspec(dllexport) void* WINAPI WintunCreateAdapter(const wchar_t* name, const wchar_t*, const GUID*) {
+__declspec(dllexport) void* WINAPI
+    WintunCreateAdapter(const wchar_t* name, const wchar_t*, const GUID*) {
   log_line(std::wstring(L"WintunCreateAdapter ") + (name ? name : L""));
   return nullptr;
 }
@@ -96,7 +99,9 @@ __declspec(dllexport) void* WINAPI WintunOpenAdapter(const wchar_t* name) {
   return adapter;
 }
 
-__declspec(dllexport) void WINAPI WintunGetAdapterLUID(void*, void*) { log_line(L"WintunGetAdapterLUID"); }
+__declspec(dllexport) void WINAPI WintunGetAdapterLUID(void*, void*) {
+  log_line(L"WintunGetAdapterLUID");
+}
 __declspec(dllexport) DWORD WINAPI WintunGetRunningDriverVersion() {
   log_line(L"WintunGetRunningDriverVersion");
   return 0;
@@ -138,7 +143,9 @@ __declspec(dllexport) BYTE* WINAPI WintunAllocateSendPacket(void*, DWORD) {
   return nullptr;
 }
 #ifndef NUV_WITHOUT_SEND_PACKET
-__declspec(dllexport) void WINAPI WintunSendPacket(void*, const BYTE*) { log_line(L"WintunSendPacket"); }
+__declspec(dllexport) void WINAPI WintunSendPacket(void*, const BYTE*) {
+  log_line(L"WintunSendPacket");
+}
 #endif
 
 }  // extern "C"
