@@ -128,13 +128,15 @@ double bare_capture(const std::wstring& program, std::size_t bytes) {
   ::CreatePipe(&read, &write, &inheritable, 65536);
   nuv::UniqueHandle reader(read), writer(write);
   ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-  auto process = start_bare(program, L"nuv-test-child write 0 " + std::to_wstring(bytes), writer.get());
+  auto process =
+      start_bare(program, L"nuv-test-child write 0 " + std::to_wstring(bytes), writer.get());
   writer.reset();
   std::string captured;
   std::vector<char> buffer(2 * 1024 * 1024);
   DWORD got = 0;
-  while (::ReadFile(reader.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) &&
-         got > 0) {
+  while (
+      ::ReadFile(reader.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) &&
+      got > 0) {
     captured.append(buffer.data(), got);
   }
   ::WaitForSingleObject(process.get(), INFINITE);
@@ -145,7 +147,8 @@ double bare_capture(const std::wstring& program, std::size_t bytes) {
 
 double runner_capture(nuv::EventLoop& loop, const std::string& program, std::size_t bytes) {
   const auto start = Clock::now();
-  auto out = loop.run_blocking(nuv::run_command(loop, {program, {"write", "0", std::to_string(bytes)}}));
+  auto out =
+      loop.run_blocking(nuv::run_command(loop, {program, {"write", "0", std::to_string(bytes)}}));
   const double elapsed = seconds_since(start);
   if (!out || out->stderr_bytes.size() != bytes) std::exit(1);
   return elapsed;
@@ -172,9 +175,10 @@ int main(int argc, char** argv) {
     reading += bare_reading_runs(helper, n);
     runner += runner_runs(loop, helper_utf8, n);
   }
-  std::printf("overhead: %d runs of a trivial child: run_command %.2f ms/run, bare CreateProcessW+Wait "
-              "%.2f ms/run, ratio %.2f (target <= 1.30)\n",
-              runs, runner * 1000 / runs, bare * 1000 / runs, runner / bare);
+  std::printf(
+      "overhead: %d runs of a trivial child: run_command %.2f ms/run, bare CreateProcessW+Wait "
+      "%.2f ms/run, ratio %.2f (target <= 1.30)\n",
+      runs, runner * 1000 / runs, bare * 1000 / runs, runner / bare);
   std::printf("          bare with both pipes read by two threads %.2f ms/run, ratio %.2f\n",
               reading * 1000 / runs, runner / reading);
 
@@ -185,16 +189,19 @@ int main(int argc, char** argv) {
     bare_best = std::min(bare_best, bare_capture(helper, bytes));
     runner_best = std::min(runner_best, runner_capture(loop, helper_utf8, bytes));
   }
-  std::printf("capture: %zu MiB on standard error: run_command %.0f MiB/s, bare ReadFile %.0f MiB/s, "
-              "ratio %.2f (target >= 0.80)\n",
-              mib, mib / runner_best, mib / bare_best, bare_best / runner_best);
+  std::printf(
+      "capture: %zu MiB on standard error: run_command %.0f MiB/s, bare ReadFile %.0f MiB/s, "
+      "ratio %.2f (target >= 0.80)\n",
+      mib, mib / runner_best, mib / bare_best, bare_best / runner_best);
 
   using nuv::bench::figure;
   nuv::bench::table_row("run_command overhead, " + std::to_string(runs) + " trivial children",
-                        figure("%.2f ms/run", runner * 1000 / runs), figure("%.2f ms/run", bare * 1000 / runs),
-                        figure("%.2f", runner / bare), "<= 1.3");
+                        figure("%.2f ms/run", runner * 1000 / runs),
+                        figure("%.2f ms/run", bare * 1000 / runs), figure("%.2f", runner / bare),
+                        "<= 1.3");
   nuv::bench::table_row("run_command capture, " + std::to_string(mib) + " MiB on stderr",
-                        figure("%.0f MiB/s", mib / runner_best), figure("%.0f MiB/s", mib / bare_best),
+                        figure("%.0f MiB/s", mib / runner_best),
+                        figure("%.0f MiB/s", mib / bare_best),
                         figure("%.2f", bare_best / runner_best), ">= 0.8");
   return 0;
 }

@@ -19,15 +19,15 @@
 #include <string_view>
 #include <vector>
 
+#include "common/win32.h"
 #include "common/unique_handle.h"
 #include "common/wide.h"
-#include "common/win32.h"
 #include "platform/process/command_runner.h"
 #include "platform/rollback/rollback_engine.h"
 #include "state/journal_format.h"
-#include "table_row.h"
 #include "state/state_files_win.h"
 #include "state/state_recovery.h"
+#include "table_row.h"
 
 #include <psapi.h>
 
@@ -56,7 +56,9 @@ std::wstring self_path() {
   return std::wstring(self, n);
 }
 
-std::wstring folder_of(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/") + 1); }
+std::wstring folder_of(const std::wstring& path) {
+  return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
 
 [[noreturn]] void fail(const char* what) {
   std::fprintf(stderr, "%s\n", what);
@@ -64,10 +66,11 @@ std::wstring folder_of(const std::wstring& path) { return path.substr(0, path.fi
 }
 
 void write_whole(const std::wstring& path, const std::string& bytes) {
-  const nuv::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  const nuv::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD wrote = 0;
-  if (!file || !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) ||
+  if (!file ||
+      !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) ||
       wrote != bytes.size()) {
     fail("cannot write the journal");
   }
@@ -85,7 +88,7 @@ std::wstring prepare(const std::wstring& appdata, const std::string& journal) {
 // no fault of the caller. Such launches are counted on both sides, not fatal:
 // they cost about what a launch costs.
 int spurious_failures = 0;
-constexpr std::uint32_t kSpuriousCode = 1359;  // ERROR_INTERNAL_ERROR
+constexpr std::uint32_t kSpuriousCode = 1359;                  // ERROR_INTERNAL_ERROR
 constexpr std::string_view kSpuriousText = "(os error 1359)";  // its text in a message
 
 void check(const std::optional<std::vector<std::string>>& errors) {
@@ -119,7 +122,8 @@ EngineFigures recover_timed(const std::wstring& appdata) {
   const std::string base = nuv::from_wide(appdata).value_or("");
   nuv::WindowsStateFiles files;
   EngineFigures figures;
-  const auto roll_back = [&](nuv::SystemStateStore& store) -> std::optional<std::vector<std::string>> {
+  const auto roll_back =
+      [&](nuv::SystemStateStore& store) -> std::optional<std::vector<std::string>> {
     nuv::EventLoop loop;
     const nuv::CommandRunner run = [&](const nuv::CommandRequest& request) {
       const auto start = Clock::now();
@@ -201,7 +205,8 @@ LoadFigures recover_in_child(const std::wstring& appdata) {
   std::string text;
   char buffer[256];
   DWORD got = 0;
-  while (::ReadFile(reader.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+  while (::ReadFile(reader.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+    text.append(buffer, got);
   ::WaitForSingleObject(process.get(), INFINITE);
   DWORD code = 1;
   ::GetExitCodeProcess(process.get(), &code);
@@ -234,12 +239,14 @@ int wmain(int argc, wchar_t** argv) {
   }
   const std::string engine_journal = nuv::format_journal(changes);
   bare_runs(helper_utf8, 5);  // warm both paths up
-  recover_timed(prepare(root + L"\\warm", nuv::format_journal({changes.begin(), changes.begin() + 5})));
+  recover_timed(
+      prepare(root + L"\\warm", nuv::format_journal({changes.begin(), changes.begin() + 5})));
   double bare = 0;
   EngineFigures engine;
   std::vector<double> round_ratios;
   for (int round = 0; round < rounds; ++round) {
-    const std::wstring appdata = prepare(root + L"\\engine-" + std::to_wstring(round), engine_journal);
+    const std::wstring appdata =
+        prepare(root + L"\\engine-" + std::to_wstring(round), engine_journal);
     double b = 0;
     EngineFigures e;
     // Each side goes first in every other round, so that a steady drift of
@@ -257,15 +264,17 @@ int wmain(int argc, wchar_t** argv) {
     round_ratios.push_back(e.whole / b);
   }
   const double calls = rounds * kEngineRecords;
-  std::printf("engine: %d rounds of a %d-record journal of trivial children: recovery %.2f ms/record, "
-              "bare run_command %.2f ms/call, ratio %.3f (target <= 1.1); by round:",
-              rounds, kEngineRecords, engine.whole * 1000 / calls, bare * 1000 / calls,
-              engine.whole / bare);
+  std::printf(
+      "engine: %d rounds of a %d-record journal of trivial children: recovery %.2f ms/record, "
+      "bare run_command %.2f ms/call, ratio %.3f (target <= 1.1); by round:",
+      rounds, kEngineRecords, engine.whole * 1000 / calls, bare * 1000 / calls,
+      engine.whole / bare);
   for (const double ratio : round_ratios) std::printf(" %.3f", ratio);
-  std::printf("\n        recovery / its own time inside run_command %.4f (%.1f ms of its own in %.1f s); "
-              "%d spurious launch failures of Wine\n",
-              engine.whole / engine.in_commands, (engine.whole - engine.in_commands) * 1000,
-              engine.whole, spurious_failures);
+  std::printf(
+      "\n        recovery / its own time inside run_command %.4f (%.1f ms of its own in %.1f s); "
+      "%d spurious launch failures of Wine\n",
+      engine.whole / engine.in_commands, (engine.whole - engine.in_commands) * 1000, engine.whole,
+      spurious_failures);
 
   // The load measure: best time and largest peak of three children.
   std::vector<nuv::SystemChange> empty_commands;
@@ -277,23 +286,26 @@ int wmain(int argc, wchar_t** argv) {
   empty_commands = {};
   LoadFigures best{1e300, 0, 0};
   for (int run = 0; run < 3; ++run) {
-    const auto figures = recover_in_child(prepare(root + L"\\load-" + std::to_wstring(run), load_journal));
+    const auto figures =
+        recover_in_child(prepare(root + L"\\load-" + std::to_wstring(run), load_journal));
     best.seconds = std::min(best.seconds, figures.seconds);
     best.peak_before = std::max(best.peak_before, figures.peak_before);
     best.peak_after = std::max(best.peak_after, figures.peak_after);
   }
-  std::printf("load: %d custom commands with nothing to run (%.1f MiB): loaded and rolled back in "
-              "%.1f ms (best of 3); peak working set %.1f MiB, %.1f MiB of it before the recovery\n",
-              load_records, mib(load_journal.size()), best.seconds * 1000, best.peak_after,
-              best.peak_before);
+  std::printf(
+      "load: %d custom commands with nothing to run (%.1f MiB): loaded and rolled back in "
+      "%.1f ms (best of 3); peak working set %.1f MiB, %.1f MiB of it before the recovery\n",
+      load_records, mib(load_journal.size()), best.seconds * 1000, best.peak_after,
+      best.peak_before);
 
   using nuv::bench::figure;
   nuv::bench::table_row("rollback of " + std::to_string(kEngineRecords) + " trivial commands",
                         figure("%.2f ms/record", engine.whole * 1000 / calls),
                         figure("%.2f ms/call (run_command)", bare * 1000 / calls),
                         figure("%.3f", engine.whole / bare), "<= 1.1");
-  nuv::bench::table_row("load and roll back " + std::to_string(load_records) + " empty custom commands",
-                        figure("%.1f ms", best.seconds * 1000), "", "", "");
+  nuv::bench::table_row(
+      "load and roll back " + std::to_string(load_records) + " empty custom commands",
+      figure("%.1f ms", best.seconds * 1000), "", "", "");
   nuv::bench::table_row("peak working set of that recovery", figure("%.1f MiB", best.peak_after),
                         figure("%.1f MiB before it", best.peak_before), "", "");
 

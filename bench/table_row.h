@@ -13,10 +13,11 @@ inline std::string figure(const char* format, double value) {
   return text;
 }
 
-inline void table_row(const std::string& measure, const std::string& ours, const std::string& baseline,
-                      const std::string& ratio, const std::string& target) {
-  std::printf("ROW\t%s\t%s\t%s\t%s\t%s\n", measure.c_str(), ours.c_str(), baseline.c_str(), ratio.c_str(),
-              target.c_str());
+inline void table_row(const std::string& measure, const std::string& ours,
+                      const std::string& baseline, const std::string& ratio,
+                      const std::string& target) {
+  std::printf("ROW\t%s\t%s\t%s\t%s\t%s\n", measure.c_str(), ours.c_str(), baseline.c_str(),
+              ratio.c_str(), target.c_str());
 }
 
 }  // namespace nuv::bench

@@ -27,8 +27,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/unique_handle.h"
 #include "common/win32.h"
+#include "common/unique_handle.h"
 #include "table_row.h"
 
 #include <psapi.h>
@@ -61,13 +61,15 @@ struct Scratch {
   Scratch() {
     wchar_t base[MAX_PATH + 1];
     const DWORD n = ::GetTempPathW(MAX_PATH + 1, base);
-    root = std::wstring(base, n) + L"nuv-watchdog-bench-" + std::to_wstring(::GetCurrentProcessId());
+    root =
+        std::wstring(base, n) + L"nuv-watchdog-bench-" + std::to_wstring(::GetCurrentProcessId());
     bin = root + L"\\bin";
     appdata = root + L"\\appdata";
     temp = root + L"\\temp";
     for (const auto& folder : {root, bin, appdata, temp}) {
       // A run that failed half-way may have left the folders behind.
-      if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+      if (!::CreateDirectoryW(folder.c_str(), nullptr) &&
+          ::GetLastError() != ERROR_ALREADY_EXISTS) {
         fail("cannot create a scratch folder");
       }
     }
@@ -218,8 +220,8 @@ Reaction measure_reaction(const Scratch& scratch, double phase) {
   if (exit_code(watchdog.process.get()) != 1 ||
       rest.find("disappeared without clean flag") == std::string::npos ||
       rest.find("no wintun orphans") == std::string::npos) {
-    std::fprintf(stderr, "unexpected outcome, exit code %lu:\n%s", exit_code(watchdog.process.get()),
-                 rest.c_str());
+    std::fprintf(stderr, "unexpected outcome, exit code %lu:\n%s",
+                 exit_code(watchdog.process.get()), rest.c_str());
     std::exit(1);
   }
   return {seconds_between(line_seen, died), seconds_between(died, exited)};
@@ -227,7 +229,8 @@ Reaction measure_reaction(const Scratch& scratch, double phase) {
 
 double cpu_seconds(HANDLE process) {
   FILETIME created, exited, kernel, user;
-  if (!::GetProcessTimes(process, &created, &exited, &kernel, &user)) fail("GetProcessTimes failed");
+  if (!::GetProcessTimes(process, &created, &exited, &kernel, &user))
+    fail("GetProcessTimes failed");
   auto ticks = [](FILETIME t) {
     return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
                                t.dwLowDateTime);
@@ -238,13 +241,14 @@ double cpu_seconds(HANDLE process) {
 double peak_working_set_mib(HANDLE process) {
   PROCESS_MEMORY_COUNTERS counters{};
   counters.cb = sizeof(counters);
-  if (!::GetProcessMemoryInfo(process, &counters, sizeof(counters))) fail("GetProcessMemoryInfo failed");
+  if (!::GetProcessMemoryInfo(process, &counters, sizeof(counters)))
+    fail("GetProcessMemoryInfo failed");
   return static_cast<double>(counters.PeakWorkingSetSize) / (1024.0 * 1024.0);
 }
 
 struct Idle {
   double window = 0;
-  double watchdog_cpu = 0, parent_cpu = 0;          // over the window
+  double watchdog_cpu = 0, parent_cpu = 0;              // over the window
   double watchdog_start_cpu = 0, parent_start_cpu = 0;  // before it
   double watchdog_peak = 0, parent_peak = 0;
 };
@@ -289,27 +293,30 @@ int main(int argc, char** argv) {
   const Scratch scratch;
   constexpr double kFloor = 2.5;  // poll interval + settle delay, seconds
 
-  std::printf("reaction: parent killed at phase p after the monitoring line (the first poll), "
-              "empty journal, no wintun.dll\n");
+  std::printf(
+      "reaction: parent killed at phase p after the monitoring line (the first poll), "
+      "empty journal, no wintun.dll\n");
   double sum = 0, worst = 0, sum_from_poll = 0, worst_from_poll = 0;
   for (int i = 0; i < runs; ++i) {
     const double phase = 2.0 * (i + 0.5) / runs;
     const Reaction r = measure_reaction(scratch, phase);
     const double from_poll = r.reaction + r.phase;
-    std::printf("  run %2d: p %.3f s, death to exit %.3f s, poll to exit %.3f s (ratio %.3f)\n", i + 1,
-                r.phase, r.reaction, from_poll, from_poll / kFloor);
+    std::printf("  run %2d: p %.3f s, death to exit %.3f s, poll to exit %.3f s (ratio %.3f)\n",
+                i + 1, r.phase, r.reaction, from_poll, from_poll / kFloor);
     sum += r.reaction;
     worst = std::max(worst, r.reaction);
     sum_from_poll += from_poll;
     worst_from_poll = std::max(worst_from_poll, from_poll);
   }
-  std::printf("reaction, death to exit, phases spread over the poll interval: mean %.3f s "
-              "(ratio %.3f to %.1f s), max %.3f s (ratio %.3f)\n",
-              sum / runs, sum / runs / kFloor, kFloor, worst, worst / kFloor);
-  std::printf("reaction, death just after a poll (time plus phase): mean %.3f s, ratio %.3f "
-              "(target <= 1.05), max %.3f s, ratio %.3f\n",
-              sum_from_poll / runs, sum_from_poll / runs / kFloor, worst_from_poll,
-              worst_from_poll / kFloor);
+  std::printf(
+      "reaction, death to exit, phases spread over the poll interval: mean %.3f s "
+      "(ratio %.3f to %.1f s), max %.3f s (ratio %.3f)\n",
+      sum / runs, sum / runs / kFloor, kFloor, worst, worst / kFloor);
+  std::printf(
+      "reaction, death just after a poll (time plus phase): mean %.3f s, ratio %.3f "
+      "(target <= 1.05), max %.3f s, ratio %.3f\n",
+      sum_from_poll / runs, sum_from_poll / runs / kFloor, worst_from_poll,
+      worst_from_poll / kFloor);
 
   const Idle idle = measure_idle(scratch, idle_seconds);
   const double per_minute = 60.0 / idle.window;
@@ -318,18 +325,21 @@ int main(int argc, char** argv) {
               idle.watchdog_cpu * per_minute * 1000, idle.parent_cpu * per_minute * 1000);
   std::printf("  CPU before the window (start-up): watchdog %.1f ms, sleeping parent %.1f ms\n",
               idle.watchdog_start_cpu * 1000, idle.parent_start_cpu * 1000);
-  std::printf("  peak working set: watchdog %.2f MiB, sleeping parent %.2f MiB, ratio %.2f "
-              "(target < 4 MiB)\n",
-              idle.watchdog_peak, idle.parent_peak, idle.watchdog_peak / idle.parent_peak);
+  std::printf(
+      "  peak working set: watchdog %.2f MiB, sleeping parent %.2f MiB, ratio %.2f "
+      "(target < 4 MiB)\n",
+      idle.watchdog_peak, idle.parent_peak, idle.watchdog_peak / idle.parent_peak);
 
   using nuv::bench::figure;
   nuv::bench::table_row("watchdog reaction, poll before death to exit (mean)",
-                        figure("%.3f s", sum_from_poll / runs), "2.5 s", figure("%.3f", sum_from_poll / runs / kFloor),
-                        "<= 1.05");
-  nuv::bench::table_row("watchdog reaction, death to exit (mean over phases)", figure("%.3f s", sum / runs),
-                        "2.5 s", figure("%.3f", sum / runs / kFloor), "");
-  nuv::bench::table_row("watchdog idle CPU per minute", figure("%.1f ms", idle.watchdog_cpu * per_minute * 1000),
-                        figure("%.1f ms (sleeping parent)", idle.parent_cpu * per_minute * 1000), "", "< 20 ms");
+                        figure("%.3f s", sum_from_poll / runs), "2.5 s",
+                        figure("%.3f", sum_from_poll / runs / kFloor), "<= 1.05");
+  nuv::bench::table_row("watchdog reaction, death to exit (mean over phases)",
+                        figure("%.3f s", sum / runs), "2.5 s", figure("%.3f", sum / runs / kFloor),
+                        "");
+  nuv::bench::table_row(
+      "watchdog idle CPU per minute", figure("%.1f ms", idle.watchdog_cpu * per_minute * 1000),
+      figure("%.1f ms (sleeping parent)", idle.parent_cpu * per_minute * 1000), "", "< 20 ms");
   nuv::bench::table_row("watchdog peak working set", figure("%.2f MiB", idle.watchdog_peak),
                         figure("%.2f MiB (sleeping parent)", idle.parent_peak),
                         figure("%.2f", idle.watchdog_peak / idle.parent_peak), "< 4 MiB");

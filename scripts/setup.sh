@@ -7,6 +7,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
   libasio-dev nlohmann-json3-dev googletest unicode-data iproute2 python3
+  clang-tidy cppcheck clang-format
 )
 
 missing=()

@@ -15,6 +15,10 @@ for preset in native windows; do
   fi
   echo "== $preset: test" >&2
   ctest --preset "$preset"
+  if [ "$preset" = native ]; then
+    echo "== static checks" >&2
+    scripts/lint.sh  # clang-tidy reads the native build's compile_commands.json
+  fi
 done
 echo "== fuzz: journal reader, 30 s" >&2
 scripts/fuzz.sh 30

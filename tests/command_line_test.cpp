@@ -15,8 +15,9 @@ TEST(ParentPid, AcceptsDigitsWithOptionalPlus) {
 }
 
 TEST(ParentPid, RefusesEverythingElse) {
-  for (const char* text : {"-5", "", "+", "-", "12a", " 1", "1 ", "4294967296", "99999999999999999999",
-                           "++1", "+-1", "0x10", "1.0", "\xD9\xA1" /* Arabic-Indic digit one */}) {
+  for (const char* text :
+       {"-5", "", "+", "-", "12a", " 1", "1 ", "4294967296", "99999999999999999999", "++1", "+-1",
+        "0x10", "1.0", "\xD9\xA1" /* Arabic-Indic digit one */}) {
     EXPECT_FALSE(parse_parent_pid(text)) << '"' << text << '"';
   }
 }
@@ -30,9 +31,11 @@ TEST(CommandLine, NeedsExactlyTwoArguments) {
 }
 
 TEST(CommandLine, QuotesAnInvalidPidUnchanged) {
-  for (const auto& [argument, shown] :
-       {std::pair{u"-5", "-5"}, {u"", ""}, {u" 1", " 1"}, {u"4294967296", "4294967296"},
-        {u"\u00e9", "\xC3\xA9"}}) {
+  for (const auto& [argument, shown] : {std::pair{u"-5", "-5"},
+                                        {u"", ""},
+                                        {u" 1", " 1"},
+                                        {u"4294967296", "4294967296"},
+                                        {u"\u00e9", "\xC3\xA9"}}) {
     const auto parsed = parse_command_line({argument, u"flag"});
     ASSERT_FALSE(parsed);
     EXPECT_EQ(parsed.error().message, std::string("nuv-watchdog: invalid PID '") + shown + "'");

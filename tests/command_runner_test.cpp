@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "common/wide.h"
-#include "platform/process/command_runner.h"
 #include "platform/process/command_line.h"
+#include "platform/process/command_runner.h"
 #include "platform/process/os_error.h"
 #include "platform/process/program_search_system_win.h"
 #include "support/process_win.h"
@@ -58,7 +58,7 @@ constexpr std::uint32_t kWineSpuriousCreateProcessError = 1359;
 
 class CommandRunner : public ::testing::Test {
  protected:
-  Result<CommandOutput, LaunchError> run(CommandRequest request, CommandLimits limits = {}) {
+  Result<CommandOutput, LaunchError> run(const CommandRequest& request, CommandLimits limits = {}) {
     for (int attempt = 1;; ++attempt) {
       auto out = loop_->run_blocking(run_command(*loop_, request, limits));
       if (out || out.error().os_code != kWineSpuriousCreateProcessError || attempt == 3) return out;
@@ -86,9 +86,20 @@ TEST_F(CommandRunner, BothPipesBeyondTheirQuotaAtOnceDoNotDeadlock) {
 }
 
 TEST_F(CommandRunner, ArgumentsReachTheChildExactly) {
-  const std::vector<std::string> args = {
-      "plain", "two words", "tab\there", "", "say \"hi\"", "C:\\dir\\", "C:\\with space\\",
-      "\\\\server\\share\\\\", "back\\\\\"slash", " ", "\"", "é € 日本", "100%", "a&b|c^d"};
+  const std::vector<std::string> args = {"plain",
+                                         "two words",
+                                         "tab\there",
+                                         "",
+                                         "say \"hi\"",
+                                         "C:\\dir\\",
+                                         "C:\\with space\\",
+                                         "\\\\server\\share\\\\",
+                                         "back\\\\\"slash",
+                                         " ",
+                                         "\"",
+                                         "é € 日本",
+                                         "100%",
+                                         "a&b|c^d"};
   CommandRequest request{helper(), {"args"}};
   request.args.insert(request.args.end(), args.begin(), args.end());
   auto out = run(request);
@@ -227,7 +238,8 @@ TEST_F(CommandRunner, AChildThatNeverExitsTimesOutAndIsLeftRunning) {
   ::DeleteFileW(pid_file.c_str());
   const UniqueHandle child(::OpenProcess(SYNCHRONIZE, FALSE, pid));
   ASSERT_TRUE(child.valid());
-  EXPECT_EQ(::WaitForSingleObject(child.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));  // not terminated
+  EXPECT_EQ(::WaitForSingleObject(child.get(), 0),
+            static_cast<DWORD>(WAIT_TIMEOUT));  // not terminated
   terminate_process(pid);
 }
 

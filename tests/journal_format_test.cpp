@@ -45,25 +45,28 @@ TEST(JournalStructure, RefusesAnythingButAnArrayOfOneMemberObjects) {
 TEST(JournalStructure, KindNamesAreExactAndOneUnknownSpoilsAll) {
   const std::string good = R"({"FirewallRuleAdded": {"rule_name": "a"}})";
   EXPECT_TRUE(parse_journal("[" + good + "," + good + "]"));
-  for (const char* kind : {"firewallRuleAdded", "FirewallRuleadded", "FirewallRuleAdded ",
-                           "Firewall", "NewKind"}) {
-    expect_invalid("[" + good + ", {\"" + kind + "\": {\"rule_name\": \"a\"}}, " + good + "]");
+  const auto between_goods = [&](std::string_view kind) {
+    return "[" + good + R"(, {")" + std::string(kind) + R"(": {"rule_name": "a"}}, )" + good + "]";
+  };
+  for (const char* kind :
+       {"firewallRuleAdded", "FirewallRuleadded", "FirewallRuleAdded ", "Firewall", "NewKind"}) {
+    expect_invalid(between_goods(kind));
   }
 }
 
 TEST(JournalStructure, RefusesWhatRfc8259Refuses) {
   const std::string good = R"({"FirewallRuleAdded": {"rule_name": "a"}})";
-  expect_invalid("[" + good + ",]");                   // trailing comma
-  expect_invalid("[" + good + "] x");                  // trailing text
+  expect_invalid("[" + good + ",]");   // trailing comma
+  expect_invalid("[" + good + "] x");  // trailing text
   expect_invalid("[" + good + "]]");
-  expect_invalid("/* c */[" + good + "]");             // comment
+  expect_invalid("/* c */[" + good + "]");  // comment
   expect_invalid("[" + good + "]//");
-  expect_invalid("\xEF\xBB\xBF[" + good + "]");        // byte-order mark
+  expect_invalid("\xEF\xBB\xBF[" + good + "]");  // byte-order mark
   expect_invalid("\xEF\xBB\xBF[]");
   expect_invalid(R"([{'FirewallRuleAdded': {"rule_name": "a"}}])");
-  expect_invalid(std::string("[]\0", 3));              // NUL is no end of text
+  expect_invalid(std::string("[]\0", 3));  // NUL is no end of text
   expect_invalid(std::string("[]\0garbage", 10));
-  expect_invalid("[]\f");                              // not JSON whitespace
+  expect_invalid("[]\f");  // not JSON whitespace
   expect_invalid(one("FirewallRuleAdded", R"({"rule_name": "a",})"));
 }
 
@@ -82,29 +85,36 @@ TEST(JournalStructure, NestsAtMost127Levels) {
 // ---- bodies ----
 
 TEST(JournalBody, ReadsEveryKindInObjectForm) {
-  EXPECT_EQ(parse_one(one("TunInterfaceUp",
-                          R"({"netmask": "255.0.0.0", "address": "10.0.0.2", "interface": "utun-nuv"})")),
-            SystemChange(TunInterfaceUp{"utun-nuv", "10.0.0.2", "255.0.0.0"}));
+  EXPECT_EQ(
+      parse_one(one("TunInterfaceUp",
+                    R"({"netmask": "255.0.0.0", "address": "10.0.0.2", "interface": "utun-nuv"})")),
+      SystemChange(TunInterfaceUp{"utun-nuv", "10.0.0.2", "255.0.0.0"}));
   EXPECT_EQ(parse_one(one("RouteAdded", R"({"destination": "0.0.0.0/1", "gateway": "10.0.0.1",
                                             "interface": "utun-nuv", "metric": 4294967295})")),
             SystemChange(RouteAdded{"0.0.0.0/1", "10.0.0.1", "utun-nuv", 4294967295u}));
-  EXPECT_EQ(parse_one(one("DnsOverridden",
-                          R"({"interface": "Wi-Fi", "interface_index": 7, "original_servers": ["1.1.1.1", "9.9.9.9"]})")),
-            SystemChange(DnsOverridden{"Wi-Fi", 7u, {"1.1.1.1", "9.9.9.9"}}));
+  EXPECT_EQ(
+      parse_one(one(
+          "DnsOverridden",
+          R"({"interface": "Wi-Fi", "interface_index": 7, "original_servers": ["1.1.1.1", "9.9.9.9"]})")),
+      SystemChange(DnsOverridden{"Wi-Fi", 7u, {"1.1.1.1", "9.9.9.9"}}));
   EXPECT_EQ(parse_one(one("FirewallRuleAdded", R"({"rule_name": "NUV block"})")),
             SystemChange(FirewallRuleAdded{"NUV block"}));
-  EXPECT_EQ(parse_one(one("SystemProxySet", R"({"original_enabled": true, "original_server": "p:8080"})")),
+  EXPECT_EQ(parse_one(one("SystemProxySet",
+                          R"({"original_enabled": true, "original_server": "p:8080"})")),
             SystemChange(SystemProxySet{true, "p:8080"}));
-  EXPECT_EQ(parse_one(one("CustomCommand", R"({"description": "d", "reverse_command": ["a", "b c"]})")),
-            SystemChange(CustomCommand{"d", {"a", "b c"}}));
+  EXPECT_EQ(
+      parse_one(one("CustomCommand", R"({"description": "d", "reverse_command": ["a", "b c"]})")),
+      SystemChange(CustomCommand{"d", {"a", "b c"}}));
 }
 
 TEST(JournalBody, OptionalFieldsMayBeNullOrMissing) {
   const SystemChange bare = RouteAdded{"10.0.0.0/8", std::nullopt, std::nullopt, std::nullopt};
   EXPECT_EQ(parse_one(one("RouteAdded", R"({"destination": "10.0.0.0/8"})")), bare);
-  EXPECT_EQ(parse_one(one("RouteAdded",
-                          R"({"destination": "10.0.0.0/8", "gateway": null, "interface": null, "metric": null})")),
-            bare);
+  EXPECT_EQ(
+      parse_one(one(
+          "RouteAdded",
+          R"({"destination": "10.0.0.0/8", "gateway": null, "interface": null, "metric": null})")),
+      bare);
   EXPECT_EQ(parse_one(one("SystemProxySet", R"({"original_enabled": false})")),
             SystemChange(SystemProxySet{false, std::nullopt}));
   EXPECT_EQ(parse_one(one("DnsOverridden", R"({"interface": "e", "original_servers": []})")),
@@ -144,8 +154,8 @@ TEST(JournalBody, UnknownMembersAreSkippedWhateverTheyHold) {
   for (const char* extra : {R"(null)", R"(-1.5e300)", R"("x")", R"([])", R"({})",
                             R"({"a": [{"b": {"c": [1, null, true, "rule_name"]}}]})",
                             R"({"rule_name": 1, "rule_name": 2})"}) {
-    EXPECT_EQ(parse_one(one("FirewallRuleAdded",
-                            std::string(R"({"x": )") + extra + R"(, "rule_name": "r", "y": )" + extra + "}")),
+    EXPECT_EQ(parse_one(one("FirewallRuleAdded", std::string(R"({"x": )") + extra +
+                                                     R"(, "rule_name": "r", "y": )" + extra + "}")),
               rule)
         << extra;
   }
@@ -153,7 +163,8 @@ TEST(JournalBody, UnknownMembersAreSkippedWhateverTheyHold) {
   EXPECT_EQ(parse_one(one("FirewallRuleAdded", R"({"x": 1, "x": 2, "rule_name": "r"})")), rule);
   expect_invalid(one("FirewallRuleAdded", R"({"rule_name": "r", "rule_name": "r"})"));
   expect_invalid(one("RouteAdded", R"({"destination": "d", "gateway": null, "gateway": null})"));
-  expect_invalid(one("DnsOverridden", R"({"interface": "e", "original_servers": [], "original_servers": []})"));
+  expect_invalid(one("DnsOverridden",
+                     R"({"interface": "e", "original_servers": [], "original_servers": []})"));
 }
 
 TEST(JournalBody, ArrayFormHoldsExactlyTheFieldsInOrder) {
@@ -175,34 +186,52 @@ TEST(JournalBody, ArrayFormHoldsExactlyTheFieldsInOrder) {
 
 TEST(JournalNumbers, U32FieldsTakePlainIntegersInRange) {
   for (const auto& [text, value] : {std::pair{"0", 0u}, {"4294967295", 4294967295u}, {"42", 42u}}) {
-    EXPECT_EQ(parse_one(one("RouteAdded", std::string(R"({"destination": "d", "metric": )") + text + "}")),
+    EXPECT_EQ(parse_one(one("RouteAdded",
+                            std::string(R"({"destination": "d", "metric": )") + text + "}")),
               SystemChange(RouteAdded{"d", std::nullopt, std::nullopt, value}));
   }
   for (const char* text : {"4294967296", "-1", "-0", "5.0", "1e3", "0e0", "01", "+1", "1.", ".5",
                            "18446744073709551616", "0x10", "NaN", "Infinity"}) {
-    expect_invalid(one("RouteAdded", std::string(R"({"destination": "d", "metric": )") + text + "}"));
-    expect_invalid(one("DnsOverridden",
-                       std::string(R"({"interface": "e", "original_servers": [], "interface_index": )") +
-                           text + "}"));
+    expect_invalid(
+        one("RouteAdded", std::string(R"({"destination": "d", "metric": )") + text + "}"));
+    expect_invalid(
+        one("DnsOverridden",
+            std::string(R"({"interface": "e", "original_servers": [], "interface_index": )") +
+                text + "}"));
   }
 }
 
 // ---- strings ----
 
 TEST(JournalStrings, EscapesAndSurrogatePairsAreDecoded) {
-  EXPECT_EQ(parse_one(one("FirewallRuleAdded",
-                          R"({"rule_name": "\"\\\/\b\f\n\r\t\u0041\u00e9\u2014\ud83d\ude00\u0000"})")),
-            SystemChange(FirewallRuleAdded{std::string("\"\\/\b\f\n\r\tA\xC3\xA9\xE2\x80\x94\xF0\x9F\x98\x80\0", 19)}));
+  EXPECT_EQ(
+      parse_one(one("FirewallRuleAdded",
+                    R"({"rule_name": "\"\\\/\b\f\n\r\t\u0041\u00e9\u2014\ud83d\ude00\u0000"})")),
+      SystemChange(FirewallRuleAdded{
+          std::string("\"\\/\b\f\n\r\tA\xC3\xA9\xE2\x80\x94\xF0\x9F\x98\x80\0", 19)}));
   EXPECT_EQ(parse_one(one("FirewallRuleAdded", "{\"rule_name\": \"\xC3\xA9\x7F\"}")),
             SystemChange(FirewallRuleAdded{"\xC3\xA9\x7F"}));
 }
 
 TEST(JournalStrings, RefusesBadEscapesLoneSurrogatesControlsAndBadUtf8) {
   for (const std::string& body : std::vector<std::string>{
-           R"("\x41")", R"("\u12")", R"("\U0041")", R"("\a")", R"("\')",
-           R"("\ud800")", R"("\udc00")", R"("\ud800\u0041")", R"("\ude00\ud83d")",
-           "\"a\tb\"", "\"a\nb\"", std::string("\"a\0b\"", 5), "\"\x1F\"",
-           "\"\xC0\xAF\"", "\"\xED\xA0\x80\"", "\"\xFF\"", "\"\xE2\x82\"",
+           R"("\x41")",
+           R"("\u12")",
+           R"("\U0041")",
+           R"("\a")",
+           R"("\')",
+           R"("\ud800")",
+           R"("\udc00")",
+           R"("\ud800\u0041")",
+           R"("\ude00\ud83d")",
+           "\"a\tb\"",
+           "\"a\nb\"",
+           std::string("\"a\0b\"", 5),
+           "\"\x1F\"",
+           "\"\xC0\xAF\"",
+           "\"\xED\xA0\x80\"",
+           "\"\xFF\"",
+           "\"\xE2\x82\"",
        }) {
     expect_invalid(one("FirewallRuleAdded", R"({"rule_name": )" + body + "}"));
   }
@@ -211,24 +240,29 @@ TEST(JournalStrings, RefusesBadEscapesLoneSurrogatesControlsAndBadUtf8) {
 // ---- meta ----
 
 TEST(MetaRecord, ReadsObjectAndArrayForms) {
-  EXPECT_EQ(parse_meta(R"({"partial_rollback_count": 3, "last_partial_rollback_unix": 18446744073709551615})"),
-            (SystemStateMeta{3, 18446744073709551615ull}));
-  EXPECT_EQ(parse_meta(R"({"last_partial_rollback_unix": 5, "x": [{}], "partial_rollback_count": 4294967295})"),
-            (SystemStateMeta{4294967295u, 5}));
+  EXPECT_EQ(
+      parse_meta(
+          R"({"partial_rollback_count": 3, "last_partial_rollback_unix": 18446744073709551615})"),
+      (SystemStateMeta{3, 18446744073709551615ull}));
+  EXPECT_EQ(
+      parse_meta(
+          R"({"last_partial_rollback_unix": 5, "x": [{}], "partial_rollback_count": 4294967295})"),
+      (SystemStateMeta{4294967295u, 5}));
   EXPECT_EQ(parse_meta("[1, 2]"), (SystemStateMeta{1, 2}));
 }
 
 TEST(MetaRecord, RefusesMissingRepeatedOrOutOfRangeValues) {
-  for (const char* text : {
-           R"({"partial_rollback_count": 3})",
-           R"({"partial_rollback_count": 3, "last_partial_rollback_unix": 1, "partial_rollback_count": 3})",
-           R"({"partial_rollback_count": 4294967296, "last_partial_rollback_unix": 1})",
-           R"({"partial_rollback_count": 1, "last_partial_rollback_unix": 18446744073709551616})",
-           R"({"partial_rollback_count": 1, "last_partial_rollback_unix": -1})",
-           R"({"partial_rollback_count": 1, "last_partial_rollback_unix": null})",
-           "[1]", "[1, 2, 3]", "[]", "{}", "1", "", "\xEF\xBB\xBF[1, 2]", "[1, 2] 3",
-           "[4294967296, 1]",  // the count is 32-bit even in the array form
-       }) {
+  for (
+      const char* text : {
+          R"({"partial_rollback_count": 3})",
+          R"({"partial_rollback_count": 3, "last_partial_rollback_unix": 1, "partial_rollback_count": 3})",
+          R"({"partial_rollback_count": 4294967296, "last_partial_rollback_unix": 1})",
+          R"({"partial_rollback_count": 1, "last_partial_rollback_unix": 18446744073709551616})",
+          R"({"partial_rollback_count": 1, "last_partial_rollback_unix": -1})",
+          R"({"partial_rollback_count": 1, "last_partial_rollback_unix": null})", "[1]",
+          "[1, 2, 3]", "[]", "{}", "1", "", "\xEF\xBB\xBF[1, 2]", "[1, 2] 3",
+          "[4294967296, 1]",  // the count is 32-bit even in the array form
+      }) {
     EXPECT_FALSE(parse_meta(text)) << text;
   }
 }
@@ -273,7 +307,8 @@ TEST(JournalLayout, EveryKindIsWrittenByteForByte) {
       "      \"original_servers\": [\n        \"1.1.1.1\",\n        \"2606:4700::1111\"\n"
       "      ]\n    }\n  },\n"
       "  {\n    \"FirewallRuleAdded\": {\n"
-      "      \"rule_name\": \"tab\\there \\\"quoted\\\" \\u0001 del\x7F a/b \xC3\xA9\xE2\x80\x94\"\n"
+      "      \"rule_name\": \"tab\\there \\\"quoted\\\" \\u0001 del\x7F a/b "
+      "\xC3\xA9\xE2\x80\x94\"\n"
       "    }\n  },\n"
       "  {\n    \"SystemProxySet\": {\n"
       "      \"original_enabled\": true,\n      \"original_server\": null\n    }\n  },\n"
@@ -296,9 +331,9 @@ TEST(JournalLayout, WrittenTextReadsBackToEqualRecords) {
   std::string every_byte;
   for (int c = 1; c < 0x80; ++c) every_byte += static_cast<char>(c);
   every_byte += std::string("\0\xF4\x8F\xBF\xBF", 5);
-  changes.push_back(CustomCommand{every_byte, {every_byte, "", every_byte}});
-  changes.push_back(RouteAdded{"", "", "", 4294967295u});
-  changes.push_back(DnsOverridden{"", 0u, {""}});
+  changes.emplace_back(CustomCommand{every_byte, {every_byte, "", every_byte}});
+  changes.emplace_back(RouteAdded{"", "", "", 4294967295u});
+  changes.emplace_back(DnsOverridden{"", 0u, {""}});
   EXPECT_EQ(parse_journal(format_journal(changes)), changes);
 
   const SystemStateMeta meta{4294967295u, 18446744073709551615ull};

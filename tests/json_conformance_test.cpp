@@ -14,8 +14,8 @@ namespace nuv {
 namespace {
 
 std::string embed(const std::string& value) {
-  return "[{\"CustomCommand\": {\"description\": \"d\", \"x\": " + value +
-         ", \"reverse_command\": []}}]";
+  return R"([{"CustomCommand": {"description": "d", "x": )" + value +
+         R"(, "reverse_command": []}}])";
 }
 
 TEST(JsonConformance, SuiteFilesEmbeddedInARecord) {
@@ -24,7 +24,8 @@ TEST(JsonConformance, SuiteFilesEmbeddedInARecord) {
   std::vector<std::string> wrong;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     std::ifstream file(entry.path(), std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string bytes((std::istreambuf_iterator<char>(file)),
+                            std::istreambuf_iterator<char>());
     const std::string name = entry.path().filename().string();
     const bool valid = parse_journal(embed(bytes)).has_value();
     if (name.starts_with("y_")) {

@@ -19,7 +19,9 @@ std::string one(const std::string& message) { return list_notation({message}); }
 
 TEST(ListNotation, EmptyListIsTwoBrackets) { EXPECT_EQ(list_notation({}), "[]"); }
 
-TEST(ListNotation, OneItemIsQuotedWithoutSpaces) { EXPECT_EQ(one("route failed"), "[\"route failed\"]"); }
+TEST(ListNotation, OneItemIsQuotedWithoutSpaces) {
+  EXPECT_EQ(one("route failed"), "[\"route failed\"]");
+}
 
 TEST(ListNotation, ItemsAreSeparatedByCommaAndOneSpace) {
   EXPECT_EQ(list_notation({"a", "", "b c"}), "[\"a\", \"\", \"b c\"]");
@@ -42,25 +44,25 @@ TEST(ListNotation, OtherControlsUseLowerCaseHexWithoutLeadingZeros) {
   EXPECT_EQ(one("\x01"), "[\"\\u{1}\"]");
   EXPECT_EQ(one("\x1b[31m"), "[\"\\u{1b}[31m\"]");
   EXPECT_EQ(one("\x7f"), "[\"\\u{7f}\"]");
-  EXPECT_EQ(one("\xC2\x85"), "[\"\\u{85}\"]");    // U+0085 NEXT LINE, Cc
-  EXPECT_EQ(one("\xC2\x9F"), "[\"\\u{9f}\"]");    // last C1 control
+  EXPECT_EQ(one("\xC2\x85"), "[\"\\u{85}\"]");       // U+0085 NEXT LINE, Cc
+  EXPECT_EQ(one("\xC2\x9F"), "[\"\\u{9f}\"]");       // last C1 control
   EXPECT_EQ(one("\x0B\x0C"), "[\"\\u{b}\\u{c}\"]");  // VT and FF have no short form
 }
 
 TEST(ListNotation, FormatCharacters) {
-  EXPECT_EQ(one("\xE2\x80\x8D"), "[\"\\u{200d}\"]");  // ZERO WIDTH JOINER
-  EXPECT_EQ(one("\xEF\xBB\xBF"), "[\"\\u{feff}\"]");  // BYTE ORDER MARK
-  EXPECT_EQ(one("\xC2\xAD"), "[\"\\u{ad}\"]");        // SOFT HYPHEN
-  EXPECT_EQ(one("\xE2\x80\xAE"), "[\"\\u{202e}\"]");  // RIGHT-TO-LEFT OVERRIDE
+  EXPECT_EQ(one("\xE2\x80\x8D"), "[\"\\u{200d}\"]");       // ZERO WIDTH JOINER
+  EXPECT_EQ(one("\xEF\xBB\xBF"), "[\"\\u{feff}\"]");       // BYTE ORDER MARK
+  EXPECT_EQ(one("\xC2\xAD"), "[\"\\u{ad}\"]");             // SOFT HYPHEN
+  EXPECT_EQ(one("\xE2\x80\xAE"), "[\"\\u{202e}\"]");       // RIGHT-TO-LEFT OVERRIDE
   EXPECT_EQ(one("\xF3\xA0\x80\x81"), "[\"\\u{e0001}\"]");  // LANGUAGE TAG
 }
 
 TEST(ListNotation, GraphemeExtendersAreEscapedWhateverTheirCategory) {
-  EXPECT_EQ(one("e\xCC\x81"), "[\"e\\u{301}\"]");                  // COMBINING ACUTE, Mn
+  EXPECT_EQ(one("e\xCC\x81"), "[\"e\\u{301}\"]");                             // COMBINING ACUTE, Mn
   EXPECT_EQ(one("\xE2\x9D\xA4\xEF\xB8\x8F"), "[\"\xE2\x9D\xA4\\u{fe0f}\"]");  // heart + VS16
-  EXPECT_EQ(one("\xE0\xA6\xBE"), "[\"\\u{9be}\"]");    // BENGALI VOWEL SIGN AA, Mc
-  EXPECT_EQ(one("\xEF\xBE\x9E"), "[\"\\u{ff9e}\"]");   // HALFWIDTH KATAKANA VOICED SOUND MARK, Lm
-  EXPECT_EQ(one("\xD2\x88"), "[\"\\u{488}\"]");        // COMBINING CYRILLIC HUNDRED THOUSANDS, Me
+  EXPECT_EQ(one("\xE0\xA6\xBE"), "[\"\\u{9be}\"]");   // BENGALI VOWEL SIGN AA, Mc
+  EXPECT_EQ(one("\xEF\xBE\x9E"), "[\"\\u{ff9e}\"]");  // HALFWIDTH KATAKANA VOICED SOUND MARK, Lm
+  EXPECT_EQ(one("\xD2\x88"), "[\"\\u{488}\"]");       // COMBINING CYRILLIC HUNDRED THOUSANDS, Me
 }
 
 TEST(ListNotation, MarksWithoutGraphemeExtendStayAsTheyAre) {
@@ -70,24 +72,27 @@ TEST(ListNotation, MarksWithoutGraphemeExtendStayAsTheyAre) {
 
 TEST(ListNotation, SeparatorsOtherThanThePlainSpace) {
   EXPECT_EQ(one("a b"), "[\"a b\"]");
-  EXPECT_EQ(one("a\xC2\xA0" "b"), "[\"a\\u{a0}b\"]");  // NO-BREAK SPACE
-  EXPECT_EQ(one("\xE3\x80\x80"), "[\"\\u{3000}\"]");   // IDEOGRAPHIC SPACE
-  EXPECT_EQ(one("\xE2\x80\x8A"), "[\"\\u{200a}\"]");   // HAIR SPACE
-  EXPECT_EQ(one("\xE2\x80\xA8"), "[\"\\u{2028}\"]");   // LINE SEPARATOR
-  EXPECT_EQ(one("\xE2\x80\xA9"), "[\"\\u{2029}\"]");   // PARAGRAPH SEPARATOR
+  EXPECT_EQ(one("a\xC2\xA0"
+                "b"),
+            "[\"a\\u{a0}b\"]");                       // NO-BREAK SPACE
+  EXPECT_EQ(one("\xE3\x80\x80"), "[\"\\u{3000}\"]");  // IDEOGRAPHIC SPACE
+  EXPECT_EQ(one("\xE2\x80\x8A"), "[\"\\u{200a}\"]");  // HAIR SPACE
+  EXPECT_EQ(one("\xE2\x80\xA8"), "[\"\\u{2028}\"]");  // LINE SEPARATOR
+  EXPECT_EQ(one("\xE2\x80\xA9"), "[\"\\u{2029}\"]");  // PARAGRAPH SEPARATOR
 }
 
 TEST(ListNotation, UnassignedAndPrivateUse) {
-  EXPECT_EQ(one("\xCD\xB8"), "[\"\\u{378}\"]");            // unassigned
-  EXPECT_EQ(one("\xEF\xBF\xBF"), "[\"\\u{ffff}\"]");       // noncharacter
+  EXPECT_EQ(one("\xCD\xB8"), "[\"\\u{378}\"]");             // unassigned
+  EXPECT_EQ(one("\xEF\xBF\xBF"), "[\"\\u{ffff}\"]");        // noncharacter
   EXPECT_EQ(one("\xF4\x8F\xBF\xBF"), "[\"\\u{10ffff}\"]");  // noncharacter, last code point
-  EXPECT_EQ(one("\xEE\x80\x80"), "[\"\\u{e000}\"]");       // private use
-  EXPECT_EQ(one("\xF3\xB0\x80\x80"), "[\"\\u{f0000}\"]");  // plane 15 private use
+  EXPECT_EQ(one("\xEE\x80\x80"), "[\"\\u{e000}\"]");        // private use
+  EXPECT_EQ(one("\xF3\xB0\x80\x80"), "[\"\\u{f0000}\"]");   // plane 15 private use
 }
 
 TEST(ListNotation, PrintableTextIsWrittenUnchanged) {
   const std::string text =
-      "it's caf\xC3\xA9 \xE2\x80\x94 \xE4\xB8\xAD \xF0\x9F\x98\x80 \xEF\xBF\xBD ~!@#$%^&*()_+{}|:<>?`'";
+      "it's caf\xC3\xA9 \xE2\x80\x94 \xE4\xB8\xAD \xF0\x9F\x98\x80 \xEF\xBF\xBD "
+      "~!@#$%^&*()_+{}|:<>?`'";
   EXPECT_EQ(one(text), "[\"" + text + "\"]");
   // Ranges the database gives as First/Last pairs are assigned throughout.
   EXPECT_EQ(one("\xE6\xB0\xB4"), "[\"\xE6\xB0\xB4\"]");          // U+6C34, CJK ideograph
@@ -97,11 +102,13 @@ TEST(ListNotation, PrintableTextIsWrittenUnchanged) {
 
 TEST(ListNotation, IllFormedBytesBecomeOneReplacementCharacterEach) {
   const std::string fffd = "\xEF\xBF\xBD";
-  EXPECT_EQ(one("a\xFF" "b"), "[\"a" + fffd + "b\"]");
-  EXPECT_EQ(one("\xE2\x82"), "[\"" + fffd + "\"]");             // truncated: one subpart
-  EXPECT_EQ(one("\xE2\x82\""), "[\"" + fffd + "\\\"\"]");        // the quote after it survives
+  EXPECT_EQ(one("a\xFF"
+                "b"),
+            "[\"a" + fffd + "b\"]");
+  EXPECT_EQ(one("\xE2\x82"), "[\"" + fffd + "\"]");        // truncated: one subpart
+  EXPECT_EQ(one("\xE2\x82\""), "[\"" + fffd + "\\\"\"]");  // the quote after it survives
   EXPECT_EQ(one("\xED\xA0\x80"), "[\"" + fffd + fffd + fffd + "\"]");  // encoded surrogate
-  EXPECT_EQ(one("\xC0\x8A"), "[\"" + fffd + fffd + "\"]");       // overlong line feed
+  EXPECT_EQ(one("\xC0\x8A"), "[\"" + fffd + fffd + "\"]");             // overlong line feed
   EXPECT_EQ(one("\xF4\x90\x80\x80"), "[\"" + fffd + fffd + fffd + fffd + "\"]");  // above U+10FFFF
 }
 
@@ -167,12 +174,24 @@ std::optional<std::string> unquote(std::string_view item) {
     }
     if (++i + 1 >= item.size()) return std::nullopt;
     switch (item[i]) {
-      case '\\': out += '\\'; break;
-      case '"': out += '"'; break;
-      case 't': out += '\t'; break;
-      case 'r': out += '\r'; break;
-      case 'n': out += '\n'; break;
-      case '0': out += '\0'; break;
+      case '\\':
+        out += '\\';
+        break;
+      case '"':
+        out += '"';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case '0':
+        out += '\0';
+        break;
       case 'u': {
         const auto close = item.find('}', i);
         if (item[i + 1] != '{' || close == std::string_view::npos) return std::nullopt;
@@ -196,7 +215,8 @@ std::optional<std::string> unquote(std::string_view item) {
         i = close;
         break;
       }
-      default: return std::nullopt;
+      default:
+        return std::nullopt;
     }
   }
   return out;
@@ -230,7 +250,8 @@ TEST(ListNotation, EveryCodePointIsWrittenOnOneLineAndReadsBack) {
 
 TEST(SystemStateMessages, HaveTheirExactText) {
   EXPECT_EQ(state_recovery_message(std::nullopt), "nuv-watchdog: no system_state to recover");
-  EXPECT_EQ(state_recovery_message(std::vector<std::string>{}), "nuv-watchdog: system_state recovery clean");
+  EXPECT_EQ(state_recovery_message(std::vector<std::string>{}),
+            "nuv-watchdog: system_state recovery clean");
   EXPECT_EQ(state_recovery_message(std::vector<std::string>{"netsh failed: exit 1\r\n"}),
             "nuv-watchdog: system_state recovery had 1 errors: [\"netsh failed: exit 1\\r\\n\"]");
   EXPECT_EQ(state_recovery_message(std::vector<std::string>{"a", "b \"c\""}),

@@ -13,8 +13,8 @@ struct NullSink final : MessageSink {
 };
 
 TEST(MonitorHandleSoak, DayOfPollsOnALiveParentKeepsTheHandleCount) {
-  auto parent = test::start_plain(test::program_folder() + L"nuv-test-child.exe",
-                                  L"nuv-test-child wait");
+  auto parent =
+      test::start_plain(test::program_folder() + L"nuv-test-child.exe", L"nuv-test-child wait");
   ASSERT_TRUE(parent.process.valid());
   ASSERT_TRUE(parent_process_running(parent.pid));  // warms up whatever the first call sets up
 
@@ -31,8 +31,8 @@ TEST(MonitorHandleSoak, DayOfPollsOnALiveParentKeepsTheHandleCount) {
   DWORD before = 0, after = 0;
   ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &before));
   NullSink sink;
-  const int code = run_watchdog({static_cast<std::uint32_t>(parent.pid), "C:\\no.flag"}, seams, sink,
-                                [] { ADD_FAILURE() << "recovery must not run"; });
+  const int code = run_watchdog({static_cast<std::uint32_t>(parent.pid), "C:\\no.flag"}, seams,
+                                sink, [] { ADD_FAILURE() << "recovery must not run"; });
   ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &after));
 
   EXPECT_EQ(code, kExitClean);  // the lifetime ran out; the parent never looked gone

@@ -20,7 +20,8 @@ class OrphanCleanupOnWine : public testing::Test {
   void SetUp() override {
     root_ = unique_temp_path(L"wintun");
     std::filesystem::create_directories(std::filesystem::path(temp()));
-    ASSERT_TRUE(::CopyFileW((program_folder() + L"nuv-wintun-driver.exe").c_str(), driver().c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW((program_folder() + L"nuv-wintun-driver.exe").c_str(), driver().c_str(),
+                            FALSE));
   }
   void TearDown() override {
     std::error_code ignored;
@@ -33,7 +34,8 @@ class OrphanCleanupOnWine : public testing::Test {
 
   void install_library(const wchar_t* variant = L"full", const std::wstring& folder = {}) {
     const std::wstring from = program_folder() + L"wintun-stand-in\\" + variant + L"\\wintun.dll";
-    ASSERT_TRUE(::CopyFileW(from.c_str(), ((folder.empty() ? root_ : folder) + L"\\wintun.dll").c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW(from.c_str(),
+                            ((folder.empty() ? root_ : folder) + L"\\wintun.dll").c_str(), FALSE));
   }
 
   // Starts the driver; `changes` adjusts the environment set by default.
@@ -48,8 +50,8 @@ class OrphanCleanupOnWine : public testing::Test {
         {L"NUV_WINTUN_ADAPTERS", L""},
     };
     for (auto& [name, value] : changes) environment[name] = value;
-    return start_captured(driver(), L"nuv-wintun-driver " + arguments, environment_block(environment),
-                          current_folder);
+    return start_captured(driver(), L"nuv-wintun-driver " + arguments,
+                          environment_block(environment), current_folder);
   }
 
   std::string run(const std::wstring& arguments,
@@ -98,13 +100,16 @@ TEST_F(OrphanCleanupOnWine, TriesTheSixtySixNamesInOrderAndClosesWhatOpened) {
   install_library();
   // These adapters exist in the library, but no interface of theirs resolves
   // under Wine here: each is opened, closed again at once, and not counted.
-  EXPECT_EQ(run(L"clean", {{L"NUV_WINTUN_ADAPTERS", L"utun-nuv;utun-nuv 2;utun-nuv 33;utun-nuv-2"}}), "0\n");
+  EXPECT_EQ(
+      run(L"clean", {{L"NUV_WINTUN_ADAPTERS", L"utun-nuv;utun-nuv 2;utun-nuv 33;utun-nuv-2"}}),
+      "0\n");
 
   std::vector<std::string> expected{"load (lock file present)", "WintunSetLogger",
                                     "logger called from another thread"};
   for (const auto& name : wintun_candidate_names()) {
     expected.push_back("WintunOpenAdapter " + name);
-    if (name == "utun-nuv 2" || name == "utun-nuv") expected.push_back("WintunCloseAdapter " + name);
+    if (name == "utun-nuv 2" || name == "utun-nuv")
+      expected.push_back("WintunCloseAdapter " + name);
   }
   expected.push_back("unload");
   EXPECT_EQ(library_log(), expected);
@@ -123,7 +128,8 @@ TEST_F(OrphanCleanupOnWine, TempUnsetUsesTmpAndAMissingTempFolderGivesZero) {
   install_library();
   const std::wstring tmp = root_ + L"\\tmp";
   std::filesystem::create_directories(std::filesystem::path(tmp));
-  EXPECT_EQ(run(L"clean", {{L"TEMP", std::nullopt}, {L"TMP", tmp},
+  EXPECT_EQ(run(L"clean", {{L"TEMP", std::nullopt},
+                           {L"TMP", tmp},
                            {L"NUV_WINTUN_LOCK_FILE", tmp + L"\\nuv-wintun-cleanup.lock"}}),
             "0\n");
   ASSERT_FALSE(library_log().empty());
@@ -138,11 +144,12 @@ TEST_F(OrphanCleanupOnWine, TempUnsetUsesTmpAndAMissingTempFolderGivesZero) {
 
 TEST_F(OrphanCleanupOnWine, LoggerIsInstalledOnceAcrossTwoLoads) {
   install_library();
-  EXPECT_EQ(run(L"open-twice utun-nuv NuvCore"), "WintunOpenAdapter failed\nWintunOpenAdapter failed\n");
-  EXPECT_EQ(library_log(), (std::vector<std::string>{
-                               "load", "WintunSetLogger", "logger called from another thread",
-                               "WintunOpenAdapter utun-nuv", "unload", "load",
-                               "WintunOpenAdapter NuvCore", "unload"}));
+  EXPECT_EQ(run(L"open-twice utun-nuv NuvCore"),
+            "WintunOpenAdapter failed\nWintunOpenAdapter failed\n");
+  EXPECT_EQ(library_log(), (std::vector<std::string>{"load", "WintunSetLogger",
+                                                     "logger called from another thread",
+                                                     "WintunOpenAdapter utun-nuv", "unload", "load",
+                                                     "WintunOpenAdapter NuvCore", "unload"}));
 }
 
 // A watchdog killed while it holds the lock must not leave the lock file

@@ -18,8 +18,7 @@ std::u16string resolved(std::string_view program, FakeProgramSearchSystem& syste
 TEST(ResolveProgram, OwnFolderThenSystemThenWindowsThenPath) {
   FakeProgramSearchSystem system;
   system.files = {u"C:\\Program Files\\NUV\\netsh.exe", u"C:\\Windows\\system32\\netsh.exe",
-                  u"C:\\Windows\\netsh.exe", u"C:\\Tools\\netsh.exe",
-                  u"C:\\More Tools\\netsh.exe"};
+                  u"C:\\Windows\\netsh.exe", u"C:\\Tools\\netsh.exe", u"C:\\More Tools\\netsh.exe"};
   const std::vector<std::u16string> expected = {
       u"C:\\Program Files\\NUV\\netsh.exe", u"C:\\Windows\\system32\\netsh.exe",
       u"C:\\Windows\\netsh.exe", u"C:\\Tools\\netsh.exe", u"C:\\More Tools\\netsh.exe"};

@@ -10,7 +10,8 @@ struct RecordingSink final : MessageSink {
   std::vector<std::string> lines;
 };
 
-std::vector<std::string> recover(std::uint64_t orphans, std::optional<std::vector<std::string>> errors,
+std::vector<std::string> recover(std::uint64_t orphans,
+                                 std::optional<std::vector<std::string>> errors,
                                  std::vector<std::string>* order = nullptr) {
   RecordingSink sink;
   run_recovery(sink, {
@@ -21,7 +22,9 @@ std::vector<std::string> recover(std::uint64_t orphans, std::optional<std::vecto
                              },
                          .recover_system_state =
                              [&] {
-                               if (order) order->push_back("state (after " + std::to_string(sink.lines.size()) + " line)");
+                               if (order)
+                                 order->push_back("state (after " +
+                                                  std::to_string(sink.lines.size()) + " line)");
                                return errors;
                              },
                      });
@@ -45,9 +48,10 @@ TEST(RecoverySequence, OrphanCountsAndStateOutcomes) {
 }
 
 TEST(RecoverySequence, ErrorsStayOnOneLineInListNotation) {
-  EXPECT_EQ(recover(0, std::vector<std::string>{"delete firewall rule failed: Access is denied.\r\n"})[1],
-            "nuv-watchdog: system_state recovery had 1 errors: "
-            "[\"delete firewall rule failed: Access is denied.\\r\\n\"]");
+  EXPECT_EQ(
+      recover(0, std::vector<std::string>{"delete firewall rule failed: Access is denied.\r\n"})[1],
+      "nuv-watchdog: system_state recovery had 1 errors: "
+      "[\"delete firewall rule failed: Access is denied.\\r\\n\"]");
   EXPECT_EQ(recover(0, std::vector<std::string>{"a \"b\"", "c\\d"})[1],
             "nuv-watchdog: system_state recovery had 2 errors: [\"a \\\"b\\\"\", \"c\\\\d\"]");
 }

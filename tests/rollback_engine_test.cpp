@@ -39,7 +39,7 @@ class FakeFiles final : public StateFiles {
   }
 };
 
-const std::string kState = "C:\\a\\NUV Client\\system_state.json";
+const std::string kState = R"(C:\a\NUV Client\system_state.json)";
 const std::string kMeta = kState + ".meta";
 
 SystemChange named(const std::string& name) { return CustomCommand{name, {name}}; }
@@ -50,7 +50,7 @@ struct Rollback {
   SystemStateStore store;
   std::int64_t now = 1'700'000'000;
 
-  explicit Rollback(std::vector<SystemChange> changes, SystemStateMeta meta = {}) {
+  explicit Rollback(const std::vector<SystemChange>& changes, SystemStateMeta meta = {}) {
     store.state_path = kState;
     store.meta_path = kMeta;
     store.changes = changes;
@@ -132,7 +132,8 @@ TEST(RollbackPersistence, UnwritableMetaTemporaryLeavesTheMetaFileAsItWas) {
   r.run();
   EXPECT_EQ(r.files.files.at(kMeta), "old meta");
   EXPECT_FALSE(r.files.files.count(kMeta + ".tmp"));
-  EXPECT_EQ(std::count(r.files.log.begin(), r.files.log.end(), "replace " + kMeta + ".tmp " + kMeta), 0);
+  EXPECT_EQ(
+      std::count(r.files.log.begin(), r.files.log.end(), "replace " + kMeta + ".tmp " + kMeta), 0);
 }
 
 TEST(RollbackPersistence, UnwritableJournalTemporaryFallsBackToWritingInPlace) {
@@ -160,7 +161,8 @@ TEST(RollbackPaths, AbsentPathsSkipTheirFileWork) {
   no_state.run();
   EXPECT_EQ(no_state.files.files.at(kState), format_journal({named("A")}));  // untouched original
   EXPECT_EQ(parse_meta(no_state.files.files.at(kMeta)), (SystemStateMeta{2, 1'700'000'000}));
-  for (const auto& op : no_state.files.log) EXPECT_EQ(op.find(kState + " "), std::string::npos) << op;
+  for (const auto& op : no_state.files.log)
+    EXPECT_EQ(op.find(kState + " "), std::string::npos) << op;
 
   Rollback no_meta({named("A")}, {1, 1});
   no_meta.store.meta_path.reset();

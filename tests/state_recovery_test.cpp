@@ -13,7 +13,7 @@ const std::string kJournal = R"([{"FirewallRuleAdded": {"rule_name": "r"}}])";
 // A system whose files live in a map, and whose rollback is recorded rather
 // than run.
 struct FakeSystem {
-  std::optional<std::string> appdata = "C:\\Users\\u\\AppData\\Roaming";
+  std::optional<std::string> appdata = R"(C:\Users\u\AppData\Roaming)";
   std::map<std::string, std::string> files;
   std::vector<std::string> reads, removals;
   int rollbacks = 0;
@@ -27,29 +27,27 @@ struct FakeSystem {
   StateRecoverySystem system() {
     return {
         .appdata = [this] { return appdata; },
-        .read_file =
-            [this](const std::string& path) -> std::optional<std::string> {
-              reads.push_back(path);
-              const auto it = files.find(path);
-              if (it == files.end()) return std::nullopt;
-              return it->second;
-            },
+        .read_file = [this](const std::string& path) -> std::optional<std::string> {
+          reads.push_back(path);
+          const auto it = files.find(path);
+          if (it == files.end()) return std::nullopt;
+          return it->second;
+        },
         .remove_file = [this](const std::string& path) { removals.push_back(path); },
-        .roll_back =
-            [this](SystemStateStore& store) -> std::optional<std::vector<std::string>> {
-              if (runtime_fails) return std::nullopt;
-              ++rollbacks;
-              seen_changes = store.changes;
-              seen_meta = store.meta;
-              seen_state_path = store.state_path;
-              seen_meta_path = store.meta_path;
-              return errors;
-            },
+        .roll_back = [this](SystemStateStore& store) -> std::optional<std::vector<std::string>> {
+          if (runtime_fails) return std::nullopt;
+          ++rollbacks;
+          seen_changes = store.changes;
+          seen_meta = store.meta;
+          seen_state_path = store.state_path;
+          seen_meta_path = store.meta_path;
+          return errors;
+        },
     };
   }
 };
 
-const std::string kState = "C:\\Users\\u\\AppData\\Roaming\\NUV Client\\system_state.json";
+const std::string kState = R"(C:\Users\u\AppData\Roaming\NUV Client\system_state.json)";
 
 TEST(StatePaths, JoinWithOneSeparator) {
   EXPECT_EQ(state_paths("C:\\Users\\u\\AppData\\Roaming").state, kState);
@@ -64,15 +62,16 @@ TEST(StateRecovery, NothingToRecoverGivesAbsentAndTouchesNothing) {
   EXPECT_EQ(recover_system_state(unset.system()), std::nullopt);
   EXPECT_TRUE(unset.reads.empty());
 
-  for (const std::string& text : std::vector<std::string>{"", "  \n", "[]", " [ ] \r\n", "\xEF\xBB\xBF" + kJournal,
-                                 "[{\"FirewallRuleAdded\": {\"rule_name\": \"\xFF\"}}]",
-                                 "[" + kJournal.substr(1, kJournal.size() - 2) +
-                                     R"(, {"NewKind": {}}])"}) {
+  for (const std::string& text : std::vector<std::string>{
+           "", "  \n", "[]", " [ ] \r\n", "\xEF\xBB\xBF" + kJournal,
+           "[{\"FirewallRuleAdded\": {\"rule_name\": \"\xFF\"}}]",
+           "[" + kJournal.substr(1, kJournal.size() - 2) + R"(, {"NewKind": {}}])"}) {
     FakeSystem s;
     s.files[kState] = text;
     s.files[kState + ".meta"] = format_meta({1, 2});
     EXPECT_EQ(recover_system_state(s.system()), std::nullopt) << text;
-    EXPECT_EQ(s.reads, std::vector<std::string>{kState}) << "the meta file is read only for a change";
+    EXPECT_EQ(s.reads, std::vector<std::string>{kState})
+        << "the meta file is read only for a change";
     EXPECT_EQ(s.rollbacks, 0);
     EXPECT_TRUE(s.removals.empty());
   }

@@ -35,7 +35,9 @@ class StateRecoveryOnWine : public testing::Test {
   std::wstring state() const { return data_ + L"\\system_state.json"; }
   std::wstring meta() const { return state() + L".meta"; }
 
-  void answer(const std::string& script) { ASSERT_TRUE(write_file(root_ + L"\\answers.txt", script)); }
+  void answer(const std::string& script) {
+    ASSERT_TRUE(write_file(root_ + L"\\answers.txt", script));
+  }
 
   // Runs the recovery; returns its printed outcome.
   std::string recover(std::optional<std::wstring> appdata = std::nullopt, bool unset = false) {
@@ -67,33 +69,36 @@ class StateRecoveryOnWine : public testing::Test {
 };
 
 TEST_F(StateRecoveryOnWine, EveryChangeIsUndoneNewestFirstWithItsExactCommand) {
-  ASSERT_TRUE(write_file(state(), format_journal({
-                                      TunInterfaceUp{"utun-nuv", "10.8.0.2", "255.255.255.0"},
-                                      RouteAdded{"0.0.0.0/1", "10.8.0.1", "utun-nuv", 5u},
-                                      DnsOverridden{"Wi-Fi", 12u, {"10.0.0.1", "o'x"}},
-                                      DnsOverridden{"Ethernet 2", std::nullopt, {"1.1.1.1", "8.8.8.8"}},
-                                      FirewallRuleAdded{"NUV block all"},
-                                      CustomCommand{"restore hosts", {"route", "print", "a \"b\" c\\"}},
-                                  })));
+  ASSERT_TRUE(
+      write_file(state(), format_journal({
+                              TunInterfaceUp{"utun-nuv", "10.8.0.2", "255.255.255.0"},
+                              RouteAdded{"0.0.0.0/1", "10.8.0.1", "utun-nuv", 5u},
+                              DnsOverridden{"Wi-Fi", 12u, {"10.0.0.1", "o'x"}},
+                              DnsOverridden{"Ethernet 2", std::nullopt, {"1.1.1.1", "8.8.8.8"}},
+                              FirewallRuleAdded{"NUV block all"},
+                              CustomCommand{"restore hosts", {"route", "print", "a \"b\" c\\"}},
+                          })));
   ASSERT_TRUE(write_file(meta(), format_meta({2, 5})));
   ASSERT_TRUE(write_file(data_ + L"\\last_panic.json", "{\"panic\": 1}"));
   // Tolerated answers count as undone.
-  answer("netsh\tdelete\taddress\t1\tElement not found.\\r\\n\n"
-         "route\tdelete\t1\tThe route deletion failed: Element not in table.\\r\\n\n");
+  answer(
+      "netsh\tdelete\taddress\t1\tElement not found.\\r\\n\n"
+      "route\tdelete\t1\tThe route deletion failed: Element not in table.\\r\\n\n");
 
   EXPECT_EQ(recover(), "errors 0\n");
-  EXPECT_EQ(commands(),
-            (std::vector<std::string>{
-                "route\tprint\ta \"b\" c\\",
-                "netsh\tadvfirewall\tfirewall\tdelete\trule\tname=NUV block all",
-                "netsh\tinterface\tip\tset\tdns\tEthernet 2\tstatic\t1.1.1.1",
-                "netsh\tinterface\tip\tadd\tdns\tEthernet 2\t8.8.8.8",
-                "powershell\t-NoProfile\t-NonInteractive\t-WindowStyle\tHidden\t-Command\t"
-                "Set-DnsClientServerAddress -InterfaceIndex 12 -ServerAddresses @('10.0.0.1','o''x') "
-                "-ErrorAction Stop",
-                "route\tdelete\t0.0.0.0/1\t10.8.0.1",
-                "netsh\tinterface\tip\tdelete\taddress\tutun-nuv\t10.8.0.2",
-            }));
+  EXPECT_EQ(
+      commands(),
+      (std::vector<std::string>{
+          "route\tprint\ta \"b\" c\\",
+          "netsh\tadvfirewall\tfirewall\tdelete\trule\tname=NUV block all",
+          "netsh\tinterface\tip\tset\tdns\tEthernet 2\tstatic\t1.1.1.1",
+          "netsh\tinterface\tip\tadd\tdns\tEthernet 2\t8.8.8.8",
+          "powershell\t-NoProfile\t-NonInteractive\t-WindowStyle\tHidden\t-Command\t"
+          "Set-DnsClientServerAddress -InterfaceIndex 12 -ServerAddresses @('10.0.0.1','o''x') "
+          "-ErrorAction Stop",
+          "route\tdelete\t0.0.0.0/1\t10.8.0.1",
+          "netsh\tinterface\tip\tdelete\taddress\tutun-nuv\t10.8.0.2",
+      }));
   EXPECT_EQ(data_files(), std::vector<std::wstring>{L"last_panic.json"});
   EXPECT_EQ(read_file(data_ + L"\\last_panic.json"), "{\"panic\": 1}");
 }
@@ -117,19 +122,22 @@ TEST_F(StateRecoveryOnWine, FailedUndoStaysInTheJournalAndIsCounted) {
   ASSERT_TRUE(counted);
   EXPECT_EQ(counted->partial_rollback_count, 3u);
   EXPECT_GT(counted->last_partial_rollback_unix, 1'700'000'000u);
-  EXPECT_EQ(data_files(), (std::vector<std::wstring>{L"system_state.json", L"system_state.json.meta"}));
+  EXPECT_EQ(data_files(),
+            (std::vector<std::wstring>{L"system_state.json", L"system_state.json.meta"}));
 }
 
 std::optional<std::wstring> proxy_value(const wchar_t* name, DWORD* number = nullptr) {
   const wchar_t* key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
   if (number) {
     DWORD size = sizeof(DWORD);
-    if (::RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_DWORD, nullptr, number, &size)) return std::nullopt;
+    if (::RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_DWORD, nullptr, number, &size))
+      return std::nullopt;
     return L"";
   }
   wchar_t text[512];
   DWORD size = sizeof text;
-  if (::RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, text, &size)) return std::nullopt;
+  if (::RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, text, &size))
+    return std::nullopt;
   return std::wstring(text);
 }
 
@@ -157,7 +165,7 @@ TEST_F(StateRecoveryOnWine, NothingToRecoverLeavesEveryFileAsItWas) {
   EXPECT_EQ(recover(root_ + L"\\elsewhere"), "absent\n");
 
   for (const std::string& text : {std::string("[]"), std::string(""), "\xEF\xBB\xBF" + journal,
-                                 journal.substr(0, journal.size() / 2)}) {
+                                  journal.substr(0, journal.size() / 2)}) {
     ASSERT_TRUE(write_file(state(), text));
     EXPECT_EQ(recover(), "absent\n");
     EXPECT_EQ(read_file(state()), text);

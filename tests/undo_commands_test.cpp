@@ -21,12 +21,16 @@ TEST(UndoTunInterfaceUp, DeletesTheAddressAndToleratesItsAbsence) {
   EXPECT_EQ(u.fake.log(), Lines{"netsh [interface] [ip] [delete] [address] [utun-nuv] [10.8.0.2]"});
   EXPECT_EQ(u.fake.requests[0].creation_flags, 0u);
 
-  for (const char* tolerated : {"Element not found.\r\n", "The filename, directory name, or volume label syntax is incorrect.\r\n"}) {
+  for (const char* tolerated :
+       {"Element not found.\r\n",
+        "The filename, directory name, or volume label syntax is incorrect.\r\n"}) {
     u.fake.answers["netsh"] = {1, tolerated};
     EXPECT_EQ(u.run(TunInterfaceUp{"i", "a", "m"}), std::nullopt) << tolerated;
   }
-  u.fake.answers["netsh"] = {1, "Element Not Found.\r\n", "not found"};  // case differs; stdout ignored
-  EXPECT_EQ(u.run(TunInterfaceUp{"i", "a", "m"}), "netsh delete address failed: Element Not Found.\r\n");
+  u.fake.answers["netsh"] = {1, "Element Not Found.\r\n",
+                             "not found"};  // case differs; stdout ignored
+  EXPECT_EQ(u.run(TunInterfaceUp{"i", "a", "m"}),
+            "netsh delete address failed: Element Not Found.\r\n");
   u.fake.answers["netsh"] = {0, {}, {}, "program not found"};
   EXPECT_EQ(u.run(TunInterfaceUp{"i", "a", "m"}), "netsh delete address: program not found");
 }
@@ -35,7 +39,8 @@ TEST(UndoRouteAdded, PassesTheGatewayOnlyWhenPresent) {
   Undo u;
   EXPECT_EQ(u.run(RouteAdded{"0.0.0.0/1", std::nullopt, "utun-nuv", 5u}), std::nullopt);
   EXPECT_EQ(u.run(RouteAdded{"10.0.0.0/8", "10.8.0.1", std::nullopt, std::nullopt}), std::nullopt);
-  EXPECT_EQ(u.fake.log(), (Lines{"route [delete] [0.0.0.0/1]", "route [delete] [10.0.0.0/8] [10.8.0.1]"}));
+  EXPECT_EQ(u.fake.log(),
+            (Lines{"route [delete] [0.0.0.0/1]", "route [delete] [10.0.0.0/8] [10.8.0.1]"}));
 
   u.fake.answers["route"] = {1, "The route deletion failed: Element not in table.\r\n"};
   EXPECT_EQ(u.run(RouteAdded{"d", {}, {}, {}}), std::nullopt);
@@ -52,16 +57,19 @@ TEST(UndoDnsOverridden, WithIndexRunsPowerShellHiddenAndNeverNetsh) {
   EXPECT_EQ(u.run(DnsOverridden{"Wi-Fi", 12u, {"10.0.0.1", "10.0.0.2"}}), std::nullopt);
   ASSERT_EQ(u.fake.requests.size(), 1u);
   EXPECT_EQ(u.fake.requests[0].program, "powershell");
+  const std::string script =
+      "Set-DnsClientServerAddress -InterfaceIndex 12 -ServerAddresses "
+      "@('10.0.0.1','10.0.0.2') -ErrorAction Stop";
   EXPECT_EQ(u.fake.requests[0].args,
-            (Lines{"-NoProfile", "-NonInteractive", "-WindowStyle", "Hidden", "-Command",
-                   "Set-DnsClientServerAddress -InterfaceIndex 12 -ServerAddresses "
-                   "@('10.0.0.1','10.0.0.2') -ErrorAction Stop"}));
+            (Lines{"-NoProfile", "-NonInteractive", "-WindowStyle", "Hidden", "-Command", script}));
   EXPECT_EQ(u.fake.requests[0].creation_flags, 0x08000000u);
 
   EXPECT_EQ(dns_restore_script(7, {"o'x", "''"}),
-            "Set-DnsClientServerAddress -InterfaceIndex 7 -ServerAddresses @('o''x','''''') -ErrorAction Stop");
+            "Set-DnsClientServerAddress -InterfaceIndex 7 -ServerAddresses @('o''x','''''') "
+            "-ErrorAction Stop");
   EXPECT_EQ(dns_restore_script(4294967295u, {}),
-            "Set-DnsClientServerAddress -InterfaceIndex 4294967295 -ResetServerAddresses -ErrorAction Stop");
+            "Set-DnsClientServerAddress -InterfaceIndex 4294967295 -ResetServerAddresses "
+            "-ErrorAction Stop");
 
   u.fake.answers["powershell"] = {1, "not found"};  // nothing is tolerated here
   EXPECT_EQ(u.run(DnsOverridden{"Wi-Fi", 3u, {}}), "PowerShell DNS rollback failed: not found");
@@ -73,23 +81,27 @@ TEST(UndoDnsOverridden, WithIndexRunsPowerShellHiddenAndNeverNetsh) {
 TEST(UndoDnsOverridden, WithoutIndexSetsTheFirstServerAndAddsTheRestUnchecked) {
   Undo u;
   u.fake.answers["netsh"] = {0};
-  EXPECT_EQ(u.run(DnsOverridden{"Ethernet 2", std::nullopt, {"1.1.1.1", "8.8.8.8", "9.9.9.9"}}), std::nullopt);
-  EXPECT_EQ(u.fake.log(), (Lines{"netsh [interface] [ip] [set] [dns] [Ethernet 2] [static] [1.1.1.1]",
-                                 "netsh [interface] [ip] [add] [dns] [Ethernet 2] [8.8.8.8]",
-                                 "netsh [interface] [ip] [add] [dns] [Ethernet 2] [9.9.9.9]"}));
+  EXPECT_EQ(u.run(DnsOverridden{"Ethernet 2", std::nullopt, {"1.1.1.1", "8.8.8.8", "9.9.9.9"}}),
+            std::nullopt);
+  EXPECT_EQ(u.fake.log(),
+            (Lines{"netsh [interface] [ip] [set] [dns] [Ethernet 2] [static] [1.1.1.1]",
+                   "netsh [interface] [ip] [add] [dns] [Ethernet 2] [8.8.8.8]",
+                   "netsh [interface] [ip] [add] [dns] [Ethernet 2] [9.9.9.9]"}));
 }
 
 TEST(UndoDnsOverridden, FailedAddsAreIgnoredButAFailedSetStopsEverything) {
   Undo u;
   int calls = 0;
   const auto base = u.fake.runner();
-  const CommandRunner set_ok_adds_fail = [&](const CommandRequest& r) -> Result<CommandOutput, LaunchError> {
+  const CommandRunner set_ok_adds_fail =
+      [&](const CommandRequest& r) -> Result<CommandOutput, LaunchError> {
     if (calls++ == 0) return base(r);
     u.fake.requests.push_back(r);
     if (calls == 2) return unexpected(LaunchError::not_found("program not found"));
     return CommandOutput{1, "", "add failed"};
   };
-  EXPECT_EQ(undo_change(DnsOverridden{"e", std::nullopt, {"a", "b", "c"}}, set_ok_adds_fail), std::nullopt);
+  EXPECT_EQ(undo_change(DnsOverridden{"e", std::nullopt, {"a", "b", "c"}}, set_ok_adds_fail),
+            std::nullopt);
   EXPECT_EQ(u.fake.requests.size(), 3u);
 
   Undo v;
@@ -123,18 +135,20 @@ TEST(UndoFirewallRuleAdded, DeletesByNameAndToleratesNoRules) {
 }
 
 TEST(UndoSystemProxySet, WritesTheValuesAndNeverFails) {
-  const std::string key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  const std::string key = R"(HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings)";
   Undo u;
   u.fake.answers["reg"] = {0, {}, {}, "program not found"};
   EXPECT_EQ(u.run(SystemProxySet{false, std::nullopt}), std::nullopt);
-  EXPECT_EQ(u.fake.log(), Lines{"reg [add] [" + key + "] [/v] [ProxyEnable] [/t] [REG_DWORD] [/d] [0] [/f]"});
+  EXPECT_EQ(u.fake.log(),
+            Lines{"reg [add] [" + key + "] [/v] [ProxyEnable] [/t] [REG_DWORD] [/d] [0] [/f]"});
 
   Undo v;
   v.fake.answers["reg"] = {1, "ERROR: Access is denied."};
   EXPECT_EQ(v.run(SystemProxySet{true, "proxy.example:8080"}), std::nullopt);
   EXPECT_EQ(v.fake.log(),
             (Lines{"reg [add] [" + key + "] [/v] [ProxyEnable] [/t] [REG_DWORD] [/d] [1] [/f]",
-                   "reg [add] [" + key + "] [/v] [ProxyServer] [/t] [REG_SZ] [/d] [proxy.example:8080] [/f]"}));
+                   "reg [add] [" + key +
+                       "] [/v] [ProxyServer] [/t] [REG_SZ] [/d] [proxy.example:8080] [/f]"}));
 }
 
 TEST(UndoCustomCommand, RunsTheJournalledCommandAsGiven) {
@@ -142,14 +156,17 @@ TEST(UndoCustomCommand, RunsTheJournalledCommandAsGiven) {
   EXPECT_EQ(u.run(CustomCommand{"nothing", {}}), std::nullopt);
   EXPECT_TRUE(u.fake.requests.empty());
 
-  EXPECT_EQ(u.run(CustomCommand{"restore hosts", {"C:\\tools\\fix.cmd", "a b", "\"q\"", ""}}), std::nullopt);
+  EXPECT_EQ(u.run(CustomCommand{"restore hosts", {"C:\\tools\\fix.cmd", "a b", "\"q\"", ""}}),
+            std::nullopt);
   EXPECT_EQ(u.fake.requests[0].program, "C:\\tools\\fix.cmd");
   EXPECT_EQ(u.fake.requests[0].args, (Lines{"a b", "\"q\"", ""}));
 
   u.fake.answers["fix"] = {1, "denied\r\n", "ignored"};
-  EXPECT_EQ(u.run(CustomCommand{"restore hosts", {"fix"}}), "custom rollback 'restore hosts' failed: denied\r\n");
+  EXPECT_EQ(u.run(CustomCommand{"restore hosts", {"fix"}}),
+            "custom rollback 'restore hosts' failed: denied\r\n");
   u.fake.answers["fix"] = {0, {}, {}, "program not found"};
-  EXPECT_EQ(u.run(CustomCommand{"restore hosts", {"fix"}}), "custom rollback 'restore hosts': program not found");
+  EXPECT_EQ(u.run(CustomCommand{"restore hosts", {"fix"}}),
+            "custom rollback 'restore hosts': program not found");
 }
 
 TEST(UndoMessages, CarryStandardErrorDecodedWithReplacementCharacters) {

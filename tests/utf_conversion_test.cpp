@@ -51,13 +51,15 @@ TEST(Utf8Lossy, ReplacesEachMaximalSubpartByOneReplacementCharacter) {
   const std::string fffd = "\xEF\xBF\xBD";
   EXPECT_EQ(decode_utf8_lossy("plain \xC3\xA9\r\n"), "plain \xC3\xA9\r\n");
   EXPECT_EQ(decode_utf8_lossy("\xED\xA0\x80"), fffd + fffd + fffd);  // surrogate: lead ends at A0
-  EXPECT_EQ(decode_utf8_lossy("\xE2\x82"), fffd);                     // truncated
+  EXPECT_EQ(decode_utf8_lossy("\xE2\x82"), fffd);                    // truncated
   EXPECT_EQ(decode_utf8_lossy("\xE2\x82x"), fffd + "x");
   EXPECT_EQ(decode_utf8_lossy("\xFF\xFE"), fffd + fffd);
-  EXPECT_EQ(decode_utf8_lossy("\xF0\x9F\x98"), fffd);                 // three of four
+  EXPECT_EQ(decode_utf8_lossy("\xF0\x9F\x98"), fffd);                // three of four
   EXPECT_EQ(decode_utf8_lossy("\xF0\x80\x80"), fffd + fffd + fffd);  // overlong: F0 then 80 refused
   EXPECT_EQ(decode_utf8_lossy("\xC0\xAF"), fffd + fffd);
-  EXPECT_EQ(decode_utf8_lossy("a\x80" "b"), "a" + fffd + "b");
+  EXPECT_EQ(decode_utf8_lossy("a\x80"
+                              "b"),
+            "a" + fffd + "b");
   EXPECT_EQ(decode_utf8_lossy(std::string("\0\xF4\x90", 3)), std::string(1, '\0') + fffd + fffd);
 }
 

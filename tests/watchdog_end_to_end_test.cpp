@@ -51,10 +51,11 @@ class WatchdogEndToEnd : public testing::Test {
                           environment_block({{L"APPDATA", folder}, {L"TEMP", folder}}));
   }
 
-  Outcome finish(StartedProcess& watchdog, std::string stderr_so_far = {}) {
+  Outcome finish(StartedProcess& watchdog, const std::string& stderr_so_far = {}) {
     Outcome outcome;
     outcome.exit_code = wait_for_exit(watchdog.process.get());
-    if (watchdog.stderr_read) outcome.stderr_text = stderr_so_far + read_to_end(watchdog.stderr_read.get());
+    if (watchdog.stderr_read)
+      outcome.stderr_text = stderr_so_far + read_to_end(watchdog.stderr_read.get());
     outcome.stdout_text = read_to_end(watchdog.stdout_read.get());
     return outcome;
   }
@@ -114,7 +115,8 @@ TEST_F(WatchdogEndToEnd, ParentGoneWithoutFlagRunsRecoveryAndExitsOne) {
   const auto flag = unique_temp_path(L"never.flag");
   const auto outcome = crash_parent(flag);
   EXPECT_EQ(outcome.exit_code, 1u);
-  EXPECT_EQ(outcome.stderr_text, monitoring_line(parent_pid_, flag) + disappeared_line(parent_pid_));
+  EXPECT_EQ(outcome.stderr_text,
+            monitoring_line(parent_pid_, flag) + disappeared_line(parent_pid_));
   EXPECT_EQ(outcome.stdout_text, "");
 }
 
@@ -157,9 +159,12 @@ TEST_F(WatchdogEndToEnd, WrongArgumentsAreRefusedWithExitTwo) {
     EXPECT_EQ(outcome.stderr_text, usage) << narrow(arguments);
     EXPECT_EQ(outcome.stdout_text, "");
   }
-  for (const auto& [arguments, shown] :
-       {std::pair{L"12a flag", "12a"}, {L"-5 flag", "-5"}, {L"\" 1\" flag", " 1"},
-        {L"4294967296 flag", "4294967296"}, {L"\"\" flag", ""}, {L"* flag", "*"}}) {
+  for (const auto& [arguments, shown] : {std::pair{L"12a flag", "12a"},
+                                         {L"-5 flag", "-5"},
+                                         {L"\" 1\" flag", " 1"},
+                                         {L"4294967296 flag", "4294967296"},
+                                         {L"\"\" flag", ""},
+                                         {L"* flag", "*"}}) {
     const auto outcome = run(arguments);
     EXPECT_EQ(outcome.exit_code, 2u) << narrow(arguments);
     EXPECT_EQ(outcome.stderr_text, kPrefix + "invalid PID '" + shown + "'\n");

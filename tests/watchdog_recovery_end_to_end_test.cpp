@@ -77,8 +77,8 @@ class WatchdogRecovery : public testing::Test {
         {L"NUV_WINTUN_ADAPTERS", L"utun-nuv;NuvCore;utun-nuv 3"},
     });
     const std::wstring flag = root_ + L"\\clean.flag";
-    auto dog = start_captured(watchdog(), L"nuv-watchdog " + std::to_wstring(parent.pid) + L" \"" + flag + L"\"",
-                              block);
+    auto dog = start_captured(
+        watchdog(), L"nuv-watchdog " + std::to_wstring(parent.pid) + L" \"" + flag + L"\"", block);
     Crash result;
     result.parent_pid = parent.pid;
     std::string text = read_line(dog.stderr_read.get());
@@ -91,16 +91,22 @@ class WatchdogRecovery : public testing::Test {
   }
 
   std::string orphans_line() const {
-    return adapters_resolve() ? "nuv-watchdog: cleaned 2 wintun orphan(s)" : "nuv-watchdog: no wintun orphans";
+    return adapters_resolve() ? "nuv-watchdog: cleaned 2 wintun orphan(s)"
+                              : "nuv-watchdog: no wintun orphans";
   }
 
-  std::vector<std::string> tool_log() const { return split_lines(read_file(root_ + L"\\tools.log").value_or("")); }
-  std::vector<std::string> wintun_log() const { return split_lines(read_file(root_ + L"\\wintun.log").value_or("")); }
+  std::vector<std::string> tool_log() const {
+    return split_lines(read_file(root_ + L"\\tools.log").value_or(""));
+  }
+  std::vector<std::string> wintun_log() const {
+    return split_lines(read_file(root_ + L"\\wintun.log").value_or(""));
+  }
 
   void expect_adapters_closed() const {
     const auto log = wintun_log();
     for (const char* name : {"utun-nuv 3", "utun-nuv", "NuvCore"}) {
-      EXPECT_EQ(std::count(log.begin(), log.end(), std::string("WintunCloseAdapter ") + name), 1) << name;
+      EXPECT_EQ(std::count(log.begin(), log.end(), std::string("WintunCloseAdapter ") + name), 1)
+          << name;
     }
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "unload");
@@ -129,7 +135,8 @@ TEST_F(WatchdogRecovery, CrashRollsEverythingBackAndExitsOne) {
 }
 
 TEST_F(WatchdogRecovery, FailedUndoIsListedKeptAndCounted) {
-  ASSERT_TRUE(write_file(root_ + L"\\answers.txt", "netsh\tadvfirewall\t1\tAccess is denied.\\r\\n\n"));
+  ASSERT_TRUE(
+      write_file(root_ + L"\\answers.txt", "netsh\tadvfirewall\t1\tAccess is denied.\\r\\n\n"));
   const auto crashed = crash();
   EXPECT_EQ(crashed.exit_code, 1u);
   ASSERT_EQ(crashed.lines.size(), 4u);

@@ -51,7 +51,8 @@ TEST(QuoteArgument, RefusesNulAndInvalidText) {
 }
 
 TEST(BuildCommandLine, StartsWithTheCallersProgramTextInQuotes) {
-  auto line = build_command_line("netsh", {"advfirewall", "firewall", "delete", "rule", "name=NUV Rule"});
+  auto line =
+      build_command_line("netsh", {"advfirewall", "firewall", "delete", "rule", "name=NUV Rule"});
   ASSERT_TRUE(line);
   EXPECT_EQ(*line, u"\"netsh\" advfirewall firewall delete rule \"name=NUV Rule\"");
   auto bare = build_command_line("route", {});
@@ -62,7 +63,8 @@ TEST(BuildCommandLine, StartsWithTheCallersProgramTextInQuotes) {
 
 // Whatever the arguments, the child's C runtime must read them back exactly.
 TEST(BuildCommandLine, RandomArgumentListsSplitBackIntoThemselves) {
-  const std::vector<std::string> alphabet = {"a", "Z", " ", "\t", "\"", "\\", "%", "é", "€", "^", "&"};
+  const std::vector<std::string> alphabet = {"a", "Z", " ", "\t", "\"", "\\",
+                                             "%", "é", "€", "^",  "&"};
   std::mt19937 random(20261208);
   for (int round = 0; round < 3000; ++round) {
     std::vector<std::string> args(random() % 6);

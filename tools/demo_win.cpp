@@ -38,7 +38,8 @@ struct Process {
   DWORD pid = 0;
 };
 
-Process start(const std::wstring& program, const std::wstring& command_line, const std::wstring* environment) {
+Process start(const std::wstring& program, const std::wstring& command_line,
+              const std::wstring* environment) {
   std::vector<wchar_t> line(command_line.begin(), command_line.end());
   line.push_back(L'\0');
   std::wstring block = environment ? *environment : L"";
@@ -46,8 +47,8 @@ Process start(const std::wstring& program, const std::wstring& command_line, con
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
   if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                        environment ? CREATE_UNICODE_ENVIRONMENT : 0, environment ? block.data() : nullptr,
-                        nullptr, &startup, &info)) {
+                        environment ? CREATE_UNICODE_ENVIRONMENT : 0,
+                        environment ? block.data() : nullptr, nullptr, &startup, &info)) {
     say("cannot start " + narrow(program) + " (error " + std::to_string(::GetLastError()) + ")");
     std::exit(3);
   }
@@ -63,19 +64,21 @@ DWORD wait_exit(const Process& process) {
 }
 
 std::string read_file(const std::filesystem::path& path) {
-  nuv::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                           nullptr, OPEN_EXISTING, 0, nullptr));
+  nuv::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
   if (!file) return {};
   std::string text;
   char buffer[4096];
   DWORD got = 0;
-  while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+  while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+    text.append(buffer, got);
   return text;
 }
 
 void write_file(const std::filesystem::path& path, const std::string& text) {
-  nuv::UniqueFileHandle file(
-      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  nuv::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD wrote = 0;
   ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr);
 }
@@ -133,7 +136,8 @@ void show_log(const std::string& title, const std::filesystem::path& log, std::s
   std::size_t start = 0;
   for (std::size_t end; (end = fresh.find('\n', start)) != std::string::npos; start = end + 1) {
     lines.push_back(fresh.substr(start, end - start));
-    for (auto& c : lines.back()) if (c == '\t') c = ' ';
+    for (auto& c : lines.back())
+      if (c == '\t') c = ' ';
   }
   int absent = 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -144,7 +148,9 @@ void show_log(const std::string& title, const std::filesystem::path& log, std::s
     }
     std::fprintf(stderr, "    %s\n", lines[i].c_str());
   }
-  if (absent > 0) std::fprintf(stderr, "    (and %d more WintunOpenAdapter calls for names that are not there)\n", absent);
+  if (absent > 0)
+    std::fprintf(stderr, "    (and %d more WintunOpenAdapter calls for names that are not there)\n",
+                 absent);
   std::fflush(stderr);
 }
 
@@ -153,10 +159,10 @@ void show_proxy_settings() {
   DWORD enabled = 0, size = sizeof enabled;
   wchar_t server[512] = L"";
   DWORD server_size = sizeof server;
-  const bool has_enabled =
-      ::RegGetValueW(HKEY_CURRENT_USER, key, L"ProxyEnable", RRF_RT_REG_DWORD, nullptr, &enabled, &size) == 0;
-  const bool has_server =
-      ::RegGetValueW(HKEY_CURRENT_USER, key, L"ProxyServer", RRF_RT_REG_SZ, nullptr, server, &server_size) == 0;
+  const bool has_enabled = ::RegGetValueW(HKEY_CURRENT_USER, key, L"ProxyEnable", RRF_RT_REG_DWORD,
+                                          nullptr, &enabled, &size) == 0;
+  const bool has_server = ::RegGetValueW(HKEY_CURRENT_USER, key, L"ProxyServer", RRF_RT_REG_SZ,
+                                         nullptr, server, &server_size) == 0;
   say("per-user proxy now (written by Wine's reg.exe): ProxyEnable=" +
       (has_enabled ? std::to_string(enabled) : std::string("(none)")) +
       " ProxyServer=" + (has_server ? narrow(server) : std::string("(none)")));
@@ -167,16 +173,21 @@ struct Demo {
   std::wstring env;
   std::size_t tools_seen = 0, wintun_seen = 0;
 
-  std::filesystem::path journal() const { return root / L"appdata" / L"NUV Client" / L"system_state.json"; }
+  std::filesystem::path journal() const {
+    return root / L"appdata" / L"NUV Client" / L"system_state.json";
+  }
 
   // Starts a stand-in client and a watchdog on it; then the client either
   // writes its flag and exits, or is killed.
   void run(bool orderly) {
     const std::filesystem::path flag = root / L"clean.flag";
-    const Process client = start(program_folder() + L"nuv-demo.exe", L"nuv-demo --stand-in-client", nullptr);
+    const Process client =
+        start(program_folder() + L"nuv-demo.exe", L"nuv-demo --stand-in-client", nullptr);
     const std::wstring arguments = std::to_wstring(client.pid) + L" \"" + flag.wstring() + L"\"";
-    say("stand-in client (pid " + std::to_string(client.pid) + ") starts: nuv-watchdog " + narrow(arguments));
-    const Process dog = start((root / L"nuv-watchdog.exe").wstring(), L"nuv-watchdog " + arguments, &env);
+    say("stand-in client (pid " + std::to_string(client.pid) + ") starts: nuv-watchdog " +
+        narrow(arguments));
+    const Process dog =
+        start((root / L"nuv-watchdog.exe").wstring(), L"nuv-watchdog " + arguments, &env);
     ::Sleep(1000);
     if (orderly) {
       say("client writes the clean flag and exits");
@@ -201,7 +212,8 @@ int wmain(int argc, wchar_t** argv) {
   wchar_t temp[MAX_PATH + 1];
   const DWORD n = ::GetTempPathW(MAX_PATH + 1, temp);
   Demo demo;
-  demo.root = std::filesystem::path(std::wstring(temp, n)) / (L"nuv-demo-" + std::to_wstring(::GetCurrentProcessId()));
+  demo.root = std::filesystem::path(std::wstring(temp, n)) /
+              (L"nuv-demo-" + std::to_wstring(::GetCurrentProcessId()));
   std::filesystem::create_directories(demo.root / L"appdata" / L"NUV Client");
   std::filesystem::create_directories(demo.root / L"temp");
   const std::wstring bin = program_folder();
@@ -213,9 +225,12 @@ int wmain(int argc, wchar_t** argv) {
   write_file(demo.root / L"answers.txt", "");
   demo.env = environment(demo.root);
   say("working in " + narrow(demo.root.wstring()));
-  say("beside nuv-watchdog.exe: STAND-IN netsh.exe, route.exe, powershell.exe (they log and answer as told)");
-  say("and a STAND-IN wintun.dll whose adapters are \"utun-nuv\" and \"NuvCore\"; reg.exe is Wine's own");
-  const std::filesystem::path tools_log = demo.root / L"tools.log", wintun_log = demo.root / L"wintun.log";
+  say("beside nuv-watchdog.exe: STAND-IN netsh.exe, route.exe, powershell.exe (they log and answer "
+      "as told)");
+  say("and a STAND-IN wintun.dll whose adapters are \"utun-nuv\" and \"NuvCore\"; reg.exe is "
+      "Wine's own");
+  const std::filesystem::path tools_log = demo.root / L"tools.log",
+                              wintun_log = demo.root / L"wintun.log";
 
   say("");
   say("1. orderly shutdown");
@@ -243,10 +258,11 @@ int wmain(int argc, wchar_t** argv) {
   say("");
   say("3. crash in which one undo fails: the stand-in netsh refuses to delete the firewall rule");
   write_file(demo.root / L"answers.txt", "netsh\tadvfirewall\t1\tAccess is denied.\\r\\n\n");
-  write_file(demo.journal(), nuv::format_journal({
-                                 nuv::RouteAdded{"0.0.0.0/1", "10.8.0.1", std::nullopt, std::nullopt},
-                                 nuv::FirewallRuleAdded{"NUV kill switch"},
-                             }));
+  write_file(demo.journal(),
+             nuv::format_journal({
+                 nuv::RouteAdded{"0.0.0.0/1", "10.8.0.1", std::nullopt, std::nullopt},
+                 nuv::FirewallRuleAdded{"NUV kill switch"},
+             }));
   show_file("journal before", demo.journal());
   demo.run(false);
   show_log("stand-in tools were asked", tools_log, demo.tools_seen);

@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "common/wide.h"
 #include "common/win32.h"
+#include "common/wide.h"
 
 namespace nuv {
 

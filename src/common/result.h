@@ -21,27 +21,30 @@ Unexpected<std::decay_t<E>> unexpected(E&& error) {
 template <class T, class E>
 class [[nodiscard]] Result {
  public:
+  // A Result argument goes to the copy or move constructor, never here (as with std::expected).
+  // NOLINTBEGIN(bugprone-forwarding-reference-overload): the requires-clause excludes Result
   template <class U = T>
-    requires std::is_constructible_v<T, U&&>
+    requires(!std::is_same_v<std::remove_cvref_t<U>, Result> && std::is_constructible_v<T, U&&>)
   Result(U&& value) : state_(std::in_place_index<0>, std::forward<U>(value)) {}
+  // NOLINTEND(bugprone-forwarding-reference-overload)
   template <class G>
   Result(Unexpected<G> error) : state_(std::in_place_index<1>, std::move(error.error)) {}
 
-  bool has_value() const { return state_.index() == 0; }
+  [[nodiscard]] bool has_value() const { return state_.index() == 0; }
   explicit operator bool() const { return has_value(); }
 
-  T& value() & { return std::get<0>(state_); }
-  const T& value() const& { return std::get<0>(state_); }
-  T&& value() && { return std::get<0>(std::move(state_)); }
+  [[nodiscard]] T& value() & { return std::get<0>(state_); }
+  [[nodiscard]] const T& value() const& { return std::get<0>(state_); }
+  [[nodiscard]] T&& value() && { return std::get<0>(std::move(state_)); }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
   T&& operator*() && { return std::move(*this).value(); }
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
 
-  E& error() & { return std::get<1>(state_); }
-  const E& error() const& { return std::get<1>(state_); }
-  E&& error() && { return std::get<1>(std::move(state_)); }
+  [[nodiscard]] E& error() & { return std::get<1>(state_); }
+  [[nodiscard]] const E& error() const& { return std::get<1>(state_); }
+  [[nodiscard]] E&& error() && { return std::get<1>(std::move(state_)); }
 
  private:
   std::variant<T, E> state_;
@@ -54,12 +57,12 @@ class [[nodiscard]] Result<void, E> {
   template <class G>
   Result(Unexpected<G> error) : error_(std::move(error.error)), failed_(true) {}
 
-  bool has_value() const { return !failed_; }
+  [[nodiscard]] bool has_value() const { return !failed_; }
   explicit operator bool() const { return has_value(); }
   void value() const {}
 
-  E& error() & { return error_; }
-  const E& error() const& { return error_; }
+  [[nodiscard]] E& error() & { return error_; }
+  [[nodiscard]] const E& error() const& { return error_; }
 
  private:
   E error_{};

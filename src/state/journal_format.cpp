@@ -112,7 +112,7 @@ class Reader {
 
   std::vector<SystemChange> changes;
   SystemStateMeta meta;
-  bool done() const { return state_ == State::Done; }
+  [[nodiscard]] bool done() const { return state_ == State::Done; }
 
   bool null() { return scalar(Scalar::Null); }
   bool boolean(bool value) {
@@ -251,8 +251,19 @@ class Reader {
   }
 
  private:
-  enum class State { Top, Elements, Kind, Body, BodyKey, BodyItem, FieldValue, List, Skip,
-                     ElementEnd, Done };
+  enum class State {
+    Top,
+    Elements,
+    Kind,
+    Body,
+    BodyKey,
+    BodyItem,
+    FieldValue,
+    List,
+    Skip,
+    ElementEnd,
+    Done
+  };
   enum class Scalar { Null, Bool, Unsigned, String, Other };
   static constexpr std::size_t kNoField = std::numeric_limits<std::size_t>::max();
 
@@ -376,7 +387,7 @@ class Writer {
   void indent(int level) { out_.append(static_cast<std::size_t>(level) * 2, ' '); }
 
   void string(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
+    static constexpr std::string_view kHex = "0123456789abcdef";
     out_ += '"';
     std::size_t run = 0;  // start of the bytes written unchanged
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -385,13 +396,27 @@ class Writer {
       out_.append(text, run, i - run);
       run = i + 1;
       switch (c) {
-        case '"': out_ += "\\\""; break;
-        case '\\': out_ += "\\\\"; break;
-        case '\b': out_ += "\\b"; break;
-        case '\t': out_ += "\\t"; break;
-        case '\n': out_ += "\\n"; break;
-        case '\f': out_ += "\\f"; break;
-        case '\r': out_ += "\\r"; break;
+        case '"':
+          out_ += "\\\"";
+          break;
+        case '\\':
+          out_ += "\\\\";
+          break;
+        case '\b':
+          out_ += "\\b";
+          break;
+        case '\t':
+          out_ += "\\t";
+          break;
+        case '\n':
+          out_ += "\\n";
+          break;
+        case '\f':
+          out_ += "\\f";
+          break;
+        case '\r':
+          out_ += "\\r";
+          break;
         default:
           out_ += "\\u00";
           out_ += kHex[c >> 4];
@@ -403,9 +428,9 @@ class Writer {
   }
 
   void number(std::uint64_t value) {
-    char buffer[24];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-    out_.append(buffer, end);
+    std::array<char, 24> buffer;
+    const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
+    out_.append(buffer.data(), end);
   }
 
   // Starts a member line: indentation, key, colon and space.

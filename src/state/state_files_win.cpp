@@ -1,8 +1,8 @@
 #include "state/state_files_win.h"
 
+#include "common/win32.h"
 #include "common/unique_handle.h"
 #include "common/wide.h"
-#include "common/win32.h"
 
 namespace nuv {
 
@@ -20,7 +20,8 @@ bool WindowsStateFiles::write(const std::string& path, std::string_view bytes) {
   while (!bytes.empty()) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
     DWORD written = 0;
-    if (!::WriteFile(file.get(), bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+    if (!::WriteFile(file.get(), bytes.data(), chunk, &written, nullptr) || written == 0)
+      return false;
     bytes.remove_prefix(written);
   }
   // On disk before anyone renames it over the file it replaces.

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <exception>
 
-#include "common/environment_win.h"
 #include "common/win32.h"
+#include "common/environment_win.h"
 #include "platform/process/command_runner.h"
 #include "platform/rollback/rollback_engine.h"
 #include "platform/runtime/event_loop.h"

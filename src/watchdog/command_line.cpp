@@ -1,5 +1,6 @@
 #include "watchdog/command_line.h"
 
+#include <array>
 #include <limits>
 
 #include "common/utf.h"
@@ -24,7 +25,7 @@ Result<WatchdogArguments, StartupRefusal> parse_command_line(
     const std::vector<std::u16string>& arguments) {
   if (arguments.size() != 2) return unexpected(StartupRefusal{usage_message()});
 
-  std::string utf8[2];
+  std::array<std::string, 2> utf8;
   for (std::size_t i = 0; i < 2; ++i) {
     auto converted = utf16_to_utf8(arguments[i]);
     if (!converted) return unexpected(StartupRefusal{invalid_unicode_message(i + 1)});

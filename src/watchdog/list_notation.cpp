@@ -1,6 +1,7 @@
 #include "watchdog/list_notation.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <string_view>
 
@@ -15,7 +16,7 @@ using unicode_tables::kEscapedRanges;
 
 void append_hex(std::string& out, char32_t value) {
   constexpr std::string_view kDigits = "0123456789abcdef";
-  char digits[8];
+  std::array<char, 8> digits;
   int count = 0;
   do {
     digits[count++] = kDigits[value & 0xF];
@@ -29,12 +30,24 @@ void append_quoted(std::string& out, std::string_view message) {
   for (std::size_t pos = 0; pos < message.size();) {
     const Utf8Step step = decode_utf8_step(message, pos);
     switch (step.code_point) {
-      case U'\\': out += "\\\\"; break;
-      case U'"': out += "\\\""; break;
-      case U'\t': out += "\\t"; break;
-      case U'\r': out += "\\r"; break;
-      case U'\n': out += "\\n"; break;
-      case U'\0': out += "\\0"; break;
+      case U'\\':
+        out += "\\\\";
+        break;
+      case U'"':
+        out += "\\\"";
+        break;
+      case U'\t':
+        out += "\\t";
+        break;
+      case U'\r':
+        out += "\\r";
+        break;
+      case U'\n':
+        out += "\\n";
+        break;
+      case U'\0':
+        out += "\\0";
+        break;
       default:
         if (!step.valid) {
           out += "\xEF\xBF\xBD";  // U+FFFD, printable: never escaped
@@ -56,9 +69,9 @@ void append_quoted(std::string& out, std::string_view message) {
 bool needs_unicode_escape(char32_t code_point) {
   // The first range whose end is not below the code point is the only one
   // that can hold it.
-  const auto* range = std::lower_bound(
-      std::begin(kEscapedRanges), std::end(kEscapedRanges), code_point,
-      [](const CodePointRange& r, char32_t cp) { return r.last < cp; });
+  const auto* range =
+      std::lower_bound(std::begin(kEscapedRanges), std::end(kEscapedRanges), code_point,
+                       [](const CodePointRange& r, char32_t cp) { return r.last < cp; });
   if (range == std::end(kEscapedRanges)) return true;  // beyond U+10FFFF
   return range->first <= code_point;
 }

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "common/wide.h"
 #include "common/win32.h"
+#include "common/wide.h"
 
 namespace nuv {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <memory>
 
+#include "common/win32.h"
 #include "common/unique_handle.h"
 #include "common/wide.h"
-#include "common/win32.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002

@@ -21,10 +21,14 @@ int main() {
   for (const auto& message : *result) {
     std::string line;
     for (const char c : message) {
-      if (c == '\\') line += "\\\\";
-      else if (c == '\r') line += "\\r";
-      else if (c == '\n') line += "\\n";
-      else line += c;
+      if (c == '\\')
+        line += "\\\\";
+      else if (c == '\r')
+        line += "\\r";
+      else if (c == '\n')
+        line += "\\n";
+      else
+        line += c;
     }
     std::printf("%s\n", line.c_str());
   }

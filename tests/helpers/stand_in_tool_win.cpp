@@ -20,11 +20,11 @@
 namespace {
 
 std::string utf8(const std::wstring& wide) {
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
-                                      0, nullptr, nullptr);
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
   std::string out(n, '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
-                        nullptr);
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
+                        nullptr, nullptr);
   return out;
 }
 
@@ -41,14 +41,16 @@ std::string read_file(const std::wstring& path) {
   std::string text;
   char buffer[4096];
   DWORD got = 0;
-  while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+  while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    text.append(buffer, got);
   ::CloseHandle(file);
   return text;
 }
 
 void append_line(const std::wstring& path, const std::string& line) {
-  const HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_ALWAYS, 0, nullptr);
+  const HANDLE file =
+      ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD wrote = 0;
   ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &wrote, nullptr);
@@ -87,7 +89,8 @@ int wmain(int argc, wchar_t** argv) {
   const DWORD length = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
   std::wstring name(self, length);
   name = name.substr(name.find_last_of(L"\\/") + 1);
-  if (name.size() > 4 && _wcsicmp(name.c_str() + name.size() - 4, L".exe") == 0) name.resize(name.size() - 4);
+  if (name.size() > 4 && _wcsicmp(name.c_str() + name.size() - 4, L".exe") == 0)
+    name.resize(name.size() - 4);
   const std::string tool = utf8(name);
 
   std::string arguments;
@@ -115,10 +118,11 @@ int wmain(int argc, wchar_t** argv) {
     if (fields.size() > 3) {
       const std::string text = unescape(fields[3]);
       DWORD wrote = 0;
-      ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &wrote,
-                  nullptr);
+      ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()),
+                  &wrote, nullptr);
     }
-    return static_cast<int>(std::wcstoul(std::wstring(fields[2].begin(), fields[2].end()).c_str(), nullptr, 10));
+    return static_cast<int>(
+        std::wcstoul(std::wstring(fields[2].begin(), fields[2].end()).c_str(), nullptr, 10));
   }
   return 0;
 }

@@ -33,7 +33,9 @@ bool write_all(HANDLE to, const char* data, std::size_t size) {
   return true;
 }
 
-bool write_text(HANDLE to, const std::string& text) { return write_all(to, text.data(), text.size()); }
+bool write_text(HANDLE to, const std::string& text) {
+  return write_all(to, text.data(), text.size());
+}
 
 std::string utf8(const wchar_t* wide) {
   const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
@@ -102,7 +104,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (mode == L"exit" && argc > 2) return static_cast<int>(number(argv[2]));
   if (mode == L"write" && argc > 3) {
-    return write_both(number(argv[2]), number(argv[3]), argc > 4 ? static_cast<int>(number(argv[4])) : 0);
+    return write_both(number(argv[2]), number(argv[3]),
+                      argc > 4 ? static_cast<int>(number(argv[4])) : 0);
   }
   if (mode == L"args") {
     std::string out;

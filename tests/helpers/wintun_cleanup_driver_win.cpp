@@ -20,10 +20,14 @@ namespace {
 
 const char* kind_name(nuv::WintunErrorKind kind) {
   switch (kind) {
-    case nuv::WintunErrorKind::LoadFailed: return "LoadFailed";
-    case nuv::WintunErrorKind::EntryPointMissing: return "EntryPointMissing";
-    case nuv::WintunErrorKind::Message: return "Message";
-    case nuv::WintunErrorKind::SystemError: return "SystemError";
+    case nuv::WintunErrorKind::LoadFailed:
+      return "LoadFailed";
+    case nuv::WintunErrorKind::EntryPointMissing:
+      return "EntryPointMissing";
+    case nuv::WintunErrorKind::Message:
+      return "Message";
+    case nuv::WintunErrorKind::SystemError:
+      return "SystemError";
   }
   return "?";
 }

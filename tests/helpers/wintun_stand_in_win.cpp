@@ -28,11 +28,12 @@ std::wstring environment(const wchar_t* name) {
   return n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring();
 }
 
-void log(const std::wstring& line) {
+void log_line(const std::wstring& line) {
   const std::wstring path = environment(L"NUV_WINTUN_LOG");
   if (path.empty()) return;
-  const HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_ALWAYS, 0, nullptr);
+  const HANDLE file =
+      ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   const std::wstring text = line + L"\n";
   char bytes[2048];
@@ -64,26 +65,28 @@ extern "C" {
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     const std::wstring lock = environment(L"NUV_WINTUN_LOCK_FILE");
-    const bool locked = !lock.empty() && ::GetFileAttributesW(lock.c_str()) != INVALID_FILE_ATTRIBUTES;
-    log(locked ? L"load (lock file present)" : L"load");
+    const bool locked =
+        !lock.empty() && ::GetFileAttributesW(lock.c_str()) != INVALID_FILE_ATTRIBUTES;
+    log_line(locked ? L"load (lock file present)" : L"load");
   }
-  if (reason == DLL_PROCESS_DETACH) log(L"unload");
+  if (reason == DLL_PROCESS_DETACH) log_line(L"unload");
   return TRUE;
 }
 
-__declspec(dllexport) void* WINAPI WintunCreateAdapter(const wchar_t* name, const wchar_t*, const GUID*) {
-  log(std::wstring(L"WintunCreateAdapter ") + (name ? name : L""));
+__declspec(dllexport) void* WINAPI
+    WintunCreateAdapter(const wchar_t* name, const wchar_t*, const GUID*) {
+  log_line(std::wstring(L"WintunCreateAdapter ") + (name ? name : L""));
   return nullptr;
 }
 
 __declspec(dllexport) void WINAPI WintunCloseAdapter(void* adapter) {
   auto* a = static_cast<Adapter*>(adapter);
-  log(std::wstring(L"WintunCloseAdapter ") + a->name);
+  log_line(std::wstring(L"WintunCloseAdapter ") + a->name);
   delete a;
 }
 
 __declspec(dllexport) void* WINAPI WintunOpenAdapter(const wchar_t* name) {
-  log(std::wstring(L"WintunOpenAdapter ") + name);
+  log_line(std::wstring(L"WintunOpenAdapter ") + name);
   const std::wstring delay = environment(L"NUV_WINTUN_OPEN_DELAY_MS");
   if (!delay.empty()) ::Sleep(std::wcstoul(delay.c_str(), nullptr, 10));
   const std::wstring adapters = L";" + environment(L"NUV_WINTUN_ADAPTERS") + L";";
@@ -96,49 +99,53 @@ __declspec(dllexport) void* WINAPI WintunOpenAdapter(const wchar_t* name) {
   return adapter;
 }
 
-__declspec(dllexport) void WINAPI WintunGetAdapterLUID(void*, void*) { log(L"WintunGetAdapterLUID"); }
+__declspec(dllexport) void WINAPI WintunGetAdapterLUID(void*, void*) {
+  log_line(L"WintunGetAdapterLUID");
+}
 __declspec(dllexport) DWORD WINAPI WintunGetRunningDriverVersion() {
-  log(L"WintunGetRunningDriverVersion");
+  log_line(L"WintunGetRunningDriverVersion");
   return 0;
 }
 __declspec(dllexport) BOOL WINAPI WintunDeleteDriver() {
-  log(L"WintunDeleteDriver");
+  log_line(L"WintunDeleteDriver");
   return FALSE;
 }
 
 __declspec(dllexport) void WINAPI WintunSetLogger(Logger new_logger) {
-  log(L"WintunSetLogger");
+  log_line(L"WintunSetLogger");
   logger = new_logger;
   const HANDLE thread = ::CreateThread(nullptr, 0, log_from_another_thread, nullptr, 0, nullptr);
   if (thread) {
     ::WaitForSingleObject(thread, INFINITE);
     ::CloseHandle(thread);
-    log(L"logger called from another thread");
+    log_line(L"logger called from another thread");
   }
 }
 
 __declspec(dllexport) void* WINAPI WintunStartSession(void*, DWORD) {
-  log(L"WintunStartSession");
+  log_line(L"WintunStartSession");
   return nullptr;
 }
-__declspec(dllexport) void WINAPI WintunEndSession(void*) { log(L"WintunEndSession"); }
+__declspec(dllexport) void WINAPI WintunEndSession(void*) { log_line(L"WintunEndSession"); }
 __declspec(dllexport) HANDLE WINAPI WintunGetReadWaitEvent(void*) {
-  log(L"WintunGetReadWaitEvent");
+  log_line(L"WintunGetReadWaitEvent");
   return nullptr;
 }
 __declspec(dllexport) BYTE* WINAPI WintunReceivePacket(void*, DWORD*) {
-  log(L"WintunReceivePacket");
+  log_line(L"WintunReceivePacket");
   return nullptr;
 }
 __declspec(dllexport) void WINAPI WintunReleaseReceivePacket(void*, const BYTE*) {
-  log(L"WintunReleaseReceivePacket");
+  log_line(L"WintunReleaseReceivePacket");
 }
 __declspec(dllexport) BYTE* WINAPI WintunAllocateSendPacket(void*, DWORD) {
-  log(L"WintunAllocateSendPacket");
+  log_line(L"WintunAllocateSendPacket");
   return nullptr;
 }
 #ifndef NUV_WITHOUT_SEND_PACKET
-__declspec(dllexport) void WINAPI WintunSendPacket(void*, const BYTE*) { log(L"WintunSendPacket"); }
+__declspec(dllexport) void WINAPI WintunSendPacket(void*, const BYTE*) {
+  log_line(L"WintunSendPacket");
+}
 #endif
 
 }  // extern "C"

@@ -13,7 +13,9 @@ namespace nuv::test {
 struct Answer {
   Answer(std::uint32_t exit = 0, std::string err = {}, std::string out = {},
          std::optional<std::string> launch = std::nullopt)
-      : exit_code(exit), stderr_bytes(std::move(err)), stdout_bytes(std::move(out)),
+      : exit_code(exit),
+        stderr_bytes(std::move(err)),
+        stdout_bytes(std::move(out)),
         launch_error(std::move(launch)) {}
   std::uint32_t exit_code;
   std::string stderr_bytes;
@@ -27,7 +29,7 @@ class FakeRunner {
   std::vector<CommandRequest> requests;
 
   // One line per command: program and arguments, each argument in brackets.
-  std::vector<std::string> log() const {
+  [[nodiscard]] std::vector<std::string> log() const {
     std::vector<std::string> lines;
     for (const auto& r : requests) {
       std::string line = r.program;
@@ -42,7 +44,8 @@ class FakeRunner {
       requests.push_back(request);
       const auto it = answers.find(request.program);
       if (it == answers.end()) return CommandOutput{};
-      if (it->second.launch_error) return unexpected(LaunchError::not_found(*it->second.launch_error));
+      if (it->second.launch_error)
+        return unexpected(LaunchError::not_found(*it->second.launch_error));
       return CommandOutput{it->second.exit_code, it->second.stdout_bytes, it->second.stderr_bytes};
     };
   }

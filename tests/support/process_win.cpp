@@ -35,8 +35,8 @@ std::wstring unique_temp_path(const std::wstring& stem) {
 
 namespace {
 
-StartedProcess start(const std::wstring& program, const std::wstring& command_line,
-                     bool capture, const std::optional<std::wstring>& environment = std::nullopt,
+StartedProcess start(const std::wstring& program, const std::wstring& command_line, bool capture,
+                     const std::optional<std::wstring>& environment = std::nullopt,
                      const std::optional<std::wstring>& current_folder = std::nullopt) {
   StartedProcess started;
   UniqueFileHandle stdout_write, stderr_write;

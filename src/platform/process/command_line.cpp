@@ -116,7 +116,8 @@ Result<BatchLaunch, LaunchError> build_batch_command_line(std::u16string_view sc
   BatchLaunch launch;
   launch.application = *system_folder + u"\\cmd.exe";
 
-  if (script.find(u'"') != std::u16string_view::npos || (!script.empty() && script.back() == u'\\')) {
+  if (script.find(u'"') != std::u16string_view::npos ||
+      (!script.empty() && script.back() == u'\\')) {
     return unexpected(LaunchError::invalid_input(kBadBatchPathText));
   }
   // The quote after /c stays open to the very end: with /c, cmd.exe strips

@@ -12,8 +12,8 @@
 #include <mutex>
 #include <optional>
 
-#include "common/unique_handle.h"
 #include "common/win32.h"
+#include "common/unique_handle.h"
 #include "platform/process/command_line.h"
 #include "platform/process/nt_pipe_win.h"
 #include "platform/process/os_error.h"
@@ -131,7 +131,8 @@ class Collection : public std::enable_shared_from_this<Collection> {
         limits_(limits),
         process_(std::move(child.process)),
         thread_(std::move(child.thread)),
-        readers_{PipeReader(std::move(child.stdout_read)), PipeReader(std::move(child.stderr_read))},
+        readers_{PipeReader(std::move(child.stdout_read)),
+                 PipeReader(std::move(child.stderr_read))},
         limit_timer_(loop.executor()),
         decided_(loop.executor(), asio::steady_timer::time_point::max()) {}
 
@@ -280,9 +281,10 @@ class Collection : public std::enable_shared_from_this<Collection> {
 
 }  // namespace
 
-asio::awaitable<Result<CommandOutput, LaunchError>> run_command(EventLoop& loop,
-                                                                CommandRequest request,
-                                                                CommandLimits limits) {
+asio::awaitable<Result<CommandOutput, LaunchError>> run_command(
+    EventLoop& loop,
+    CommandRequest request,  // cppcheck-suppress passedByValue ; a coroutine owns its arguments
+    CommandLimits limits) {
   auto child = start_child(request);
   if (!child) co_return unexpected(std::move(child).error());
   auto collection = std::make_shared<Collection>(loop, std::move(*child), limits);

@@ -36,7 +36,9 @@ struct NtApi {
   NtReadFileFn read_file = nullptr;
   RtlNtStatusToDosErrorFn status_to_error = nullptr;
 
-  bool complete() const { return create_named_pipe_file && open_file && read_file && status_to_error; }
+  bool complete() const {
+    return create_named_pipe_file && open_file && read_file && status_to_error;
+  }
 };
 
 template <class Fn>
@@ -52,7 +54,8 @@ const NtApi& nt_api() {
   static const NtApi api = [] {
     NtApi loaded;
     if (const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll")) {
-      loaded.create_named_pipe_file = entry_point<NtCreateNamedPipeFileFn>(ntdll, "NtCreateNamedPipeFile");
+      loaded.create_named_pipe_file =
+          entry_point<NtCreateNamedPipeFileFn>(ntdll, "NtCreateNamedPipeFile");
       loaded.open_file = entry_point<NtOpenFileFn>(ntdll, "NtOpenFile");
       loaded.read_file = entry_point<NtReadFileFn>(ntdll, "NtReadFile");
       loaded.status_to_error = entry_point<RtlNtStatusToDosErrorFn>(ntdll, "RtlNtStatusToDosError");
@@ -88,8 +91,9 @@ Result<UniqueHandle, LaunchError> open_pipe_root() {
   InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
   IO_STATUS_BLOCK io{};
   UniqueHandle root;
-  const NTSTATUS status = nt.open_file(root.put(), GENERIC_READ | SYNCHRONIZE, &attributes, &io,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_SYNCHRONOUS_IO_NONALERT);
+  const NTSTATUS status =
+      nt.open_file(root.put(), GENERIC_READ | SYNCHRONIZE, &attributes, &io,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_SYNCHRONOUS_IO_NONALERT);
   if (status < 0) {
     root.release();  // the system may have left anything in the slot
     return unexpected(status_error(status));
@@ -121,8 +125,8 @@ Result<PipeEnds, LaunchError> create_output_pipe(HANDLE root) {
 
   // The child's end, opened relative to ours: an ordinary synchronous file
   // for the child's C runtime, and inheritable.
-  InitializeObjectAttributes(&attributes, &no_name, OBJ_CASE_INSENSITIVE | OBJ_INHERIT, ends.ours.get(),
-                             nullptr);
+  InitializeObjectAttributes(&attributes, &no_name, OBJ_CASE_INSENSITIVE | OBJ_INHERIT,
+                             ends.ours.get(), nullptr);
   status = nt.open_file(ends.child.put(), GENERIC_WRITE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                         &attributes, &io, FILE_SHARE_READ | FILE_SHARE_WRITE,
                         FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE);

@@ -1,7 +1,7 @@
 #include "platform/process/os_error.h"
 
-#include "common/wide.h"
 #include "common/win32.h"
+#include "common/wide.h"
 
 namespace nuv {
 namespace {
@@ -23,7 +23,8 @@ std::string system_message(std::uint32_t code) {
     }
   }
   wchar_t buffer[kMessageBufferUnits];
-  const DWORD length = ::FormatMessageW(flags, module, lookup, 0, buffer, kMessageBufferUnits, nullptr);
+  const DWORD length =
+      ::FormatMessageW(flags, module, lookup, 0, buffer, kMessageBufferUnits, nullptr);
   if (length == 0) {
     return "OS Error " + std::to_string(code) + " (FormatMessageW() returned error " +
            std::to_string(::GetLastError()) + ")";
@@ -33,7 +34,8 @@ std::string system_message(std::uint32_t code) {
     return "OS Error " + std::to_string(code) + " (FormatMessageW() returned invalid UTF-16)";
   }
   // The system ends its messages with a line break.
-  while (!text->empty() && std::string_view(" \t\r\n\v\f").find(text->back()) != std::string_view::npos) {
+  while (!text->empty() &&
+         std::string_view(" \t\r\n\v\f").find(text->back()) != std::string_view::npos) {
     text->pop_back();
   }
   return std::move(*text);

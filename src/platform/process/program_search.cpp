@@ -54,8 +54,10 @@ Result<std::u16string, LaunchError> search_bare_name(std::u16string name,
   if (auto self = system.executable_path()) folder = parent_folder(*self);
   if (found_in(folder)) return join(*folder, name);
 
-  if (auto sys = system.system_directory()) folder = *sys;
-  else folder.reset();
+  if (auto sys = system.system_directory())
+    folder = *sys;
+  else
+    folder.reset();
   if (found_in(folder)) return join(*folder, name);
 
   folder = system.windows_directory();

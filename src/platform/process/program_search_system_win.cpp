@@ -61,7 +61,8 @@ std::optional<std::u16string> SystemProgramSearch::executable_path() {
 }
 
 Result<std::u16string, LaunchError> SystemProgramSearch::system_directory() {
-  auto folder = ask_sized([](wchar_t* buffer, DWORD size) { return ::GetSystemDirectoryW(buffer, size); });
+  auto folder =
+      ask_sized([](wchar_t* buffer, DWORD size) { return ::GetSystemDirectoryW(buffer, size); });
   if (!folder) {
     const DWORD code = ::GetLastError();
     return unexpected(LaunchError::os_error(code, os_error_text(code)));
@@ -70,15 +71,15 @@ Result<std::u16string, LaunchError> SystemProgramSearch::system_directory() {
 }
 
 std::optional<std::u16string> SystemProgramSearch::windows_directory() {
-  auto folder = ask_sized([](wchar_t* buffer, DWORD size) { return ::GetWindowsDirectoryW(buffer, size); });
+  auto folder =
+      ask_sized([](wchar_t* buffer, DWORD size) { return ::GetWindowsDirectoryW(buffer, size); });
   if (!folder) return std::nullopt;
   return to_u16(*folder);
 }
 
 std::optional<std::u16string> SystemProgramSearch::path_variable() {
-  auto value = ask_sized([](wchar_t* buffer, DWORD size) {
-    return ::GetEnvironmentVariableW(L"PATH", buffer, size);
-  });
+  auto value = ask_sized(
+      [](wchar_t* buffer, DWORD size) { return ::GetEnvironmentVariableW(L"PATH", buffer, size); });
   if (!value) return std::nullopt;
   return to_u16(*value);
 }

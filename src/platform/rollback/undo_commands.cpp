@@ -6,7 +6,7 @@ namespace nuv {
 namespace {
 
 const std::string kInternetSettings =
-    "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    R"(HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings)";
 
 UndoStep checked(std::string program, std::vector<std::string> args, std::string failure_prefix,
                  std::string launch_prefix, std::vector<std::string_view> tolerated = {},
@@ -28,8 +28,8 @@ std::vector<UndoStep> plan(const TunInterfaceUp& c) {
 std::vector<UndoStep> plan(const RouteAdded& c) {
   std::vector<std::string> args{"delete", c.destination};
   if (c.gateway) args.push_back(*c.gateway);
-  return {checked("route", std::move(args), "route delete failed: ", "route delete: ",
-                  {"not found", "not in table"})};
+  return {checked("route", std::move(args),
+                  "route delete failed: ", "route delete: ", {"not found", "not in table"})};
 }
 
 std::vector<UndoStep> plan(const DnsOverridden& c) {
@@ -44,13 +44,12 @@ std::vector<UndoStep> plan(const DnsOverridden& c) {
     return {checked("netsh", {"interface", "ip", "set", "dns", c.interface_name, "dhcp"},
                     "netsh set dns dhcp failed: ", "netsh set dns dhcp: ")};
   }
-  std::vector<UndoStep> steps{
-      checked("netsh",
-              {"interface", "ip", "set", "dns", c.interface_name, "static", c.original_servers[0]},
-              "netsh set dns failed: ", "netsh set dns: ")};
+  std::vector<UndoStep> steps{checked(
+      "netsh", {"interface", "ip", "set", "dns", c.interface_name, "static", c.original_servers[0]},
+      "netsh set dns failed: ", "netsh set dns: ")};
   for (std::size_t i = 1; i < c.original_servers.size(); ++i) {
-    steps.push_back(
-        unchecked("netsh", {"interface", "ip", "add", "dns", c.interface_name, c.original_servers[i]}));
+    steps.push_back(unchecked(
+        "netsh", {"interface", "ip", "add", "dns", c.interface_name, c.original_servers[i]}));
   }
   return steps;
 }
@@ -61,9 +60,9 @@ std::vector<UndoStep> plan(const FirewallRuleAdded& c) {
 }
 
 std::vector<UndoStep> plan(const SystemProxySet& c) {
-  std::vector<UndoStep> steps{unchecked(
-      "reg", {"add", kInternetSettings, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d",
-              c.original_enabled ? "1" : "0", "/f"})};
+  std::vector<UndoStep> steps{
+      unchecked("reg", {"add", kInternetSettings, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d",
+                        c.original_enabled ? "1" : "0", "/f"})};
   if (c.original_server) {
     steps.push_back(unchecked("reg", {"add", kInternetSettings, "/v", "ProxyServer", "/t", "REG_SZ",
                                       "/d", *c.original_server, "/f"}));
@@ -83,7 +82,8 @@ std::vector<UndoStep> plan(const CustomCommand& c) {
 
 std::string dns_restore_script(std::uint32_t interface_index,
                                const std::vector<std::string>& servers) {
-  std::string script = "Set-DnsClientServerAddress -InterfaceIndex " + std::to_string(interface_index);
+  std::string script =
+      "Set-DnsClientServerAddress -InterfaceIndex " + std::to_string(interface_index);
   if (servers.empty()) return script + " -ResetServerAddresses -ErrorAction Stop";
   script += " -ServerAddresses @(";
   for (std::size_t i = 0; i < servers.size(); ++i) {

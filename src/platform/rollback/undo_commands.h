@@ -37,7 +37,8 @@ std::vector<UndoStep> undo_plan(const SystemChange& change);
 
 // The PowerShell script that restores an interface's DNS servers by index;
 // an empty list resets them to automatic configuration.
-std::string dns_restore_script(std::uint32_t interface_index, const std::vector<std::string>& servers);
+std::string dns_restore_script(std::uint32_t interface_index,
+                               const std::vector<std::string>& servers);
 
 // Undoes one change. Empty when it is undone (or counts as undone), else the
 // one message that says why not.

@@ -1,13 +1,14 @@
 // The names that the client gives its tunnel adapters.
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace nuv {
 
-inline constexpr std::string_view kAdapterBaseNames[] = {"utun-nuv", "NuvCore"};
+inline constexpr std::array<std::string_view, 2> kAdapterBaseNames = {"utun-nuv", "NuvCore"};
 inline constexpr int kHighestAdapterNumber = 32;
 inline constexpr std::string_view kCleanupLockFileName = "nuv-wintun-cleanup.lock";
 

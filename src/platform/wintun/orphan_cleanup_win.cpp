@@ -1,10 +1,10 @@
 #include "platform/wintun/orphan_cleanup_win.h"
 
+#include "common/win32.h"
 #include "common/environment_win.h"
 #include "common/path.h"
 #include "common/unique_handle.h"
 #include "common/wide.h"
-#include "common/win32.h"
 #include "platform/wintun/candidate_names.h"
 #include "platform/wintun/wintun_library_win.h"
 
@@ -18,7 +18,8 @@ std::optional<std::string> system_temp_folder() {
   const auto get_temp_path2 = reinterpret_cast<GetTempPath2Fn>(reinterpret_cast<void*>(
       ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
   wchar_t buffer[MAX_PATH + 1];
-  const DWORD n = get_temp_path2 ? get_temp_path2(MAX_PATH + 1, buffer) : ::GetTempPathW(MAX_PATH + 1, buffer);
+  const DWORD n =
+      get_temp_path2 ? get_temp_path2(MAX_PATH + 1, buffer) : ::GetTempPathW(MAX_PATH + 1, buffer);
   if (n == 0 || n > MAX_PATH) return std::nullopt;
   return from_wide(std::wstring_view(buffer, n));
 }
@@ -31,9 +32,10 @@ class CleanupLock {
   static std::optional<CleanupLock> take(const std::string& path) {
     auto wide = to_wide(path);
     if (!wide) return std::nullopt;
-    UniqueFileHandle handle(::CreateFileW(
-        wide->c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    UniqueFileHandle handle(
+        ::CreateFileW(wide->c_str(), GENERIC_WRITE | DELETE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     if (!handle) return std::nullopt;
     return CleanupLock(std::move(*wide), std::move(handle));
   }
@@ -47,7 +49,8 @@ class CleanupLock {
   }
 
  private:
-  CleanupLock(std::wstring path, UniqueFileHandle handle) : path_(std::move(path)), handle_(std::move(handle)) {}
+  CleanupLock(std::wstring path, UniqueFileHandle handle)
+      : path_(std::move(path)), handle_(std::move(handle)) {}
 
   std::wstring path_;
   UniqueFileHandle handle_;

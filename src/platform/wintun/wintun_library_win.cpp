@@ -12,11 +12,20 @@ namespace nuv {
 namespace {
 
 constexpr const char* kEntryPointNames[] = {
-    "WintunCreateAdapter",     "WintunCloseAdapter",         "WintunOpenAdapter",
-    "WintunGetAdapterLUID",    "WintunGetRunningDriverVersion", "WintunDeleteDriver",
-    "WintunSetLogger",         "WintunStartSession",         "WintunEndSession",
-    "WintunGetReadWaitEvent",  "WintunReceivePacket",        "WintunReleaseReceivePacket",
-    "WintunAllocateSendPacket", "WintunSendPacket",
+    "WintunCreateAdapter",
+    "WintunCloseAdapter",
+    "WintunOpenAdapter",
+    "WintunGetAdapterLUID",
+    "WintunGetRunningDriverVersion",
+    "WintunDeleteDriver",
+    "WintunSetLogger",
+    "WintunStartSession",
+    "WintunEndSession",
+    "WintunGetReadWaitEvent",
+    "WintunReceivePacket",
+    "WintunReleaseReceivePacket",
+    "WintunAllocateSendPacket",
+    "WintunSendPacket",
 };
 static_assert(sizeof(kEntryPointNames) / sizeof(kEntryPointNames[0]) ==
               sizeof(WintunLibrary::EntryPoints) / sizeof(FARPROC));
@@ -34,7 +43,8 @@ Fn as(FARPROC address) {
 
 WintunError system_error(WintunErrorKind kind, const char* text) {
   const DWORD code = ::GetLastError();
-  if (code == 0) return {kind, std::nullopt, std::string(text) + ", but system did not report the error"};
+  if (code == 0)
+    return {kind, std::nullopt, std::string(text) + ", but system did not report the error"};
   return {kind, code, text};
 }
 
@@ -47,10 +57,11 @@ void CALLBACK silent_logger(int /*level*/, DWORD64 /*timestamp*/, const wchar_t*
 Result<std::shared_ptr<const WintunLibrary>, WintunError> WintunLibrary::load() {
   DWORD previous_mode = 0;
   const bool mode_set = ::SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_mode) != 0;
-  UniqueModule module(::LoadLibraryExW(L"wintun", nullptr,
-                                       LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
+  UniqueModule module(::LoadLibraryExW(
+      L"wintun", nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
   const DWORD load_error = ::GetLastError();
-  if (mode_set && previous_mode != SEM_FAILCRITICALERRORS) ::SetThreadErrorMode(previous_mode, nullptr);
+  if (mode_set && previous_mode != SEM_FAILCRITICALERRORS)
+    ::SetThreadErrorMode(previous_mode, nullptr);
   if (!module) {
     ::SetLastError(load_error);
     return unexpected(system_error(WintunErrorKind::LoadFailed, "LoadLibraryExW failed"));
@@ -85,14 +96,17 @@ void WintunLibrary::set_logger(WintunLoggerCallback logger) const {
 Result<WintunAdapter, WintunError> WintunAdapter::open(std::shared_ptr<const WintunLibrary> library,
                                                        std::string_view name) {
   const auto wide = to_wide(name);
-  if (!wide) return unexpected(WintunError{WintunErrorKind::Message, std::nullopt, "Invalid UTF-8 sequence: adapter name"});
+  if (!wide)
+    return unexpected(WintunError{WintunErrorKind::Message, std::nullopt,
+                                  "Invalid UTF-8 sequence: adapter name"});
 
   bool expected = false;
   if (logger_installed.compare_exchange_strong(expected, true)) library->set_logger(silent_logger);
 
   const WintunAdapterHandle handle = library->open_adapter(wide->c_str());
   if (handle == nullptr) {
-    return unexpected(WintunError{WintunErrorKind::Message, std::nullopt, "WintunOpenAdapter failed"});
+    return unexpected(
+        WintunError{WintunErrorKind::Message, std::nullopt, "WintunOpenAdapter failed"});
   }
 
   NET_LUID luid{};

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "common/win32.h"
 #include "common/result.h"
 #include "common/unique_handle.h"
-#include "common/win32.h"
 
 #include <ifdef.h>
 
@@ -85,8 +85,8 @@ class WintunAdapter {
   GUID guid() const { return guid_; }
 
  private:
-  WintunAdapter(std::shared_ptr<const WintunLibrary> library, WintunAdapterHandle handle, NET_LUID luid,
-                NET_IFINDEX index, GUID guid)
+  WintunAdapter(std::shared_ptr<const WintunLibrary> library, WintunAdapterHandle handle,
+                NET_LUID luid, NET_IFINDEX index, GUID guid)
       : library_(std::move(library)), handle_(handle), luid_(luid), index_(index), guid_(guid) {}
 
   std::shared_ptr<const WintunLibrary> library_;
