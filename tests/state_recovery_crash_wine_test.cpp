@@ -51,7 +51,8 @@ std::vector<SystemChange> many_changes() {
     const std::string n = std::to_string(i);
     if (i % kFailingEvery == 0) {
       // The bulk goes in an argument, which no message repeats.
-      changes.push_back(CustomCommand{"change " + n, {"nuv-no-such-program-" + n, "undo", n, padding}});
+      changes.push_back(
+          CustomCommand{"change " + n, {"nuv-no-such-program-" + n, "undo", n, padding}});
     } else {
       changes.push_back(CustomCommand{"change " + n, {}});
     }
@@ -68,7 +69,8 @@ std::vector<SystemChange> failing(const std::vector<SystemChange>& changes) {
 }
 
 // Every record of `part` appears in `whole`, in the same order.
-bool is_ordered_subset(const std::vector<SystemChange>& part, const std::vector<SystemChange>& whole) {
+bool is_ordered_subset(const std::vector<SystemChange>& part,
+                       const std::vector<SystemChange>& whole) {
   auto at = whole.begin();
   for (const auto& change : part) {
     at = std::find(at, whole.end(), change);
@@ -96,8 +98,9 @@ FolderState folder_state(const std::wstring& folder) {
   if (search == INVALID_HANDLE_VALUE) return state;
   do {
     const auto join = [](DWORD high, DWORD low) { return (std::uint64_t{high} << 32) | low; };
-    state.emplace_back(found.cFileName, join(found.nFileSizeHigh, found.nFileSizeLow),
-                       join(found.ftLastWriteTime.dwHighDateTime, found.ftLastWriteTime.dwLowDateTime));
+    state.emplace_back(
+        found.cFileName, join(found.nFileSizeHigh, found.nFileSizeLow),
+        join(found.ftLastWriteTime.dwHighDateTime, found.ftLastWriteTime.dwLowDateTime));
   } while (::FindNextFileW(search, &found));
   ::FindClose(search);
   return state;
@@ -115,7 +118,8 @@ class StateRecoveryCrash : public testing::Test {
   void SetUp() override {
     root_ = unique_temp_path(L"crash");
     std::filesystem::create_directories(std::filesystem::path(root_));
-    ASSERT_TRUE(::CopyFileW((program_folder() + L"nuv-recover-state.exe").c_str(), driver().c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW((program_folder() + L"nuv-recover-state.exe").c_str(), driver().c_str(),
+                            FALSE));
   }
   void TearDown() override {
     std::error_code ignored;
@@ -236,12 +240,13 @@ TEST_F(StateRecoveryCrash, AKilledRecoveryLeavesTheJournalWholeOrRewritten) {
   int kills = 0, trials = 0, finished = 0;
   int kept_original = 0, found_rewritten = 0, found_other_subset = 0, left_temporary = 0;
   for (; kills < kKills && trials < kMaxTrials; ++trials) {
-    const KillPlan plan = trials % 3 == 0 ? KillPlan{KillPlan::kAfterStart, uniform(whole)}
-                                          : KillPlan{KillPlan::kAfterFirstChange, uniform(file_work)};
+    const KillPlan plan = trials % 3 == 0
+                              ? KillPlan{KillPlan::kAfterStart, uniform(whole)}
+                              : KillPlan{KillPlan::kAfterFirstChange, uniform(file_work)};
     const Trial trial = fresh_trial(original);
     const Run run = recover(trial, plan);
-    SCOPED_TRACE("seed " + std::to_string(rng_seed) + ", trial " + std::to_string(trials) + ", kill " +
-                 std::to_string(plan.delay.count()) + " us after the " +
+    SCOPED_TRACE("seed " + std::to_string(rng_seed) + ", trial " + std::to_string(trials) +
+                 ", kill " + std::to_string(plan.delay.count()) + " us after the " +
                  (plan.from == KillPlan::kAfterStart ? "start" : "first change"));
 
     const auto journal = read_file(trial.journal);
@@ -270,12 +275,13 @@ TEST_F(StateRecoveryCrash, AKilledRecoveryLeavesTheJournalWholeOrRewritten) {
     }
     discard(trial);
   }
-  std::printf("seed %u, runs of %lld ms with %lld us of file work: %d kills in %d trials left the "
-              "original journal %d times, the rewritten one %d times, another subset %d times; "
-              "%d kills left a temporary file; %d runs ended before their kill\n",
-              rng_seed, static_cast<long long>(whole.count() / 1000),
-              static_cast<long long>(file_work.count()), kills, trials, kept_original,
-              found_rewritten, found_other_subset, left_temporary, finished);
+  std::printf(
+      "seed %u, runs of %lld ms with %lld us of file work: %d kills in %d trials left the "
+      "original journal %d times, the rewritten one %d times, another subset %d times; "
+      "%d kills left a temporary file; %d runs ended before their kill\n",
+      rng_seed, static_cast<long long>(whole.count() / 1000),
+      static_cast<long long>(file_work.count()), kills, trials, kept_original, found_rewritten,
+      found_other_subset, left_temporary, finished);
   EXPECT_GE(kills, 100);
 
   // Left alone, the recovery leaves the failed records and nothing else.

@@ -150,7 +150,8 @@ void terminate_at(HANDLE process, std::chrono::steady_clock::time_point when, DW
   using std::chrono::steady_clock;
   // Sleep through all but the last millisecond, then spin: a wait's timeout
   // only has a resolution of milliseconds.
-  const auto sleep = std::chrono::duration_cast<std::chrono::milliseconds>(when - steady_clock::now());
+  const auto sleep =
+      std::chrono::duration_cast<std::chrono::milliseconds>(when - steady_clock::now());
   if (sleep.count() > 1 &&
       ::WaitForSingleObject(process, static_cast<DWORD>(sleep.count() - 1)) != WAIT_TIMEOUT) {
     return;
