@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the build's private prefix.
 # Usage: wine-run.sh <prefix-dir> <program.exe> [args...]
-#        wine-run.sh <prefix-dir> --prepare     (makes the prefix and starts a persistent
-#                                               server; stop it with wineserver -k)
+#        wine-run.sh <prefix-dir> --prepare     (only makes the prefix)
 # The prefix is made once, quietly, under a lock, so that parallel tests and
 # test discovery never see Wine's first-start messages.
 set -euo pipefail
@@ -27,12 +26,5 @@ if [ ! -f "$prefix/.nuv-ready" ]; then
   exec 9>&-
 fi
 
-if [ "${1:-}" = --prepare ]; then
-  # Start the server and Wine's own system processes now, detached from any
-  # test: the first Wine program starts them, and they would otherwise hold that
-  # program's output pipes open (and its test running) until the server exits.
-  wineserver -p </dev/null >/dev/null 2>&1
-  wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
-  exit 0
-fi
+if [ "${1:-}" = --prepare ]; then exit 0; fi
 exec wine "$@"

@@ -10,10 +10,8 @@ for preset in native windows; do
   echo "== $preset: build" >&2
   cmake --build --preset "$preset"
   if [ "$preset" = windows ]; then
-    # Wine's first start in a new prefix is slow; do it before any test's clock
-    # runs, and keep its server for the tests, stopped when this script ends.
+    # Wine's first start in a new prefix is slow; do it before any test's clock runs.
     cmake/wine-run.sh "$PWD/build/windows/wineprefix" --prepare
-    trap 'WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true' EXIT
   fi
   echo "== $preset: test" >&2
   ctest --preset "$preset"
