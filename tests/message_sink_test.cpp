@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string>
+#include <thread>
+
 #include "support/process_win.h"
 #include "watchdog/message_sink_win.h"
 
@@ -58,6 +62,56 @@ TEST_F(StandardErrorSinkTest, MissingOrBrokenStandardErrorDropsTheLine) {
   sink_.write_line("the reader has gone");  // must return, not stop or hang
   sink_.write_line(std::string(200'000, 'x'));
   SUCCEED();
+}
+
+// A reader that keeps the pipe open but reads nothing: the write is cancelled
+// after the limit, and every later line is dropped at once instead of costing
+// the limit again.
+TEST_F(StandardErrorSinkTest, StalledReaderCostsOneLimitThenLinesAreDropped) {
+  using Clock = std::chrono::steady_clock;
+  using namespace std::chrono_literals;
+  HANDLE read = nullptr, write = nullptr;
+  ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 4096));
+  UniqueFileHandle reader(read), writer(write);
+  ::SetStdHandle(STD_ERROR_HANDLE, writer.get());
+  StandardErrorSink sink(300ms);
+
+  const auto start = Clock::now();
+  sink.write_line(std::string(1 << 20, 'x'));  // far more than the pipe holds
+  const auto first = Clock::now() - start;
+  sink.write_line("later");
+  const auto second = Clock::now() - start - first;
+  ::SetStdHandle(STD_ERROR_HANDLE, saved_);
+  writer.reset();
+
+  EXPECT_GE(first, 250ms);
+  EXPECT_LT(first, 10s);
+  EXPECT_LT(second, 250ms);
+  const std::string got = test::read_to_end(reader.get());
+  EXPECT_LT(got.size(), std::size_t{1} << 20);
+  EXPECT_EQ(got.find("later"), std::string::npos);
+}
+
+// A reader that is only slow gets every line whole: the limit is for a
+// reader that stalls, not one that drains the pipe late.
+TEST_F(StandardErrorSinkTest, SlowReaderWithinTheLimitGetsEveryLine) {
+  HANDLE read = nullptr, write = nullptr;
+  ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 4096));
+  UniqueFileHandle reader(read), writer(write);
+  ::SetStdHandle(STD_ERROR_HANDLE, writer.get());
+  StandardErrorSink sink(std::chrono::seconds(20));
+  std::string got;
+  std::thread drain([&] {
+    ::Sleep(500);
+    got = test::read_to_end(reader.get());
+  });
+  const std::string big(200'000, 'y');
+  sink.write_line(big);
+  sink.write_line("after");
+  ::SetStdHandle(STD_ERROR_HANDLE, saved_);
+  writer.reset();
+  drain.join();
+  EXPECT_EQ(got, big + "\nafter\n");
 }
 
 }  // namespace

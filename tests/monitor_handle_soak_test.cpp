@@ -12,32 +12,51 @@ struct NullSink final : MessageSink {
   void write_line(std::string_view) override {}
 };
 
+// Both ways of watching: the parent's handle held for the whole run, and
+// the fallback that opens it by id at every poll. Time is faked, and each
+// wait on the held handle is a real wait of 0 ms.
 TEST(MonitorHandleSoak, DayOfPollsOnALiveParentKeepsTheHandleCount) {
   auto parent =
       test::start_plain(test::program_folder() + L"nuv-test-child.exe", L"nuv-test-child wait");
   ASSERT_TRUE(parent.process.valid());
   ASSERT_TRUE(parent_process_running(parent.pid));  // warms up whatever the first call sets up
 
-  std::chrono::nanoseconds now{0};
-  long polls = 0;
-  MonitorSeams seams = system_monitor_seams();
-  seams.monotonic_now = [&] { return now; };
-  seams.sleep = [&](std::chrono::milliseconds d) { now += d; };
-  seams.parent_running = [&](std::uint32_t pid) {
-    ++polls;
-    return parent_process_running(pid);
-  };
+  for (const bool held : {true, false}) {
+    DWORD before = 0, after = 0;
+    ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &before));
+    long polls = 0;
+    int code = -1;
+    {
+      std::chrono::nanoseconds now{0};
+      MonitorSeams seams = system_monitor_seams();
+      const auto real_open = seams.open_parent;
+      const auto real_wait = seams.wait_for_parent;
+      seams.monotonic_now = [&] { return now; };
+      seams.sleep = [&](std::chrono::milliseconds d) { now += d; };
+      seams.open_parent = [&, real_open](std::uint32_t pid) {
+        const ParentOpening opening = real_open(pid);
+        EXPECT_EQ(opening, ParentOpening::held);
+        return held ? opening : ParentOpening::unopenable;
+      };
+      seams.wait_for_parent = [&, real_wait](std::chrono::milliseconds d) {
+        ++polls;
+        now += d;
+        return real_wait(std::chrono::milliseconds(0));
+      };
+      seams.parent_running = [&](std::uint32_t pid) {
+        ++polls;
+        return parent_process_running(pid);
+      };
+      NullSink sink;
+      code = run_watchdog({static_cast<std::uint32_t>(parent.pid), "C:\\no.flag"}, seams, sink,
+                          [] { ADD_FAILURE() << "recovery must not run"; });
+    }  // the seams let the held handle go
+    ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &after));
 
-  DWORD before = 0, after = 0;
-  ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &before));
-  NullSink sink;
-  const int code = run_watchdog({static_cast<std::uint32_t>(parent.pid), "C:\\no.flag"}, seams,
-                                sink, [] { ADD_FAILURE() << "recovery must not run"; });
-  ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &after));
-
-  EXPECT_EQ(code, kExitClean);  // the lifetime ran out; the parent never looked gone
-  EXPECT_EQ(polls, 43'201);
-  EXPECT_EQ(after, before);
+    EXPECT_EQ(code, kExitClean) << held;  // the lifetime ran out; the parent never looked gone
+    EXPECT_EQ(polls, 43'201) << held;
+    EXPECT_EQ(after, before) << held;
+  }
   ::TerminateProcess(parent.process.get(), 0);
 }
 

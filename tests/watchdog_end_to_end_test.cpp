@@ -1,12 +1,16 @@
 // The real nuv-watchdog.exe against a real parent process.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "support/process_win.h"
 
 namespace nuv::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 const std::string kPrefix = "nuv-watchdog: ";
 
@@ -118,6 +122,28 @@ TEST_F(WatchdogEndToEnd, ParentGoneWithoutFlagRunsRecoveryAndExitsOne) {
   EXPECT_EQ(outcome.stderr_text,
             monitoring_line(parent_pid_, flag) + disappeared_line(parent_pid_));
   EXPECT_EQ(outcome.stdout_text, "");
+}
+
+// The watchdog holds the parent's handle and waits on it, so a death is seen
+// when it happens, wherever it falls in the 2 s poll interval: the exit comes
+// after the 500 ms settle delay and the (here empty) recovery, never after a
+// further poll. Before, a death just after a poll took 2.5 s.
+TEST_F(WatchdogEndToEnd, ParentDeathIsSeenAtOnceWhereverItFallsInThePollInterval) {
+  using Clock = std::chrono::steady_clock;
+  for (const auto phase : {100ms, 700ms, 1300ms, 1900ms}) {
+    const auto flag = unique_temp_path(L"never.flag");
+    auto parent = start_plain(child_, L"nuv-test-child wait");
+    auto watchdog = start_watchdog(std::to_wstring(parent.pid) + L" \"" + flag + L"\"");
+    EXPECT_EQ(read_line(watchdog.stderr_read.get()), monitoring_line(parent.pid, flag));
+    std::this_thread::sleep_for(phase);
+    ::TerminateProcess(parent.process.get(), 3);
+    ASSERT_EQ(::WaitForSingleObject(parent.process.get(), 10'000), WAIT_OBJECT_0);
+    const auto died = Clock::now();
+    EXPECT_EQ(wait_for_exit(watchdog.process.get()), 1u);
+    const auto reaction = Clock::now() - died;
+    EXPECT_GE(reaction, 450ms) << phase.count();  // the settle delay, less the timer's slack
+    EXPECT_LT(reaction, 1500ms) << phase.count();
+  }
 }
 
 // The client reads our standard error through a pipe that dies with it: the

@@ -52,9 +52,22 @@ std::chrono::nanoseconds performance_counter_now() {
   return std::chrono::seconds(seconds) + std::chrono::nanoseconds(rest * 1'000'000'000 / frequency);
 }
 
+ParentOpening open_parent_process(std::uint32_t pid, UniqueHandle& held) {
+  held.reset(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+  if (held) return ParentOpening::held;
+  // Only this code says that no process has the id; a denial or a shortage
+  // says nothing about whether the parent is alive.
+  return ::GetLastError() == ERROR_INVALID_PARAMETER ? ParentOpening::gone
+                                                     : ParentOpening::unopenable;
+}
+
+bool wait_for_process(HANDLE process, std::chrono::milliseconds timeout) {
+  return ::WaitForSingleObject(process, static_cast<DWORD>(timeout.count())) == WAIT_TIMEOUT;
+}
+
 bool parent_process_running(std::uint32_t pid) {
   const UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
-  if (!process) return false;
+  if (!process) return ::GetLastError() != ERROR_INVALID_PARAMETER;
   return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
@@ -83,9 +96,15 @@ void delete_flag_file(const std::string& path) {
 
 MonitorSeams system_monitor_seams() {
   auto sleeper = std::make_shared<Sleeper>();
+  auto parent = std::make_shared<UniqueHandle>();
   return MonitorSeams{
       .monotonic_now = performance_counter_now,
       .sleep = [sleeper](std::chrono::milliseconds d) { sleeper->sleep(d); },
+      .open_parent = [parent](std::uint32_t pid) { return open_parent_process(pid, *parent); },
+      .wait_for_parent =
+          [parent](std::chrono::milliseconds timeout) {
+            return wait_for_process(parent->get(), timeout);
+          },
       .parent_running = parent_process_running,
       .flag_present = flag_file_present,
       .delete_flag = delete_flag_file,

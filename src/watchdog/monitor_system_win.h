@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/unique_handle.h"
 #include "watchdog/monitor.h"
 
 namespace nuv {
@@ -12,8 +13,16 @@ namespace nuv {
 // The performance counter, in nanoseconds.
 std::chrono::nanoseconds performance_counter_now();
 
-// Opens the process for SYNCHRONIZE only, waits on it with a time-out of 0 and
-// closes the handle again; no handle is held between polls.
+// Opens the process for SYNCHRONIZE only, not inheritable, into `held`.
+// Gone only when no process has the id (ERROR_INVALID_PARAMETER).
+ParentOpening open_parent_process(std::uint32_t pid, UniqueHandle& held);
+
+// Waits on the process for up to `timeout`; true when it still runs then.
+bool wait_for_process(HANDLE process, std::chrono::milliseconds timeout);
+
+// Opens the process by id for SYNCHRONIZE only, waits on it with a time-out
+// of 0 and closes the handle again. False only when no process has the id or
+// it has ended; a failure to open it for another reason means it runs.
 bool parent_process_running(std::uint32_t pid);
 
 // Present when the file system can report the path's metadata; a directory
