@@ -1,4 +1,4 @@
-#include "watchdog/list_notation.h"
+#include "common/list_notation.h"
 
 #include <gtest/gtest.h>
 

@@ -17,14 +17,26 @@ struct RecordingSink final : MessageSink {
   std::vector<std::string> lines;
 };
 
-// A fake system: time passes only when the monitor sleeps, the parent runs for
-// a set number of polls, and every call is logged.
+// A fake system: time passes only when the monitor sleeps or waits, the
+// parent ends at a set instant, and every call is logged.
 struct FakeSystem {
-  std::chrono::nanoseconds now = 1000h;  // the start instant is arbitrary
-  int polls_left_running = 0;
+  std::chrono::nanoseconds now = 1000h;               // the start instant is arbitrary
+  std::chrono::nanoseconds parent_ends = 1'000'000h;  // long after any test ends
+  int polls_until_gone = -1;  // ends the parent after this many waits or polls, whatever the time
+  ParentOpening opening = ParentOpening::held;
   bool flag = false;
   std::vector<std::string> log;
   std::function<void(std::chrono::milliseconds)> on_sleep;
+
+  // The parent runs for `polls` whole poll intervals after the start.
+  void parent_runs_for(int polls) { parent_ends = now + polls * kPollInterval; }
+
+  bool running() { return now < parent_ends && polls_until_gone-- != 0; }
+
+  void pass(std::chrono::milliseconds d) {
+    now += d;
+    if (on_sleep) on_sleep(d);
+  }
 
   MonitorSeams seams() {
     return {
@@ -32,13 +44,29 @@ struct FakeSystem {
         .sleep =
             [this](std::chrono::milliseconds d) {
               log.push_back("sleep " + std::to_string(d.count()));
-              now += d;
-              if (on_sleep) on_sleep(d);
+              pass(d);
+            },
+        .open_parent =
+            [this](std::uint32_t pid) {
+              log.push_back("open " + std::to_string(pid));
+              return now < parent_ends ? opening : ParentOpening::gone;
+            },
+        .wait_for_parent =
+            [this](std::chrono::milliseconds d) {
+              if (now + d < parent_ends && polls_until_gone-- != 0) {
+                log.push_back("wait " + std::to_string(d.count()));
+                pass(d);
+                return true;
+              }
+              // The wait ends when the parent does, not at its time-out.
+              log.push_back("wait ended");
+              now = std::max(now, parent_ends);
+              return false;
             },
         .parent_running =
             [this](std::uint32_t pid) {
               log.push_back("poll " + std::to_string(pid));
-              return polls_left_running-- > 0;
+              return running();
             },
         .flag_present =
             [this](const std::string& path) {
@@ -56,19 +84,27 @@ struct FakeSystem {
 
 const WatchdogArguments kArguments{42, "C:\\clean.flag"};
 
+// The parent's exit ends the wait on its handle at once: the settle delay
+// starts at the death, not at the next poll.
 TEST(MonitorLoop, ParentGoneWithFlagDeletesItAndExitsClean) {
   FakeSystem system;
-  system.polls_left_running = 2;
+  const auto start = system.now;
+  system.parent_ends = start + 2 * kPollInterval + 700ms;
   system.flag = true;
+  std::chrono::nanoseconds settle_started{};
+  system.on_sleep = [&](std::chrono::milliseconds d) {
+    if (d == kSettleDelay) settle_started = system.now - d;
+  };
   RecordingSink sink;
   int recoveries = 0;
   const int code = run_watchdog(kArguments, system.seams(), sink, [&] { ++recoveries; });
 
   EXPECT_EQ(code, kExitClean);
   EXPECT_EQ(recoveries, 0);
-  EXPECT_EQ(system.log, (std::vector<std::string>{"poll 42", "sleep 2000", "poll 42", "sleep 2000",
-                                                  "poll 42", "sleep 500", "flag? C:\\clean.flag",
+  EXPECT_EQ(system.log, (std::vector<std::string>{"open 42", "wait 2000", "wait 2000", "wait ended",
+                                                  "sleep 500", "flag? C:\\clean.flag",
                                                   "delete C:\\clean.flag"}));
+  EXPECT_EQ(settle_started, system.parent_ends);
   EXPECT_EQ(sink.lines,
             (std::vector<std::string>{"nuv-watchdog: monitoring pid=42 clean_flag=C:\\clean.flag",
                                       "nuv-watchdog: parent shut down cleanly (flag present)"}));
@@ -76,6 +112,7 @@ TEST(MonitorLoop, ParentGoneWithFlagDeletesItAndExitsClean) {
 
 TEST(MonitorLoop, ParentGoneWithoutFlagRunsRecoveryOnceAfterItsMessage) {
   FakeSystem system;
+  system.parent_ends = system.now;  // no such process: the first opening says so
   RecordingSink sink;
   std::vector<std::string> lines_before_recovery;
   int recoveries = 0;
@@ -86,7 +123,7 @@ TEST(MonitorLoop, ParentGoneWithoutFlagRunsRecoveryOnceAfterItsMessage) {
 
   EXPECT_EQ(code, kExitRecovered);
   EXPECT_EQ(recoveries, 1);
-  EXPECT_EQ(system.log, (std::vector<std::string>{"poll 42", "sleep 500", "flag? C:\\clean.flag"}));
+  EXPECT_EQ(system.log, (std::vector<std::string>{"open 42", "sleep 500", "flag? C:\\clean.flag"}));
   ASSERT_EQ(lines_before_recovery.size(), 2u);
   EXPECT_EQ(lines_before_recovery[1],
             "nuv-watchdog: parent pid=42 disappeared without clean flag \xE2\x80\x94 running "
@@ -94,8 +131,26 @@ TEST(MonitorLoop, ParentGoneWithoutFlagRunsRecoveryOnceAfterItsMessage) {
   EXPECT_EQ(sink.lines, lines_before_recovery);
 }
 
+// A parent that exists but cannot be held (its security descriptor denies
+// us, or the system is short of resources) is alive: it is then opened by id
+// at every poll, and only a poll that finds no such process, or finds it
+// ended, lets the recovery run.
+TEST(MonitorLoop, ParentThatCannotBeHeldIsPolledByIdUntilItIsGone) {
+  FakeSystem system;
+  system.opening = ParentOpening::unopenable;
+  system.parent_ends = system.now + 2 * kPollInterval + 700ms;
+  RecordingSink sink;
+  int recoveries = 0;
+  EXPECT_EQ(run_watchdog(kArguments, system.seams(), sink, [&] { ++recoveries; }), kExitRecovered);
+  EXPECT_EQ(recoveries, 1);
+  EXPECT_EQ(system.log, (std::vector<std::string>{"open 42", "poll 42", "sleep 2000", "poll 42",
+                                                  "sleep 2000", "poll 42", "sleep 2000", "poll 42",
+                                                  "sleep 500", "flag? C:\\clean.flag"}));
+}
+
 TEST(MonitorLoop, FlagCreatedDuringTheSettleDelayCountsAsPresent) {
   FakeSystem system;
+  system.parent_ends = system.now;
   system.on_sleep = [&](std::chrono::milliseconds d) {
     if (d == kSettleDelay) system.flag = true;
   };
@@ -107,54 +162,70 @@ TEST(MonitorLoop, FlagCreatedDuringTheSettleDelayCountsAsPresent) {
 }
 
 // Elapsed time of exactly 86 400 s still polls; the first poll after strictly
-// more ends the run, with the flag neither checked nor touched.
+// more ends the run, with the flag neither checked nor touched. The same for
+// a held parent (each poll a wait of 2 s) and one polled by id.
 TEST(MonitorLoop, LifetimeEndsAtTheFirstPollStrictlyAfterADay) {
-  for (const auto last_sleep : {1ns, 0ns}) {
-    FakeSystem system;
-    system.polls_left_running = 1'000'000;
-    system.flag = true;
-    int sleeps = 0;
-    // 43 200 sleeps of 2 s reach exactly 86 400 s; the last one may add 1 ns.
-    system.on_sleep = [&](std::chrono::milliseconds) {
-      if (++sleeps == 43'200) system.now += last_sleep;
-    };
-    RecordingSink sink;
-    int recoveries = 0;
-    const int code = run_watchdog(kArguments, system.seams(), sink, [&] { ++recoveries; });
+  for (const auto opening : {ParentOpening::held, ParentOpening::unopenable}) {
+    for (const auto last_sleep : {1ns, 0ns}) {
+      FakeSystem system;
+      system.opening = opening;
+      system.flag = true;
+      int sleeps = 0;
+      // 43 200 polls of 2 s reach exactly 86 400 s; the last one may add 1 ns.
+      system.on_sleep = [&](std::chrono::milliseconds) {
+        if (++sleeps == 43'200) system.now += last_sleep;
+      };
+      RecordingSink sink;
+      int recoveries = 0;
+      const int code = run_watchdog(kArguments, system.seams(), sink, [&] { ++recoveries; });
 
-    EXPECT_EQ(code, kExitClean);
-    EXPECT_EQ(recoveries, 0);
-    const auto polls = std::count_if(system.log.begin(), system.log.end(),
-                                     [](const std::string& s) { return s.starts_with("poll"); });
-    // With 1 ns over the day after the 43 200th sleep, that poll is skipped;
-    // at exactly a day it happens, and the reading after the next sleep ends it.
-    EXPECT_EQ(polls, last_sleep.count() == 1 ? 43'200 : 43'201) << last_sleep.count();
-    EXPECT_TRUE(system.flag);
-    EXPECT_EQ(std::count_if(system.log.begin(), system.log.end(),
-                            [](const std::string& s) { return s.starts_with("flag?"); }),
-              0);
-    ASSERT_EQ(sink.lines.size(), 2u);
-    EXPECT_EQ(sink.lines[1], "nuv-watchdog: max lifetime reached, exiting cleanly");
+      EXPECT_EQ(code, kExitClean);
+      EXPECT_EQ(recoveries, 0);
+      const auto polls = std::count_if(system.log.begin(), system.log.end(), [](const auto& s) {
+        return s.starts_with("poll") || s.starts_with("wait");
+      });
+      // With 1 ns over the day after the 43 200th poll, the next one is
+      // skipped; at exactly a day it happens, and the reading after it ends it.
+      EXPECT_EQ(polls, last_sleep.count() == 1 ? 43'200 : 43'201) << last_sleep.count();
+      EXPECT_TRUE(system.flag);
+      EXPECT_EQ(std::count_if(system.log.begin(), system.log.end(),
+                              [](const std::string& s) { return s.starts_with("flag?"); }),
+                0);
+      ASSERT_EQ(sink.lines.size(), 2u);
+      EXPECT_EQ(sink.lines[1], "nuv-watchdog: max lifetime reached, exiting cleanly");
+    }
   }
 }
 
 TEST(MonitorLoop, ClockGoingBackwardsNeverCountsAsElapsedTime) {
-  FakeSystem system;
-  system.polls_left_running = 3;
-  system.on_sleep = [&](std::chrono::milliseconds d) { system.now -= 2 * d + 100h; };
-  RecordingSink sink;
-  EXPECT_EQ(run_watchdog(kArguments, system.seams(), sink, [] {}), kExitRecovered);
+  for (const auto opening : {ParentOpening::held, ParentOpening::unopenable}) {
+    FakeSystem system;
+    system.opening = opening;
+    system.polls_until_gone = 3;
+    system.on_sleep = [&](std::chrono::milliseconds d) { system.now -= 2 * d + 100h; };
+    RecordingSink sink;
+    EXPECT_EQ(run_watchdog(kArguments, system.seams(), sink, [] {}), kExitRecovered);
+  }
 }
 
+// A refusal goes to the usage sink alone (the log keeps no usage errors);
+// every line of an accepted run goes to the other.
 TEST(WatchdogMain, RefusalsPrintOneLineAndExitTwoWithoutPolling) {
   FakeSystem system;
-  RecordingSink sink;
-  EXPECT_EQ(watchdog_main({u"12a", u"f"}, system.seams(), sink, [] {}), kExitUsage);
-  EXPECT_EQ(watchdog_main({u"1"}, system.seams(), sink, [] {}), kExitUsage);
+  RecordingSink usage, run;
+  EXPECT_EQ(watchdog_main({u"12a", u"f"}, system.seams(), usage, run, [] {}), kExitUsage);
+  EXPECT_EQ(watchdog_main({u"1"}, system.seams(), usage, run, [] {}), kExitUsage);
   EXPECT_TRUE(system.log.empty());
-  EXPECT_EQ(sink.lines,
+  EXPECT_EQ(usage.lines,
             (std::vector<std::string>{"nuv-watchdog: invalid PID '12a'",
                                       "usage: nuv-watchdog <parent_pid> <clean_flag_path>"}));
+  EXPECT_TRUE(run.lines.empty());
+
+  system.parent_ends = system.now;
+  EXPECT_EQ(watchdog_main({u"42", u"f"}, system.seams(), usage, run, [] {}), kExitRecovered);
+  EXPECT_EQ(usage.lines.size(), 2u);
+  ASSERT_EQ(run.lines.size(), 2u);
+  EXPECT_EQ(run.lines[0], "nuv-watchdog: monitoring pid=42 clean_flag=f");
 }
 
 }  // namespace

@@ -10,7 +10,9 @@
 // opened, fail the look-up, are closed again and not counted.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <regex>
 
 #include "state/journal_format.h"
 #include "support/process_win.h"
@@ -58,14 +60,20 @@ class WatchdogRecovery : public testing::Test {
 
   struct Crash {
     DWORD parent_pid = 0;
+    DWORD watchdog_pid = 0;
     DWORD exit_code = 0;
     std::vector<std::string> lines;
+    std::chrono::steady_clock::duration death_to_exit{};
   };
 
+  // How the client treats the watchdog's standard error after the
+  // monitoring line: it reads on, it dies (our end is closed), or it hangs
+  // (our end stays open, unread).
+  enum class Reader { reads, closed, stalled };
+
   // Starts a parent and the watchdog on it, waits for the monitoring line,
-  // then kills the parent. With `close_stderr`, our end of the watchdog's
-  // standard error is closed first, as when the client that read it dies.
-  Crash crash(bool close_stderr = false) {
+  // sets the reader as asked, then kills the parent.
+  Crash crash(Reader reader = Reader::reads) {
     auto parent = start_plain(program_folder() + L"nuv-test-child.exe", L"nuv-test-child wait");
     const auto block = environment_block({
         {L"APPDATA", root_ + L"\\appdata"},
@@ -81,11 +89,15 @@ class WatchdogRecovery : public testing::Test {
         watchdog(), L"nuv-watchdog " + std::to_wstring(parent.pid) + L" \"" + flag + L"\"", block);
     Crash result;
     result.parent_pid = parent.pid;
+    result.watchdog_pid = dog.pid;
     std::string text = read_line(dog.stderr_read.get());
-    if (close_stderr) dog.stderr_read.reset();
+    if (reader == Reader::closed) dog.stderr_read.reset();
     ::TerminateProcess(parent.process.get(), 1);
+    ::WaitForSingleObject(parent.process.get(), INFINITE);
+    const auto died = std::chrono::steady_clock::now();
     result.exit_code = wait_for_exit(dog.process.get());
-    if (!close_stderr) text += read_to_end(dog.stderr_read.get());
+    result.death_to_exit = std::chrono::steady_clock::now() - died;
+    if (reader == Reader::reads) text += read_to_end(dog.stderr_read.get());
     result.lines = split_lines(text);
     return result;
   }
@@ -112,6 +124,43 @@ class WatchdogRecovery : public testing::Test {
     EXPECT_EQ(log.back(), "unload");
   }
 
+  std::wstring log_path() const { return data() + L"\\nuv-watchdog.log"; }
+
+  // The texts of the log's lines, each checked for its stamp and for the
+  // watchdog's process id.
+  std::vector<std::string> log_texts(DWORD watchdog_pid) const {
+    std::vector<std::string> texts;
+    const std::regex stamped(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z \[(\d+)\] (.*)$)");
+    for (const auto& line : split_lines(read_file(log_path()).value_or(""))) {
+      std::smatch parts;
+      EXPECT_TRUE(std::regex_match(line, parts, stamped)) << line;
+      if (parts.empty()) continue;
+      EXPECT_EQ(parts[1].str(), std::to_string(watchdog_pid)) << line;
+      texts.push_back(parts[2].str());
+    }
+    return texts;
+  }
+
+  // Every stderr line of the run, in order, with detail lines in between; a
+  // line naming each tool that ran.
+  void expect_logged(const Crash& crashed, const std::vector<std::string>& stderr_lines,
+                     const std::vector<std::string>& tools) const {
+    const auto texts = log_texts(crashed.watchdog_pid);
+    auto next = texts.begin();
+    for (const auto& line : stderr_lines) {
+      next = std::find(next, texts.end(), line);
+      ASSERT_NE(next, texts.end()) << "not logged in order: " << line;
+      ++next;
+    }
+    for (const auto& tool : tools) {
+      const std::string path = narrow(root_) + "\\" + tool + ".exe";
+      EXPECT_TRUE(std::any_of(
+          texts.begin(), texts.end(),
+          [&](const std::string& text) { return text.find(path) != std::string::npos; }))
+          << "no line names " << path;
+    }
+  }
+
   std::wstring root_;
 };
 
@@ -132,6 +181,7 @@ TEST_F(WatchdogRecovery, CrashRollsEverythingBackAndExitsOne) {
   expect_adapters_closed();
   EXPECT_FALSE(read_file(state()));
   EXPECT_FALSE(read_file(meta()));
+  expect_logged(crashed, crashed.lines, {"netsh", "route"});
 }
 
 TEST_F(WatchdogRecovery, FailedUndoIsListedKeptAndCounted) {
@@ -148,16 +198,50 @@ TEST_F(WatchdogRecovery, FailedUndoIsListedKeptAndCounted) {
   const auto counted = parse_meta(read_file(meta()).value_or(""));
   ASSERT_TRUE(counted);
   EXPECT_EQ(counted->partial_rollback_count, 1u);
+  expect_logged(crashed, crashed.lines, {"netsh", "route"});
+  // The failed tool's exit code and its own words, in list notation.
+  const auto texts = log_texts(crashed.watchdog_pid);
+  const auto logs = [&](const std::string& part) {
+    return std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
+      return text.find(part) != std::string::npos;
+    });
+  };
+  EXPECT_TRUE(logs("exit code 1 "));
+  EXPECT_TRUE(logs("[\"Access is denied.\\r\\n\"]"));
+  EXPECT_TRUE(logs("rewritten with 1 record"));
 }
 
 TEST_F(WatchdogRecovery, ClosedStandardErrorStillRecoversEverything) {
-  const auto crashed = crash(/*close_stderr=*/true);
+  const auto crashed = crash(Reader::closed);
   EXPECT_EQ(crashed.exit_code, 1u);
   EXPECT_EQ(crashed.lines.size(), 1u);  // the monitoring line; nothing after reached anyone
   EXPECT_EQ(tool_log().size(), 4u);
   expect_adapters_closed();
   EXPECT_FALSE(read_file(state()));
   EXPECT_FALSE(read_file(meta()));
+  // The log still has every line that standard error could not take.
+  expect_logged(crashed,
+                {crashed.lines[0],
+                 "nuv-watchdog: parent pid=" + std::to_string(crashed.parent_pid) +
+                     " disappeared without clean flag \xE2\x80\x94 running recovery",
+                 orphans_line(), "nuv-watchdog: system_state recovery clean"},
+                {"netsh", "route"});
+}
+
+// A client that hangs keeps our standard error open and reads nothing: the
+// summary line with a tool's megabyte of output fills the pipe. The write is
+// given up after 5 s and the watchdog still exits, with the failed change
+// kept and counted.
+TEST_F(WatchdogRecovery, StalledReaderOfStandardErrorCannotHoldTheExit) {
+  ASSERT_TRUE(write_file(root_ + L"\\answers.txt",
+                         "netsh\tadvfirewall\t1\t" + std::string(1 << 20, 'x') + "\n"));
+  const auto crashed = crash(Reader::stalled);
+  EXPECT_EQ(crashed.exit_code, 1u);
+  EXPECT_LT(crashed.death_to_exit, std::chrono::seconds(15));
+  EXPECT_EQ(read_file(state()), format_journal({kJournal[2]}));
+  const auto counted = parse_meta(read_file(meta()).value_or(""));
+  ASSERT_TRUE(counted);
+  EXPECT_EQ(counted->partial_rollback_count, 1u);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "watchdog/list_notation.h"
+#include "common/list_notation.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "common/utf.h"
-#include "watchdog/unicode_escape_table.h"  // generated at build time
+#include "common/unicode_escape_table.h"  // generated at build time
 
 namespace nuv {
 namespace {

@@ -6,8 +6,10 @@
 
 namespace nuv {
 
+std::string data_folder(std::string_view appdata) { return join_path(appdata, kDataFolderName); }
+
 StatePaths state_paths(std::string_view appdata) {
-  std::string state = join_path(join_path(appdata, kDataFolderName), kStateFileName);
+  std::string state = join_path(data_folder(appdata), kStateFileName);
   std::string meta = state + ".meta";
   return {std::move(state), std::move(meta)};
 }

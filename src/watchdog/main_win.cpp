@@ -1,10 +1,14 @@
 // nuv-watchdog <parent_pid> <clean_flag_path>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/environment_win.h"
 #include "platform/wintun/orphan_cleanup_win.h"
 #include "state/state_recovery.h"
+#include "watchdog/log_file_win.h"
+#include "watchdog/logged_sink.h"
 #include "watchdog/message_sink_win.h"
 #include "watchdog/monitor.h"
 #include "watchdog/monitor_system_win.h"
@@ -20,11 +24,18 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) {
     arguments.emplace_back(argv[i], argv[i] + std::wcslen(argv[i]));
   }
-  nuv::StandardErrorSink sink;
+  nuv::StandardErrorSink standard_error;
+  // The log lives beside the journal, found the same way.
+  std::optional<std::string> folder;
+  if (const auto appdata = nuv::environment_variable(L"APPDATA")) {
+    folder = nuv::data_folder(*appdata);
+  }
+  nuv::LogFile log(std::move(folder));
+  nuv::LoggedSink sink(standard_error, log);
   const nuv::RecoverySteps steps{
       .clean_wintun_orphans = nuv::clean_wintun_orphans,
       .recover_system_state = [] { return nuv::recover_system_state(); },
   };
-  return nuv::watchdog_main(arguments, nuv::system_monitor_seams(), sink,
+  return nuv::watchdog_main(arguments, nuv::system_monitor_seams(), standard_error, sink,
                             [&] { nuv::run_recovery(sink, steps); });
 }

@@ -1,6 +1,6 @@
 #include "watchdog/messages.h"
 
-#include "watchdog/list_notation.h"
+#include "common/list_notation.h"
 
 namespace nuv {
 namespace {

@@ -7,18 +7,27 @@ namespace nuv {
 
 int run_watchdog(const WatchdogArguments& arguments, const MonitorSeams& seams, MessageSink& sink,
                  const RecoveryHook& recovery) {
+  // Held from the start: a handle keeps the parent's id from being reused by
+  // another process after the parent's death, and its wait ends the moment
+  // the parent does.
+  const ParentOpening opening = seams.open_parent(arguments.parent_pid);
   const auto start = seams.monotonic_now();
   sink.write_line(monitoring_message(arguments.parent_pid, arguments.clean_flag));
 
-  for (;;) {
+  bool gone = opening == ParentOpening::gone;
+  while (!gone) {
     const auto now = seams.monotonic_now();
     const auto elapsed = now > start ? now - start : std::chrono::nanoseconds::zero();
     if (elapsed > kMaxLifetime) {
       sink.write_line(max_lifetime_message());
       return kExitClean;
     }
-    if (!seams.parent_running(arguments.parent_pid)) break;
-    seams.sleep(kPollInterval);
+    if (opening == ParentOpening::held) {
+      gone = !seams.wait_for_parent(kPollInterval);
+    } else {
+      gone = !seams.parent_running(arguments.parent_pid);
+      if (!gone) seams.sleep(kPollInterval);
+    }
   }
 
   seams.sleep(kSettleDelay);
@@ -33,10 +42,10 @@ int run_watchdog(const WatchdogArguments& arguments, const MonitorSeams& seams, 
 }
 
 int watchdog_main(const std::vector<std::u16string>& arguments, const MonitorSeams& seams,
-                  MessageSink& sink, const RecoveryHook& recovery) {
+                  MessageSink& usage_sink, MessageSink& sink, const RecoveryHook& recovery) {
   auto parsed = parse_command_line(arguments);
   if (!parsed) {
-    sink.write_line(parsed.error().message);
+    usage_sink.write_line(parsed.error().message);
     return kExitUsage;
   }
   return run_watchdog(*parsed, seams, sink, recovery);

@@ -1,5 +1,5 @@
-// The parent monitor: polls the parent until it is gone or the lifetime runs
-// out, then tells an orderly shutdown from a crash.
+// The parent monitor: watches the parent until it is gone or the lifetime
+// runs out, then tells an orderly shutdown from a crash.
 #pragma once
 
 #include <chrono>
@@ -17,14 +17,27 @@ inline constexpr std::chrono::milliseconds kPollInterval{2000};
 inline constexpr std::chrono::seconds kMaxLifetime{86'400};
 inline constexpr std::chrono::milliseconds kSettleDelay{500};
 
+// What opening the parent once, at the start, found.
+enum class ParentOpening {
+  held,        // its handle is kept for the whole run, so its id cannot be reused
+  gone,        // no such process (process id 0 too)
+  unopenable,  // it exists but cannot be opened (access denied, no resources)
+};
+
 // What the monitor asks of the system. The program passes the real ones; a
-// test passes fakes, so that a day of polling takes no time.
+// test passes fakes, so that a day of monitoring takes no time.
 struct MonitorSeams {
   // A monotonic clock; only differences between two readings matter.
   std::function<std::chrono::nanoseconds()> monotonic_now;
   std::function<void(std::chrono::milliseconds)> sleep;
-  // Opens the process by id, waits on it with a time-out of 0, closes it;
-  // false when it cannot be opened or has ended.
+  // Opens the parent for SYNCHRONIZE only, not inheritable, and keeps it.
+  std::function<ParentOpening(std::uint32_t)> open_parent;
+  // Waits on the held parent for up to the time-out; false as soon as it has
+  // ended (or the wait failed), true when the time-out passed first.
+  std::function<bool(std::chrono::milliseconds)> wait_for_parent;
+  // For a parent that could not be held: opens it by id, waits on it with a
+  // time-out of 0 and closes it again. False only when no such process
+  // exists or it has ended; any other failure to open means it still runs.
   std::function<bool(std::uint32_t)> parent_running;
   std::function<bool(const std::string&)> flag_present;
   // Deletes the flag file, read-only or not; failures are ignored.
@@ -38,8 +51,9 @@ int run_watchdog(const WatchdogArguments& arguments, const MonitorSeams& seams, 
                  const RecoveryHook& recovery);
 
 // The whole program after the command line has been split: the arguments are
-// checked, then the parent is monitored. Returns the exit code.
+// checked, then the parent is monitored. A refusal of the arguments goes to
+// `usage_sink` alone, every later line to `sink`. Returns the exit code.
 int watchdog_main(const std::vector<std::u16string>& arguments, const MonitorSeams& seams,
-                  MessageSink& sink, const RecoveryHook& recovery);
+                  MessageSink& usage_sink, MessageSink& sink, const RecoveryHook& recovery);
 
 }  // namespace nuv
