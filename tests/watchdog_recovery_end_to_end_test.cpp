@@ -152,6 +152,12 @@ class WatchdogRecovery : public testing::Test {
       ASSERT_NE(next, texts.end()) << "not logged in order: " << line;
       ++next;
     }
+    if (adapters_resolve()) {
+      for (const char* adapter : {"utun-nuv", "NuvCore"}) {
+        const std::string closed = std::string("closed adapter [\"") + adapter + "\"]";
+        EXPECT_NE(std::find(texts.begin(), texts.end(), closed), texts.end()) << closed;
+      }
+    }
     for (const auto& tool : tools) {
       const std::string path = narrow(root_) + "\\" + tool + ".exe";
       EXPECT_TRUE(std::any_of(

@@ -33,7 +33,7 @@ int wmain(int argc, wchar_t** argv) {
   nuv::LogFile log(std::move(folder));
   nuv::LoggedSink sink(standard_error, log);
   const nuv::RecoverySteps steps{
-      .clean_wintun_orphans = nuv::clean_wintun_orphans,
+      .clean_wintun_orphans = [&log] { return nuv::clean_wintun_orphans(log); },
       .recover_system_state = [] { return nuv::recover_system_state(); },
   };
   return nuv::watchdog_main(arguments, nuv::system_monitor_seams(), standard_error, sink,

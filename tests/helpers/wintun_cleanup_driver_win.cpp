@@ -32,13 +32,21 @@ const char* kind_name(nuv::WintunErrorKind kind) {
   return "?";
 }
 
+// The cleanup's log lines, on standard error.
+struct StandardErrorLog final : nuv::Log {
+  void write(std::string_view text) override {
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+  }
+};
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   if (mode == L"clean") {
-    std::printf("%llu\n", static_cast<unsigned long long>(nuv::clean_wintun_orphans()));
+    StandardErrorLog log;
+    std::printf("%llu\n", static_cast<unsigned long long>(nuv::clean_wintun_orphans(log)));
     return 0;
   }
   if (mode == L"load") {

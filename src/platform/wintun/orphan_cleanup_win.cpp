@@ -2,6 +2,7 @@
 
 #include "common/win32.h"
 #include "common/environment_win.h"
+#include "common/list_notation.h"
 #include "common/path.h"
 #include "common/unique_handle.h"
 #include "common/wide.h"
@@ -64,21 +65,34 @@ std::optional<std::string> cleanup_temp_folder() {
   return system_temp_folder();
 }
 
-std::uint64_t clean_wintun_orphans() {
+std::uint64_t clean_wintun_orphans(Log& log) {
   const auto folder = cleanup_temp_folder();
-  if (!folder) return 0;
+  if (!folder) {
+    log.write("adapter cleanup skipped: no temporary folder");
+    return 0;
+  }
+  const std::string lock_path = join_path(*folder, kCleanupLockFileName);
   // Declared before the library, so that the library is released first.
-  const auto lock = CleanupLock::take(join_path(*folder, kCleanupLockFileName));
-  if (!lock) return 0;
+  const auto lock = CleanupLock::take(lock_path);
+  if (!lock) {
+    log.write("adapter cleanup skipped: the lock file " + list_notation({lock_path}) +
+              " is held by another cleanup or cannot be created");
+    return 0;
+  }
 
   auto library = WintunLibrary::load();
-  if (!library) return 0;
+  if (!library) {
+    log.write("adapter cleanup skipped: wintun.dll not loaded: " +
+              list_notation({library.error().text}));
+    return 0;
+  }
 
   std::uint64_t count = 0;
   for (const auto& name : wintun_candidate_names()) {
     auto adapter = WintunAdapter::open(*library, name);
     if (!adapter) continue;
     adapter->close();
+    log.write("closed adapter " + list_notation({name}));
     ++count;
   }
   return count;

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "common/log.h"
+
 namespace nuv {
 
 // TEMP if set, else TMP if set, else the system's temporary folder.
@@ -12,7 +14,8 @@ std::optional<std::string> cleanup_temp_folder();
 
 // Under the lock file in the temporary folder, opens and closes each of the
 // 66 candidate adapters; returns how many opened. Prints nothing and never
-// fails: no lock, no library or any other failure gives 0.
-std::uint64_t clean_wintun_orphans();
+// fails: no lock, no library or any other failure gives 0. The log gets each
+// adapter closed, by name, or why the cleanup was skipped.
+std::uint64_t clean_wintun_orphans(Log& log);
 
 }  // namespace nuv
