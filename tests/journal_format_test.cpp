@@ -84,6 +84,17 @@ TEST(JournalStructure, NestsAtMost127Levels) {
 
 // ---- bodies ----
 
+// The log says why a journal was refused; standard error never does.
+TEST(JournalStructure, RefusalHasAReasonAndAcceptanceHasNone) {
+  EXPECT_EQ(journal_fault("[]"), "");
+  EXPECT_EQ(journal_fault(R"([{"FirewallRuleAdded":{"rule_name":"x"}}])"), "");
+  EXPECT_EQ(journal_fault("\xEF\xBB\xBF[]"), "it starts with a byte-order mark");
+  EXPECT_EQ(journal_fault(std::string("[]\0x", 4)), "it holds a NUL byte at byte 2");
+  EXPECT_EQ(journal_fault("[ ]]"), "it is not JSON (syntax error near byte 4)");
+  EXPECT_EQ(journal_fault(R"([{"Unknown":{}}])"),
+            "it is JSON, but not a list of known records with their fields");
+}
+
 TEST(JournalBody, ReadsEveryKindInObjectForm) {
   EXPECT_EQ(
       parse_one(one("TunInterfaceUp",

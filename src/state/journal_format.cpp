@@ -3,6 +3,8 @@
 #include <array>
 #include <charconv>
 #include <limits>
+#include <optional>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -246,9 +248,13 @@ class Reader {
     }
   }
 
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+  bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception&) {
+    syntax_error_at = position;
     return false;
   }
+
+  // Where the text stopped being JSON, when that is why it was refused.
+  std::optional<std::size_t> syntax_error_at;
 
  private:
   enum class State {
@@ -363,19 +369,33 @@ class Reader {
   Json::string_t* text_ = nullptr;
 };
 
-bool run_reader(std::string_view text, Reader& reader) {
+// `fault`, when given, gets a short reason for a refusal.
+bool run_reader(std::string_view text, Reader& reader, std::string* fault = nullptr) {
+  const auto refuse = [fault](std::string reason) {
+    if (fault) *fault = std::move(reason);
+    return false;
+  };
   // The parser would skip a byte-order mark; the format has none.
-  if (text.starts_with("\xEF\xBB\xBF")) return false;
+  if (text.starts_with("\xEF\xBB\xBF")) return refuse("it starts with a byte-order mark");
   // The parser takes a NUL byte for the end of the text; JSON allows none
   // anywhere, neither between tokens nor raw inside a string.
-  if (text.find('\0') != std::string_view::npos) return false;
-  try {
-    return Json::sax_parse(text.begin(), text.end(), &reader, Json::input_format_t::json,
-                           /*strict=*/true, /*ignore_comments=*/false) &&
-           reader.done();
-  } catch (...) {
-    return false;  // whatever the parser may throw, the text counts as invalid
+  if (const auto nul = text.find('\0'); nul != std::string_view::npos) {
+    return refuse("it holds a NUL byte at byte " + std::to_string(nul));
   }
+  try {
+    if (Json::sax_parse(text.begin(), text.end(), &reader, Json::input_format_t::json,
+                        /*strict=*/true, /*ignore_comments=*/false) &&
+        reader.done()) {
+      return true;
+    }
+  } catch (...) {
+    // whatever the parser may throw, the text counts as invalid
+  }
+  if (reader.syntax_error_at) {
+    return refuse("it is not JSON (syntax error near byte " +
+                  std::to_string(*reader.syntax_error_at) + ")");
+  }
+  return refuse("it is JSON, but not a list of known records with their fields");
 }
 
 // ---- writing ----
@@ -512,6 +532,13 @@ std::optional<std::vector<SystemChange>> parse_journal(std::string_view text) {
   Reader reader(Reader::Mode::Journal);
   if (!run_reader(text, reader)) return std::nullopt;
   return std::move(reader.changes);
+}
+
+std::string journal_fault(std::string_view text) {
+  Reader reader(Reader::Mode::Journal);
+  std::string fault;
+  run_reader(text, reader, &fault);
+  return fault;
 }
 
 std::optional<SystemStateMeta> parse_meta(std::string_view text) {

@@ -17,6 +17,10 @@ namespace nuv {
 std::optional<std::vector<SystemChange>> parse_journal(std::string_view text);
 std::optional<SystemStateMeta> parse_meta(std::string_view text);
 
+// Why parse_journal refuses `text`, in a few words for the log; empty when it
+// accepts it.
+std::string journal_fault(std::string_view text);
+
 std::string format_journal(const std::vector<SystemChange>& changes);
 std::string format_meta(const SystemStateMeta& meta);
 
