@@ -171,7 +171,11 @@ void show_proxy_settings() {
 struct Demo {
   std::filesystem::path root;
   std::wstring env;
-  std::size_t tools_seen = 0, wintun_seen = 0;
+  std::size_t tools_seen = 0, wintun_seen = 0, log_seen = 0;
+
+  std::filesystem::path log() const {
+    return root / L"appdata" / L"NUV Client" / L"nuv-watchdog.log";
+  }
 
   std::filesystem::path journal() const {
     return root / L"appdata" / L"NUV Client" / L"system_state.json";
@@ -235,6 +239,8 @@ int wmain(int argc, wchar_t** argv) {
   say("");
   say("1. orderly shutdown");
   demo.run(true);
+  show_log("the watchdog's own log, nuv-watchdog.log beside the journal", demo.log(),
+           demo.log_seen);
 
   say("");
   say("2. crash, with a journal of one change of each kind");
@@ -254,6 +260,7 @@ int wmain(int argc, wchar_t** argv) {
   show_proxy_settings();
   show_file("journal after", demo.journal());
   show_file("meta file after", demo.journal().wstring() + L".meta");
+  show_log("the watchdog's own log gained", demo.log(), demo.log_seen);
 
   say("");
   say("3. crash in which one undo fails: the stand-in netsh refuses to delete the firewall rule");
@@ -268,6 +275,7 @@ int wmain(int argc, wchar_t** argv) {
   show_log("stand-in tools were asked", tools_log, demo.tools_seen);
   show_file("journal after (the change that failed, kept for a later run)", demo.journal());
   show_file("meta file after (one partial rollback counted)", demo.journal().wstring() + L".meta");
+  show_log("the watchdog's own log gained", demo.log(), demo.log_seen);
 
   std::error_code ignored;
   std::filesystem::remove_all(demo.root, ignored);
