@@ -48,11 +48,27 @@ class WatchdogEndToEnd : public testing::Test {
 
   // APPDATA and TEMP of its own, so that a recovery never meets another
   // test's journal or lock file.
-  StartedProcess start_watchdog(const std::wstring& arguments) {
-    const std::wstring folder = unique_temp_path(L"profile");
-    ::CreateDirectoryW(folder.c_str(), nullptr);
+  // With `data_folder`, the client's folder "NUV Client" exists in it, and
+  // the watchdog keeps its log there.
+  StartedProcess start_watchdog(const std::wstring& arguments, bool data_folder = false) {
+    profile_ = unique_temp_path(L"profile");
+    ::CreateDirectoryW(profile_.c_str(), nullptr);
+    if (data_folder) ::CreateDirectoryW(data_folder_path().c_str(), nullptr);
     return start_captured(watchdog_, L"\"" + watchdog_ + L"\" " + arguments,
-                          environment_block({{L"APPDATA", folder}, {L"TEMP", folder}}));
+                          environment_block({{L"APPDATA", profile_}, {L"TEMP", profile_}}));
+  }
+
+  std::wstring data_folder_path() const { return profile_ + L"\\NUV Client"; }
+  std::wstring log_path() const { return data_folder_path() + L"\\nuv-watchdog.log"; }
+
+  // The log's lines without their stamps.
+  std::string logged_text() const {
+    std::string text;
+    for (const auto& line : split_lines(read_file(log_path()).value_or(""))) {
+      const auto pid_end = line.find("] ");
+      text += (pid_end == std::string::npos ? line : line.substr(pid_end + 2)) + "\n";
+    }
+    return text;
   }
 
   Outcome finish(StartedProcess& watchdog, const std::string& stderr_so_far = {}) {
@@ -64,16 +80,17 @@ class WatchdogEndToEnd : public testing::Test {
     return outcome;
   }
 
-  Outcome run(const std::wstring& arguments) {
-    auto watchdog = start_watchdog(arguments);
+  Outcome run(const std::wstring& arguments, bool data_folder = false) {
+    auto watchdog = start_watchdog(arguments, data_folder);
     return finish(watchdog);
   }
 
   // Starts a parent and a watchdog on it, waits until the watchdog monitors,
   // then kills the parent as a crash would.
-  Outcome crash_parent(const std::wstring& flag) {
+  Outcome crash_parent(const std::wstring& flag, bool data_folder = false) {
     auto parent = start_plain(child_, L"nuv-test-child wait");
-    auto watchdog = start_watchdog(std::to_wstring(parent.pid) + L" \"" + flag + L"\"");
+    auto watchdog =
+        start_watchdog(std::to_wstring(parent.pid) + L" \"" + flag + L"\"", data_folder);
     const std::string first = read_line(watchdog.stderr_read.get());
     EXPECT_EQ(first, monitoring_line(parent.pid, flag));
     ::TerminateProcess(parent.process.get(), 3);
@@ -82,6 +99,7 @@ class WatchdogEndToEnd : public testing::Test {
   }
 
   DWORD parent_pid_ = 0;
+  std::wstring profile_;
 };
 
 TEST_F(WatchdogEndToEnd, ParentGoneWithFlagDeletesTheFlagAndExitsZero) {
@@ -93,6 +111,15 @@ TEST_F(WatchdogEndToEnd, ParentGoneWithFlagDeletesTheFlagAndExitsZero) {
                                      "parent shut down cleanly (flag present)\n");
   EXPECT_EQ(outcome.stdout_text, "");
   EXPECT_FALSE(exists(flag));
+}
+
+// The log keeps every line of an orderly run, too, in order.
+TEST_F(WatchdogEndToEnd, CleanShutdownIsLoggedInTheDataFolder) {
+  const auto flag = unique_temp_path(L"clean.flag");
+  create_file(flag);
+  const auto outcome = crash_parent(flag, /*data_folder=*/true);
+  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_EQ(logged_text(), outcome.stderr_text);
 }
 
 TEST_F(WatchdogEndToEnd, ReadOnlyFlagIsDeletedToo) {
@@ -122,6 +149,8 @@ TEST_F(WatchdogEndToEnd, ParentGoneWithoutFlagRunsRecoveryAndExitsOne) {
   EXPECT_EQ(outcome.stderr_text,
             monitoring_line(parent_pid_, flag) + disappeared_line(parent_pid_));
   EXPECT_EQ(outcome.stdout_text, "");
+  // The client's folder is the client's to make: no log without it.
+  EXPECT_FALSE(exists(data_folder_path()));
 }
 
 // The watchdog holds the parent's handle and waits on it, so a death is seen
@@ -194,6 +223,46 @@ TEST_F(WatchdogEndToEnd, WrongArgumentsAreRefusedWithExitTwo) {
     const auto outcome = run(arguments);
     EXPECT_EQ(outcome.exit_code, 2u) << narrow(arguments);
     EXPECT_EQ(outcome.stderr_text, kPrefix + "invalid PID '" + shown + "'\n");
+  }
+}
+
+// A refused command line is the caller's mistake, not a run: nothing logged.
+TEST_F(WatchdogEndToEnd, UsageErrorsWriteNoLog) {
+  for (const std::wstring arguments : {L"1234", L"12a flag"}) {
+    EXPECT_EQ(run(arguments, /*data_folder=*/true).exit_code, 2u);
+    EXPECT_FALSE(exists(log_path())) << narrow(arguments);
+  }
+}
+
+// A log of 1 MiB or more is set aside whole, as nuv-watchdog.log.1 (an older
+// one replaced), before the run's first line; a smaller one is appended to.
+TEST_F(WatchdogEndToEnd, LogIsAppendedToUntilItReachesOneMebibyteThenSetAside) {
+  const std::string full(1024 * 1024, 'o');
+  const std::string small = "an earlier run\n";
+  for (const bool rotate : {true, false}) {
+    const auto flag = unique_temp_path(L"clean.flag");
+    create_file(flag);
+    auto parent = start_plain(child_, L"nuv-test-child exit 0");
+    ASSERT_EQ(wait_for_exit(parent.process.get()), 0u);
+    profile_ = unique_temp_path(L"profile");
+    ASSERT_TRUE(::CreateDirectoryW(profile_.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(data_folder_path().c_str(), nullptr));
+    ASSERT_TRUE(write_file(log_path(), rotate ? full : small));
+    ASSERT_TRUE(write_file(log_path() + L".1", "the oldest run\n"));
+    auto watchdog = start_captured(
+        watchdog_, L"\"" + watchdog_ + L"\" " + std::to_wstring(parent.pid) + L" \"" + flag + L"\"",
+        environment_block({{L"APPDATA", profile_}, {L"TEMP", profile_}}));
+    const auto outcome = finish(watchdog);
+    EXPECT_EQ(outcome.exit_code, 0u);
+    const auto log = read_file(log_path()).value_or("");
+    if (rotate) {
+      EXPECT_EQ(read_file(log_path() + L".1"), full);
+      EXPECT_EQ(logged_text(), outcome.stderr_text);
+    } else {
+      EXPECT_EQ(read_file(log_path() + L".1"), "the oldest run\n");
+      ASSERT_TRUE(log.starts_with(small));
+      EXPECT_EQ(split_lines(log).size(), 1 + split_lines(outcome.stderr_text).size());
+    }
   }
 }
 
