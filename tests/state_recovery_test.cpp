@@ -229,7 +229,9 @@ TEST(StateRecoveryLock, NameIsAHashOfThePathWithoutABackslash) {
   EXPECT_EQ(name.size(), prefix.size() + 16);
   EXPECT_EQ(name.substr(0, prefix.size()), prefix);
   EXPECT_EQ(name.find(u'\\', prefix.size()), std::u16string::npos);
-  EXPECT_NE(name, journal_lock_name(u"D" + path.substr(1)));
+  std::u16string other_drive = path;
+  other_drive[0] = u'D';
+  EXPECT_NE(name, journal_lock_name(other_drive));
   EXPECT_NE(name, journal_lock_name(path + u"X"));
   // Both bytes of each code unit count.
   EXPECT_NE(journal_lock_name(u"\u0141"), journal_lock_name(u"\u0041"));

@@ -19,6 +19,10 @@ class StateRecoveryOnWine : public testing::Test {
  protected:
   void SetUp() override {
     root_ = unique_temp_path(L"recovery");
+    // Wine reuses process ids, and a folder that an earlier run could not
+    // remove would lend this one its tool log.
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(root_), ignored);
     data_ = root_ + L"\\appdata\\NUV Client";
     std::filesystem::create_directories(std::filesystem::path(data_));
     const std::wstring bin = program_folder();
@@ -249,6 +253,8 @@ TEST_F(StateRecoveryOnWine, AKilledHolderOfTheLockDoesNotBlockTheNextRecovery) {
                             "netsh\tadvfirewall\tfirewall\tdelete\trule\tname=NUV block",
                         }));
   EXPECT_TRUE(data_files().empty());
+  // The killed run's tool sleeps on; the folder can go once it has ended.
+  for (int i = 0; i < 200 && !::DeleteFileW((root_ + L"\\route.exe").c_str()); ++i) ::Sleep(50);
 }
 
 std::optional<std::wstring> proxy_value(const wchar_t* name, DWORD* number = nullptr) {
