@@ -36,7 +36,7 @@ struct FakeSystem {
     explicit FakeLock(std::vector<std::string>& e) : events(e) {}
     FakeLock(const FakeLock&) = delete;
     FakeLock& operator=(const FakeLock&) = delete;
-    ~FakeLock() override { events.push_back("unlock"); }
+    ~FakeLock() override { events.emplace_back("unlock"); }
     std::vector<std::string>& events;
   };
 
@@ -58,7 +58,7 @@ struct FakeSystem {
         .roll_back = [this](SystemStateStore& store) -> std::optional<RollbackOutcome> {
           if (runtime_fails) return std::nullopt;
           ++rollbacks;
-          events.push_back("roll back");
+          events.emplace_back("roll back");
           seen_changes = store.changes;
           seen_meta = store.meta;
           seen_state_path = store.state_path;
