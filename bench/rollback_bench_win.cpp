@@ -122,8 +122,7 @@ EngineFigures recover_timed(const std::wstring& appdata) {
   const std::string base = nuv::from_wide(appdata).value_or("");
   nuv::WindowsStateFiles files;
   EngineFigures figures;
-  const auto roll_back =
-      [&](nuv::SystemStateStore& store) -> std::optional<std::vector<std::string>> {
+  const auto roll_back = [&](nuv::SystemStateStore& store) -> std::optional<nuv::RollbackOutcome> {
     nuv::EventLoop loop;
     const nuv::CommandRunner run = [&](const nuv::CommandRequest& request) {
       const auto start = Clock::now();
@@ -136,9 +135,9 @@ EngineFigures recover_timed(const std::wstring& appdata) {
                  std::chrono::system_clock::now().time_since_epoch())
           .count();
     };
-    auto errors = nuv::rollback_changes(store, run, files, clock);
+    auto outcome = nuv::rollback_changes_with_outcome(store, run, files, clock);
     loop.shutdown();
-    return errors;
+    return outcome;
   };
   const auto start = Clock::now();
   const auto errors = nuv::recover_system_state(nuv::StateRecoverySystem{
@@ -146,6 +145,7 @@ EngineFigures recover_timed(const std::wstring& appdata) {
       .read_file = nuv::read_whole_file,
       .remove_file = [&files](const std::string& path) { files.remove(path); },
       .roll_back = roll_back,
+      .lock_journal = {},
   });
   figures.whole = seconds_since(start);
   check(errors);

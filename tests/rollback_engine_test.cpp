@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
+#include <set>
 
 #include "platform/rollback/rollback_engine.h"
 #include "state/journal_format.h"
@@ -15,23 +18,37 @@ class FakeFiles final : public StateFiles {
   std::map<std::string, std::string> files;
   std::vector<std::string> log;
   std::set<std::string> unwritable;  // paths whose write fails (after creating them empty)
+  // Directories planted at these paths: no file can be written, removed or
+  // renamed there.
+  std::set<std::string> directories;
   bool rename_fails = false;
+  std::function<void(const std::string& path)> after_write;  // after each successful write
 
+  std::optional<std::string> read(const std::string& path) override {
+    log.push_back("read " + path);
+    const auto it = files.find(path);
+    if (it == files.end()) return std::nullopt;
+    return it->second;
+  }
   bool remove(const std::string& path) override {
     log.push_back("remove " + path);
+    if (directories.count(path)) return false;
     return files.erase(path) > 0;
   }
   bool write(const std::string& path, std::string_view bytes) override {
     log.push_back("write " + path);
+    if (directories.count(path)) return false;
     if (unwritable.count(path)) {
       files[path] = "";
       return false;
     }
     files[path] = std::string(bytes);
+    if (after_write) after_write(path);
     return true;
   }
   bool replace(const std::string& from, const std::string& to) override {
     log.push_back("replace " + from + " " + to);
+    if (directories.count(from) || directories.count(to)) return false;
     if (rename_fails || !files.count(from)) return false;
     files[to] = files[from];
     files.erase(from);
@@ -49,6 +66,9 @@ struct Rollback {
   FakeFiles files;
   SystemStateStore store;
   std::int64_t now = 1'700'000'000;
+  // Runs in each command, as the client relaunched meanwhile would.
+  std::function<void(const CommandRequest&)> while_running;
+  RollbackOutcome outcome;
 
   explicit Rollback(const std::vector<SystemChange>& changes, SystemStateMeta meta = {}) {
     store.state_path = kState;
@@ -57,10 +77,20 @@ struct Rollback {
     store.meta = meta;
     files.files[kState] = format_journal(changes);
     files.files[kMeta] = format_meta(meta);
+    store.loaded_journal = files.files[kState];
   }
   void fail(const std::string& program) { runner.answers[program] = {1, program + " failed\n"}; }
   std::vector<std::string> run() {
-    return rollback_changes(store, runner.runner(), files, [this] { return now; });
+    const CommandRunner fake = runner.runner();
+    const CommandRunner run = [&](const CommandRequest& request) {
+      if (while_running) while_running(request);
+      return fake(request);
+    };
+    outcome = rollback_changes_with_outcome(store, run, files, [this] { return now; });
+    return outcome.errors;
+  }
+  [[nodiscard]] bool logged(const std::string& operation) const {
+    return std::find(files.log.begin(), files.log.end(), operation) != files.log.end();
   }
 };
 
@@ -74,6 +104,7 @@ TEST(RollbackOrder, UndoesNewestFirstAndKeepsTheFailedChange) {
   EXPECT_EQ(r.store.changes, std::vector<SystemChange>{named("B")});
   EXPECT_EQ(r.store.meta, (SystemStateMeta{1, 1'700'000'000}));
   EXPECT_EQ(parse_meta(r.files.files.at(kMeta)), r.store.meta);
+  EXPECT_EQ(r.outcome.journal, (JournalOutcome{JournalKept::kRewritten, 1}));
 }
 
 TEST(RollbackOrder, SeveralFailuresComeNewestFirstAndGoBackInJournalOrder) {
@@ -84,6 +115,7 @@ TEST(RollbackOrder, SeveralFailuresComeNewestFirstAndGoBackInJournalOrder) {
                                                "custom rollback 'A' failed: A failed\n"}));
   EXPECT_EQ(r.files.files.at(kState), format_journal({named("A"), named("C")}));
   EXPECT_EQ(r.store.meta, (SystemStateMeta{3, 1'700'000'000}));
+  EXPECT_EQ(r.outcome.journal, (JournalOutcome{JournalKept::kRewritten, 2}));
 }
 
 TEST(RollbackPersistence, CompleteRollbackDeletesBothFilesAndClearsTheMeta) {
@@ -92,6 +124,7 @@ TEST(RollbackPersistence, CompleteRollbackDeletesBothFilesAndClearsTheMeta) {
   EXPECT_TRUE(r.files.files.empty());
   EXPECT_EQ(r.store.meta, SystemStateMeta{});
   EXPECT_TRUE(r.store.changes.empty());
+  EXPECT_EQ(r.outcome.journal, JournalOutcome{JournalKept::kDeleted});
 
   Rollback empty({}, {1, 1});
   EXPECT_TRUE(empty.run().empty());
@@ -104,9 +137,12 @@ TEST(RollbackPersistence, JournalIsReplacedThroughAFlushedTemporaryFile) {
   Rollback r({named("A"), named("B")});
   r.fail("A");
   r.run();
-  EXPECT_EQ(r.files.log, (std::vector<std::string>{
-                             "write " + kState + ".tmp", "replace " + kState + ".tmp " + kState,
-                             "write " + kMeta + ".tmp", "replace " + kMeta + ".tmp " + kMeta}));
+  // The journal is read again after the temporary file is written, just
+  // before the rename.
+  EXPECT_EQ(r.files.log, (std::vector<std::string>{"write " + kState + ".tmp", "read " + kState,
+                                                   "replace " + kState + ".tmp " + kState,
+                                                   "write " + kMeta + ".tmp",
+                                                   "replace " + kMeta + ".tmp " + kMeta}));
   EXPECT_FALSE(r.files.files.count(kState + ".tmp"));
 }
 
@@ -136,13 +172,94 @@ TEST(RollbackPersistence, UnwritableMetaTemporaryLeavesTheMetaFileAsItWas) {
       std::count(r.files.log.begin(), r.files.log.end(), "replace " + kMeta + ".tmp " + kMeta), 0);
 }
 
-TEST(RollbackPersistence, UnwritableJournalTemporaryFallsBackToWritingInPlace) {
-  Rollback r({named("A")});
+// Likely a full disk: a rewrite in place could stop half-way and lose every
+// record, so the journal keeps them all and the meta file still counts.
+TEST(RollbackPersistence, UnwritableJournalTemporaryLeavesTheJournalAsItWas) {
+  Rollback r({named("A"), named("B")}, {2, 5});
+  const std::string original = r.files.files.at(kState);
   r.files.unwritable.insert(kState + ".tmp");
   r.fail("A");
-  r.run();
-  EXPECT_EQ(r.files.files.at(kState), format_journal({named("A")}));
+  EXPECT_EQ(r.run(), std::vector<std::string>{"custom rollback 'A' failed: A failed\n"});
+  EXPECT_EQ(r.files.files.at(kState), original);
   EXPECT_FALSE(r.files.files.count(kState + ".tmp"));
+  EXPECT_FALSE(r.logged("write " + kState));
+  EXPECT_FALSE(r.logged("remove " + kState));
+  EXPECT_EQ(parse_meta(r.files.files.at(kMeta)), (SystemStateMeta{3, 1'700'000'000}));
+  EXPECT_EQ(r.outcome.journal, JournalOutcome{JournalKept::kLeftBecauseTemporaryUnwritable});
+}
+
+TEST(RollbackPersistence, DirectoryAtTheTemporaryNameLeavesTheJournalByteForByte) {
+  Rollback r({named("A"), named("B"), named("C")}, {0, 0});
+  const std::string original = r.files.files.at(kState);
+  r.files.directories.insert(kState + ".tmp");
+  r.fail("B");
+  r.run();
+  EXPECT_EQ(r.files.files.at(kState), original);
+  EXPECT_FALSE(r.logged("write " + kState));
+  EXPECT_FALSE(r.logged("replace " + kState + ".tmp " + kState));
+  // The meta file goes through a temporary file of its own.
+  EXPECT_EQ(parse_meta(r.files.files.at(kMeta)), (SystemStateMeta{1, 1'700'000'000}));
+  EXPECT_FALSE(r.files.files.count(kMeta + ".tmp"));
+  EXPECT_EQ(r.outcome.journal, JournalOutcome{JournalKept::kLeftBecauseTemporaryUnwritable});
+}
+
+// A client relaunched during the rollback writes its new session to the
+// journal; whatever the rollback's outcome, that journal and the meta file
+// are the client's again.
+const std::string kNewSession = format_journal({FirewallRuleAdded{"new session"}});
+
+TEST(RollbackJournalTakenBack, CompleteRollbackLeavesTheNewJournalAndTheMeta) {
+  Rollback r({named("A"), named("B")}, {2, 5});
+  r.while_running = [&r](const CommandRequest& request) {
+    if (request.program == "A") r.files.files[kState] = kNewSession;
+  };
+  EXPECT_TRUE(r.run().empty());
+  EXPECT_EQ(r.runner.log(), (std::vector<std::string>{"B", "A"}));
+  EXPECT_EQ(r.files.files.at(kState), kNewSession);
+  EXPECT_EQ(r.files.files.at(kMeta), format_meta({2, 5}));
+  EXPECT_EQ(r.files.files.size(), 2u);
+  EXPECT_FALSE(r.logged("remove " + kState));
+  EXPECT_FALSE(r.logged("remove " + kMeta));
+  EXPECT_EQ(r.outcome.journal, JournalOutcome{JournalKept::kLeftBecauseChanged});
+}
+
+TEST(RollbackJournalTakenBack, PartialRollbackLeavesTheNewJournalAndTheMeta) {
+  Rollback r({named("A"), named("B")}, {2, 5});
+  r.fail("A");
+  r.while_running = [&r](const CommandRequest&) { r.files.files[kState] = kNewSession; };
+  EXPECT_EQ(r.run(), std::vector<std::string>{"custom rollback 'A' failed: A failed\n"});
+  EXPECT_EQ(r.files.files.at(kState), kNewSession);
+  EXPECT_EQ(r.files.files.at(kMeta), format_meta({2, 5}));
+  EXPECT_EQ(r.files.files.size(), 2u) << "no temporary file is left";
+  EXPECT_FALSE(r.logged("replace " + kState + ".tmp " + kState));
+  EXPECT_FALSE(r.logged("write " + kMeta + ".tmp"));
+  EXPECT_EQ(r.outcome.journal, JournalOutcome{JournalKept::kLeftBecauseChanged});
+}
+
+TEST(RollbackJournalTakenBack, ARemovedJournalIsNeitherRecreatedNorItsMetaTouched) {
+  for (const bool partial : {false, true}) {
+    Rollback r({named("A"), named("B")}, {2, 5});
+    if (partial) r.fail("B");
+    r.while_running = [&r](const CommandRequest&) { r.files.files.erase(kState); };
+    r.run();
+    EXPECT_FALSE(r.files.files.count(kState)) << partial;
+    EXPECT_EQ(r.files.files.at(kMeta), format_meta({2, 5})) << partial;
+    EXPECT_EQ(r.files.files.size(), 1u) << partial;
+    EXPECT_EQ(r.outcome.journal, JournalOutcome{JournalKept::kLeftBecauseChanged}) << partial;
+  }
+}
+
+TEST(RollbackJournalTakenBack, AChangeWhileTheTemporaryFileIsWrittenIsSeen) {
+  Rollback r({named("A"), named("B")}, {2, 5});
+  r.fail("A");
+  r.files.after_write = [&r](const std::string& path) {
+    if (path == kState + ".tmp") r.files.files[kState] = kNewSession;
+  };
+  r.run();
+  EXPECT_EQ(r.files.files.at(kState), kNewSession);
+  EXPECT_EQ(r.files.files.at(kMeta), format_meta({2, 5}));
+  EXPECT_FALSE(r.files.files.count(kState + ".tmp"));
+  EXPECT_EQ(r.outcome.journal, JournalOutcome{JournalKept::kLeftBecauseChanged});
 }
 
 TEST(RollbackMeta, CountSaturatesAndAClockBefore1970GivesZero) {
@@ -177,6 +294,7 @@ TEST(RollbackPaths, AbsentPathsSkipTheirFileWork) {
   EXPECT_TRUE(neither.run().empty());
   EXPECT_TRUE(neither.files.log.empty());
   EXPECT_EQ(neither.store.meta, SystemStateMeta{});
+  EXPECT_EQ(neither.outcome.journal, JournalOutcome{JournalKept::kNoPath});
 }
 
 }  // namespace

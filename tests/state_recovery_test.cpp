@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+#include <memory>
 
 #include "state/journal_format.h"
 #include "state/state_recovery.h"
@@ -19,31 +21,62 @@ struct FakeSystem {
   int rollbacks = 0;
   bool runtime_fails = false;
   std::vector<std::string> errors;
+  JournalOutcome journal_outcome;
+  std::function<void()> during_rollback;
   SystemStateStore* seen = nullptr;
   std::vector<SystemChange> seen_changes;
   SystemStateMeta seen_meta;
-  std::optional<std::string> seen_state_path, seen_meta_path;
+  std::optional<std::string> seen_state_path, seen_meta_path, seen_loaded_journal;
+  // Every call, in order, to see what happens under the lock.
+  std::vector<std::string> events;
+  bool locking = false;
+  bool lock_fails = false;
+
+  struct FakeLock final : JournalLock {
+    explicit FakeLock(std::vector<std::string>& e) : events(e) {}
+    FakeLock(const FakeLock&) = delete;
+    FakeLock& operator=(const FakeLock&) = delete;
+    ~FakeLock() override { events.emplace_back("unlock"); }
+    std::vector<std::string>& events;
+  };
 
   StateRecoverySystem system() {
-    return {
+    StateRecoverySystem system{
         .appdata = [this] { return appdata; },
         .read_file = [this](const std::string& path) -> std::optional<std::string> {
           reads.push_back(path);
+          events.push_back("read " + path);
           const auto it = files.find(path);
           if (it == files.end()) return std::nullopt;
           return it->second;
         },
-        .remove_file = [this](const std::string& path) { removals.push_back(path); },
-        .roll_back = [this](SystemStateStore& store) -> std::optional<std::vector<std::string>> {
+        .remove_file =
+            [this](const std::string& path) {
+              removals.push_back(path);
+              events.push_back("remove " + path);
+            },
+        .roll_back = [this](SystemStateStore& store) -> std::optional<RollbackOutcome> {
           if (runtime_fails) return std::nullopt;
           ++rollbacks;
+          events.emplace_back("roll back");
           seen_changes = store.changes;
           seen_meta = store.meta;
           seen_state_path = store.state_path;
           seen_meta_path = store.meta_path;
-          return errors;
+          seen_loaded_journal = store.loaded_journal;
+          if (during_rollback) during_rollback();
+          return RollbackOutcome{errors, journal_outcome};
         },
+        .lock_journal = {},
     };
+    if (locking) {
+      system.lock_journal = [this](const std::string& path) -> std::unique_ptr<JournalLock> {
+        events.push_back("lock " + path);
+        if (lock_fails) return nullptr;
+        return std::make_unique<FakeLock>(events);
+      };
+    }
+    return system;
   }
 };
 
@@ -119,6 +152,91 @@ TEST(StateRecovery, ErrorsAreHandedBackAndTheJournalKept) {
   s.errors = {"delete firewall rule failed: x"};
   EXPECT_EQ(recover_system_state(s.system()), s.errors);
   EXPECT_TRUE(s.removals.empty());
+}
+
+TEST(StateRecovery, TheStoreCarriesTheJournalAsItWasRead) {
+  FakeSystem s;
+  s.files[kState] = kJournal;
+  ASSERT_TRUE(recover_system_state(s.system()));
+  EXPECT_EQ(s.seen_loaded_journal, kJournal);
+}
+
+// A journal that the engine left because the client took it back during the
+// rollback is not deleted afterwards, nor is one rewritten after the engine
+// deleted it.
+TEST(StateRecovery, AJournalTakenBackByTheClientIsNotDeletedAfterwards) {
+  FakeSystem changed;
+  changed.files[kState] = kJournal;
+  changed.journal_outcome = {JournalKept::kLeftBecauseChanged};
+  changed.during_rollback = [&changed] { changed.files[kState] = "[]"; };
+  EXPECT_EQ(recover_system_state_with_outcome(changed.system()),
+            (RollbackOutcome{{}, {JournalKept::kLeftBecauseChanged}}));
+  EXPECT_TRUE(changed.removals.empty());
+
+  FakeSystem rewritten_after;
+  rewritten_after.files[kState] = kJournal;
+  rewritten_after.journal_outcome = {JournalKept::kDeleted};
+  rewritten_after.during_rollback = [&rewritten_after] {
+    rewritten_after.files[kState] = R"([{"FirewallRuleAdded": {"rule_name": "new"}}])";
+  };
+  EXPECT_EQ(recover_system_state(rewritten_after.system()), std::vector<std::string>{});
+  EXPECT_TRUE(rewritten_after.removals.empty());
+}
+
+TEST(StateRecovery, OutcomeIsHandedBackBesideTheMessages) {
+  FakeSystem s;
+  s.files[kState] = kJournal;
+  s.errors = {"delete firewall rule failed: x"};
+  s.journal_outcome = {JournalKept::kRewritten, 1};
+  EXPECT_EQ(recover_system_state_with_outcome(s.system()),
+            (RollbackOutcome{s.errors, {JournalKept::kRewritten, 1}}));
+}
+
+// One recovery per journal: the lock is taken before the journal is read
+// and given back once its outcome is kept, the last deletion included.
+TEST(StateRecoveryLock, IsHeldFromTheFirstReadUntilTheOutcomeIsKept) {
+  FakeSystem s;
+  s.locking = true;
+  s.files[kState] = kJournal;
+  ASSERT_EQ(recover_system_state(s.system()), std::vector<std::string>{});
+  EXPECT_EQ(s.events, (std::vector<std::string>{"lock " + kState, "read " + kState,
+                                                "read " + kState + ".meta", "roll back",
+                                                "read " + kState, "remove " + kState, "unlock"}));
+
+  FakeSystem nothing;
+  nothing.locking = true;
+  EXPECT_EQ(recover_system_state(nothing.system()), std::nullopt);
+  EXPECT_EQ(nothing.events,
+            (std::vector<std::string>{"lock " + kState, "read " + kState, "unlock"}));
+}
+
+TEST(StateRecoveryLock, ALockThatCannotBeHadDoesNotStopTheRecovery) {
+  FakeSystem s;
+  s.locking = true;
+  s.lock_fails = true;
+  s.files[kState] = kJournal;
+  EXPECT_EQ(recover_system_state(s.system()), std::vector<std::string>{});
+  EXPECT_EQ(s.rollbacks, 1);
+}
+
+TEST(StateRecoveryLock, NameIsAHashOfThePathWithoutABackslash) {
+  const std::u16string prefix = u"Local\\nuv-watchdog-journal-";
+  // 64-bit FNV-1a: its offset basis for no input.
+  EXPECT_EQ(journal_lock_name(u""), prefix + u"cbf29ce484222325");
+  const std::u16string path = u"C:\\USERS\\U\\APPDATA\\ROAMING\\NUV CLIENT\\SYSTEM_STATE.JSON";
+  const std::u16string name = journal_lock_name(path);
+  EXPECT_EQ(name, journal_lock_name(path));
+  EXPECT_EQ(name.size(), prefix.size() + 16);
+  EXPECT_EQ(name.substr(0, prefix.size()), prefix);
+  EXPECT_EQ(name.find(u'\\', prefix.size()), std::u16string::npos);
+  std::u16string other_drive = path;
+  other_drive[0] = u'D';
+  EXPECT_NE(name, journal_lock_name(other_drive));
+  EXPECT_NE(name, journal_lock_name(path + u"X"));
+  // Both bytes of each code unit count.
+  EXPECT_NE(journal_lock_name(u"\u0141"), journal_lock_name(u"\u0041"));
+  // A path far longer than a mutex name may be gives a name as short as any.
+  EXPECT_EQ(journal_lock_name(std::u16string(40000, u'A')).size(), name.size());
 }
 
 TEST(StateRecovery, RuntimeThatCannotStartGivesAbsentAndTouchesNoFile) {

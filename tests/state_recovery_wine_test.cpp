@@ -4,7 +4,10 @@
 // temporary folder. reg is Wine's own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cwctype>
 #include <filesystem>
+#include <map>
 
 #include "state/journal_format.h"
 #include "support/process_win.h"
@@ -16,6 +19,10 @@ class StateRecoveryOnWine : public testing::Test {
  protected:
   void SetUp() override {
     root_ = unique_temp_path(L"recovery");
+    // Wine reuses process ids, and a folder that an earlier run could not
+    // remove would lend this one its tool log.
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(root_), ignored);
     data_ = root_ + L"\\appdata\\NUV Client";
     std::filesystem::create_directories(std::filesystem::path(data_));
     const std::wstring bin = program_folder();
@@ -39,17 +46,30 @@ class StateRecoveryOnWine : public testing::Test {
     ASSERT_TRUE(write_file(root_ + L"\\answers.txt", script));
   }
 
-  // Runs the recovery; returns its printed outcome.
-  std::string recover(std::optional<std::wstring> appdata = std::nullopt, bool unset = false) {
-    const auto block = environment_block({
+  // Starts the recovery; the stand-ins get `tools` in their environment.
+  StartedProcess start_recovery(
+      std::optional<std::wstring> appdata = std::nullopt, bool unset = false,
+      const std::map<std::wstring, std::optional<std::wstring>>& tools = {}) {
+    std::map<std::wstring, std::optional<std::wstring>> changes{
         {L"APPDATA", unset ? std::nullopt : std::optional(appdata.value_or(root_ + L"\\appdata"))},
         {L"NUV_STAND_IN_LOG", root_ + L"\\tools.log"},
         {L"NUV_STAND_IN_SCRIPT", root_ + L"\\answers.txt"},
-    });
-    auto child = start_captured(driver(), L"nuv-recover-state", block);
+    };
+    changes.insert(tools.begin(), tools.end());
+    return start_captured(driver(), L"nuv-recover-state", environment_block(changes));
+  }
+
+  static std::string finish(StartedProcess& child) {
     const std::string output = read_to_end(child.stdout_read.get());
     EXPECT_EQ(wait_for_exit(child.process.get()), 0u);
     return output;
+  }
+
+  // Runs the recovery; returns its printed outcome.
+  std::string recover(std::optional<std::wstring> appdata = std::nullopt, bool unset = false,
+                      const std::map<std::wstring, std::optional<std::wstring>>& tools = {}) {
+    auto child = start_recovery(std::move(appdata), unset, tools);
+    return finish(child);
   }
 
   std::vector<std::string> commands() const {
@@ -124,6 +144,117 @@ TEST_F(StateRecoveryOnWine, FailedUndoStaysInTheJournalAndIsCounted) {
   EXPECT_GT(counted->last_partial_rollback_unix, 1'700'000'000u);
   EXPECT_EQ(data_files(),
             (std::vector<std::wstring>{L"system_state.json", L"system_state.json.meta"}));
+}
+
+// A client relaunched during the recovery writes its new session to the
+// journal (here: each tool copies it in as it runs). Whether every undo
+// succeeds or one fails, that journal and the meta file are left to it.
+TEST_F(StateRecoveryOnWine, AJournalRewrittenDuringTheRecoveryIsLeftToTheClient) {
+  const std::string new_session = format_journal({FirewallRuleAdded{"new session"}});
+  ASSERT_TRUE(write_file(root_ + L"\\new_session.json", new_session));
+  const std::map<std::wstring, std::optional<std::wstring>> client_relaunched{
+      {L"NUV_STAND_IN_COPY_FROM", root_ + L"\\new_session.json"},
+      {L"NUV_STAND_IN_COPY_TO", state()},
+  };
+  const std::vector<SystemChange> journal{
+      FirewallRuleAdded{"old session"},
+      RouteAdded{"10.0.0.0/8", std::nullopt, std::nullopt, std::nullopt},
+  };
+  for (const bool partial : {false, true}) {
+    SCOPED_TRACE(partial ? "partial" : "complete");
+    ASSERT_TRUE(write_file(state(), format_journal(journal)));
+    ASSERT_TRUE(write_file(meta(), format_meta({2, 5})));
+    answer(partial ? "route\tdelete\t1\tThe route deletion failed: Access is denied.\\r\\n\n" : "");
+    EXPECT_EQ(recover(std::nullopt, false, client_relaunched),
+              partial ? "errors 1\nroute delete failed: The route deletion failed: Access is "
+                        "denied.\\r\\n\n"
+                      : "errors 0\n");
+    EXPECT_EQ(read_file(state()), new_session);
+    EXPECT_EQ(read_file(meta()), format_meta({2, 5}));
+    EXPECT_EQ(data_files(),
+              (std::vector<std::wstring>{L"system_state.json", L"system_state.json.meta"}));
+  }
+}
+
+// The new journal cannot be written beside the old one (a directory stands in
+// the way, as a full disk would): the old journal keeps every record, and the
+// meta file, written through its own temporary file, still counts.
+TEST_F(StateRecoveryOnWine, UnwritableTemporaryJournalLeavesTheJournalByteForByte) {
+  const std::string original = format_journal({
+      FirewallRuleAdded{"keep me"},
+      RouteAdded{"10.0.0.0/8", std::nullopt, std::nullopt, std::nullopt},
+  });
+  ASSERT_TRUE(write_file(state(), original));
+  ASSERT_TRUE(write_file(meta(), format_meta({2, 5})));
+  std::filesystem::create_directory(std::filesystem::path(state() + L".tmp"));
+  answer("netsh\tadvfirewall\t1\tAccess is denied.\\r\\n\n");
+
+  EXPECT_EQ(recover(), "errors 1\ndelete firewall rule failed: Access is denied.\\r\\n\n");
+  EXPECT_EQ(read_file(state()), original);
+  const auto counted = parse_meta(read_file(meta()).value_or(""));
+  ASSERT_TRUE(counted);
+  EXPECT_EQ(counted->partial_rollback_count, 3u);
+  EXPECT_EQ(data_files(),
+            (std::vector<std::wstring>{L"system_state.json", L"system_state.json.meta",
+                                       L"system_state.json.tmp"}));
+}
+
+// Two recoveries of one journal at once, as when two client instances die
+// together: the second waits for the first and then finds nothing left, so
+// every undo runs once. The second names the journal in another case and
+// through "..", and still finds the same lock.
+TEST_F(StateRecoveryOnWine, TwoRecoveriesOfOneJournalRunEveryUndoOnce) {
+  ASSERT_TRUE(write_file(state(), format_journal({
+                                      TunInterfaceUp{"utun-nuv", "10.8.0.2", "255.255.255.0"},
+                                      RouteAdded{"0.0.0.0/1", "10.8.0.1", "utun-nuv", 5u},
+                                      FirewallRuleAdded{"NUV block"},
+                                  })));
+  ASSERT_TRUE(write_file(meta(), format_meta({2, 5})));
+  std::wstring other_spelling = root_ + L"\\appdata\\..\\appdata";
+  std::transform(other_spelling.begin(), other_spelling.end(), other_spelling.begin(),
+                 [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
+  ASSERT_NE(other_spelling, root_ + L"\\appdata");
+  const std::map<std::wstring, std::optional<std::wstring>> slow{
+      {L"NUV_STAND_IN_SLEEP_MS", L"1500"}};
+
+  auto first = start_recovery(std::nullopt, false, slow);
+  auto second = start_recovery(other_spelling, false, slow);
+  std::vector<std::string> outcomes{finish(first), finish(second)};
+  std::sort(outcomes.begin(), outcomes.end());
+  EXPECT_EQ(outcomes, (std::vector<std::string>{"absent\n", "errors 0\n"}));
+  EXPECT_EQ(commands(), (std::vector<std::string>{
+                            "netsh\tadvfirewall\tfirewall\tdelete\trule\tname=NUV block",
+                            "route\tdelete\t0.0.0.0/1\t10.8.0.1",
+                            "netsh\tinterface\tip\tdelete\taddress\tutun-nuv\t10.8.0.2",
+                        }));
+  EXPECT_TRUE(data_files().empty());
+}
+
+// A recovery killed while it holds the lock does not block the journal: the
+// system hands the lock to the next one, which undoes everything.
+TEST_F(StateRecoveryOnWine, AKilledHolderOfTheLockDoesNotBlockTheNextRecovery) {
+  const std::string journal = format_journal({
+      FirewallRuleAdded{"NUV block"},
+      RouteAdded{"0.0.0.0/1", std::nullopt, std::nullopt, std::nullopt},
+  });
+  ASSERT_TRUE(write_file(state(), journal));
+  auto killed = start_recovery(std::nullopt, false, {{L"NUV_STAND_IN_SLEEP_MS", L"5000"}});
+  // Its first tool has started: it holds the lock.
+  for (int i = 0; i < 600 && commands().empty(); ++i) ::Sleep(50);
+  ASSERT_EQ(commands().size(), 1u);
+  ASSERT_TRUE(::TerminateProcess(killed.process.get(), 99));
+  EXPECT_EQ(wait_for_exit(killed.process.get()), 99u);
+  EXPECT_EQ(read_file(state()), journal);
+
+  EXPECT_EQ(recover(), "errors 0\n");
+  EXPECT_EQ(commands(), (std::vector<std::string>{
+                            "route\tdelete\t0.0.0.0/1",
+                            "route\tdelete\t0.0.0.0/1",
+                            "netsh\tadvfirewall\tfirewall\tdelete\trule\tname=NUV block",
+                        }));
+  EXPECT_TRUE(data_files().empty());
+  // The killed run's tool sleeps on; the folder can go once it has ended.
+  for (int i = 0; i < 200 && !::DeleteFileW((root_ + L"\\route.exe").c_str()); ++i) ::Sleep(50);
 }
 
 std::optional<std::wstring> proxy_value(const wchar_t* name, DWORD* number = nullptr) {

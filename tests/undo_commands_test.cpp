@@ -67,6 +67,26 @@ TEST(UndoDnsOverridden, WithIndexRunsPowerShellHiddenAndNeverNetsh) {
   EXPECT_EQ(dns_restore_script(7, {"o'x", "''"}),
             "Set-DnsClientServerAddress -InterfaceIndex 7 -ServerAddresses @('o''x','''''') "
             "-ErrorAction Stop");
+  // PowerShell ends a single-quoted string at any of five quote characters;
+  // each is written twice. Neighbours of the typographic ones are not quotes
+  // to it, and a sequence cut short is copied as it is.
+  for (const auto& [server, written] : std::vector<std::pair<std::string, std::string>>{
+           {"a'b", "'a''b'"},
+           {"a\u2018b", "'a\u2018\u2018b'"},
+           {"a\u2019b", "'a\u2019\u2019b'"},
+           {"a\u201Ab", "'a\u201A\u201Ab'"},
+           {"a\u201Bb", "'a\u201B\u201Bb'"},
+           {"1.1.1.1\u2019); Remove-Item C:\\x; (\u2019",
+            "'1.1.1.1\u2019\u2019); Remove-Item C:\\x; (\u2019\u2019'"},
+           {"\u2018'\u201B", "'\u2018\u2018''\u201B\u201B'"},
+           {"a\u2017b\u201Cc\u201Dd", "'a\u2017b\u201Cc\u201Dd'"},
+           {"a\xE2\x80", "'a\xE2\x80'"},
+       }) {
+    EXPECT_EQ(dns_restore_script(1, {server}),
+              "Set-DnsClientServerAddress -InterfaceIndex 1 -ServerAddresses @(" + written +
+                  ") -ErrorAction Stop")
+        << server;
+  }
   EXPECT_EQ(dns_restore_script(4294967295u, {}),
             "Set-DnsClientServerAddress -InterfaceIndex 4294967295 -ResetServerAddresses "
             "-ErrorAction Stop");
@@ -132,6 +152,44 @@ TEST(UndoFirewallRuleAdded, DeletesByNameAndToleratesNoRules) {
   EXPECT_EQ(u.run(FirewallRuleAdded{"r"}), "delete firewall rule failed: no rules");
   u.fake.answers["netsh"] = {0, {}, {}, "z"};
   EXPECT_EQ(u.run(FirewallRuleAdded{"r"}), "netsh delete rule: z");
+}
+
+// netsh reads the name "all" as every rule on the machine: such an undo is
+// refused before any process starts, and the change stays in the journal.
+TEST(UndoFirewallRuleAdded, RefusesTheNameThatStandsForEveryRule) {
+  for (const char* name :
+       {"all", "All", "ALL", " all ", "  aLl", "\tall\t", " \r\nall\n", "\"all\"", " \"All\" "}) {
+    Undo u;
+    EXPECT_EQ(u.run(FirewallRuleAdded{name}),
+              "netsh delete rule: refused: the name all stands for every rule")
+        << name;
+    EXPECT_TRUE(u.fake.requests.empty()) << name;
+    const auto plan = undo_plan(FirewallRuleAdded{name});
+    ASSERT_EQ(plan.size(), 1u);
+    EXPECT_TRUE(plan[0].refusal) << name;
+  }
+  for (const char* name : {"all rules", "allow", "a ll", "NUV all", "alle", "al"}) {
+    Undo u;
+    EXPECT_EQ(u.run(FirewallRuleAdded{name}), std::nullopt) << name;
+    EXPECT_EQ(
+        u.fake.log(),
+        Lines{"netsh [advfirewall] [firewall] [delete] [rule] [name=" + std::string(name) + "]"});
+  }
+}
+
+// route delete takes * and ? as wildcards, which would reach other routes.
+TEST(UndoRouteAdded, RefusesWildcardsInEitherAddress) {
+  for (const RouteAdded& route : {
+           RouteAdded{"10.*.0.0", std::nullopt, std::nullopt, std::nullopt},
+           RouteAdded{"10.0.0.?", "10.8.0.1", std::nullopt, std::nullopt},
+           RouteAdded{"*", std::nullopt, std::nullopt, std::nullopt},
+           RouteAdded{"10.0.0.0/8", "10.8.0.*", std::nullopt, std::nullopt},
+           RouteAdded{"10.0.0.0/8", "?", std::nullopt, std::nullopt},
+       }) {
+    Undo u;
+    EXPECT_EQ(u.run(route), "route delete: refused: wildcards in the address") << route.destination;
+    EXPECT_TRUE(u.fake.requests.empty()) << route.destination;
+  }
 }
 
 TEST(UndoSystemProxySet, WritesTheValuesAndNeverFails) {

@@ -6,6 +6,10 @@
 
 namespace nuv {
 
+std::optional<std::string> WindowsStateFiles::read(const std::string& path) {
+  return read_whole_file(path);
+}
+
 bool WindowsStateFiles::remove(const std::string& path) {
   const auto wide = to_wide(path);
   return wide && ::DeleteFileW(wide->c_str());

@@ -10,6 +10,7 @@ namespace nuv {
 
 class WindowsStateFiles final : public StateFiles {
  public:
+  std::optional<std::string> read(const std::string& path) override;
   bool remove(const std::string& path) override;
   bool write(const std::string& path, std::string_view bytes) override;
   bool replace(const std::string& from, const std::string& to) override;

@@ -1,5 +1,7 @@
 #include "state/state_recovery.h"
 
+#include <cstdint>
+
 #include "common/path.h"
 #include "common/utf.h"
 #include "state/journal_format.h"
@@ -14,12 +16,40 @@ StatePaths state_paths(std::string_view appdata) {
   return {std::move(state), std::move(meta)};
 }
 
-std::optional<std::vector<std::string>> recover_system_state(const StateRecoverySystem& system) {
+// 64-bit FNV-1a over the UTF-16 code units. Two journals whose names collide
+// would only wait for each other, never lose a record; and a watchdog sees a
+// handful of journals at most.
+std::u16string journal_lock_name(std::u16string_view upper_case_full_path) {
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  const auto mix = [&hash](unsigned byte) {
+    hash ^= byte;
+    hash *= 0x100000001b3u;
+  };
+  for (const char16_t unit : upper_case_full_path) {
+    mix(unit & 0xFFu);
+    mix(static_cast<unsigned>(unit) >> 8u);
+  }
+  std::u16string name = u"Local\\nuv-watchdog-journal-";
+  for (int shift = 60; shift >= 0; shift -= 4) {
+    name.push_back(u"0123456789abcdef"[(hash >> shift) & 0xFu]);
+  }
+  return name;
+}
+
+std::optional<RollbackOutcome> recover_system_state_with_outcome(
+    const StateRecoverySystem& system) {
   const auto appdata = system.appdata();
   if (!appdata) return std::nullopt;
   auto paths = state_paths(*appdata);
 
-  const auto text = system.read_file(paths.state);
+  // From before the journal is read until its outcome is on disk: a second
+  // recovery of the same journal would run every undo again and then write
+  // this one's successes back as failures. It reads the journal afresh once
+  // it has the lock.
+  const std::unique_ptr<JournalLock> lock =
+      system.lock_journal ? system.lock_journal(paths.state) : nullptr;
+
+  auto text = system.read_file(paths.state);
   if (!text || !is_valid_utf8(*text)) return std::nullopt;
   auto changes = parse_journal(*text);
   if (!changes || changes->empty()) return std::nullopt;
@@ -32,14 +62,25 @@ std::optional<std::vector<std::string>> recover_system_state(const StateRecovery
   SystemStateStore store;
   store.state_path = paths.state;
   store.meta_path = paths.meta;
+  store.loaded_journal = *text;
   store.changes = std::move(*changes);
   store.meta = meta;
 
-  auto errors = system.roll_back(store);
-  if (!errors) return std::nullopt;
-  // The engine has normally deleted it already.
-  if (errors->empty()) system.remove_file(paths.state);
-  return errors;
+  auto outcome = system.roll_back(store);
+  if (!outcome) return std::nullopt;
+  // The engine has normally deleted it already. A journal that no longer
+  // holds what was loaded is the client's new one and stays.
+  if (outcome->errors.empty() && outcome->journal.kept != JournalKept::kLeftBecauseChanged &&
+      system.read_file(paths.state) == text) {
+    system.remove_file(paths.state);
+  }
+  return outcome;
+}
+
+std::optional<std::vector<std::string>> recover_system_state(const StateRecoverySystem& system) {
+  auto outcome = recover_system_state_with_outcome(system);
+  if (!outcome) return std::nullopt;
+  return std::move(outcome->errors);
 }
 
 }  // namespace nuv

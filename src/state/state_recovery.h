@@ -3,11 +3,13 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/rollback/rollback_engine.h"
 #include "state/system_state_store.h"
 
 namespace nuv {
@@ -24,6 +26,18 @@ struct StatePaths {
 };
 StatePaths state_paths(std::string_view appdata);
 
+// Held for as long as it lives: one recovery of a journal at a time, across
+// processes. The system releases it when its holder dies.
+class JournalLock {
+ public:
+  virtual ~JournalLock() = default;
+};
+
+// The name of the lock of a journal, from the journal's full path already
+// upper-cased, so that every spelling of one file gives one name: a hash of
+// the path, because a mutex name holds no backslash and is limited in length.
+std::u16string journal_lock_name(std::u16string_view upper_case_full_path);
+
 // What the run asks of the system.
 struct StateRecoverySystem {
   // The value of APPDATA; empty when it is not set.
@@ -32,16 +46,25 @@ struct StateRecoverySystem {
   std::function<std::optional<std::string>(const std::string& path)> read_file;
   std::function<void(const std::string& path)> remove_file;
   // Starts a runtime for this run alone, rolls the store back on it, shuts it
-  // down and returns the error list; empty when the runtime cannot be made.
-  std::function<std::optional<std::vector<std::string>>(SystemStateStore&)> roll_back;
+  // down and returns the outcome; empty when the runtime cannot be made.
+  std::function<std::optional<RollbackOutcome>(SystemStateStore&)> roll_back;
+  // Waits until the journal at this path is no other recovery's, and keeps it
+  // so while the result lives. Null when no lock can be had: the run then
+  // goes on without one. Not set: no locking.
+  std::function<std::unique_ptr<JournalLock>(const std::string& state_path)> lock_journal;
 };
 
 // Absent when there is nothing to recover (no APPDATA, no readable, UTF-8,
 // valid and non-empty journal) or the runtime could not be made; then neither
-// file has been touched. Otherwise the rollback's messages, possibly none.
+// file has been touched. Otherwise the rollback's messages, possibly none,
+// and how the journal was left.
+std::optional<RollbackOutcome> recover_system_state_with_outcome(const StateRecoverySystem& system);
+
+// The same, the messages alone.
 std::optional<std::vector<std::string>> recover_system_state(const StateRecoverySystem& system);
 
 // The run on the real system.
+std::optional<RollbackOutcome> recover_system_state_with_outcome();
 std::optional<std::vector<std::string>> recover_system_state();
 
 }  // namespace nuv

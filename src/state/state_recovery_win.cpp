@@ -1,10 +1,14 @@
-// The state recovery run on the real system: APPDATA, the files, and a
-// runtime of its own on which every undo runs through run_command.
+// The state recovery run on the real system: APPDATA, the files, the lock of
+// the journal, and a runtime of its own on which every undo runs through
+// run_command.
 #include <chrono>
 #include <exception>
+#include <memory>
 
 #include "common/win32.h"
 #include "common/environment_win.h"
+#include "common/unique_handle.h"
+#include "common/wide.h"
 #include "platform/process/command_runner.h"
 #include "platform/rollback/rollback_engine.h"
 #include "platform/runtime/event_loop.h"
@@ -20,7 +24,7 @@ std::int64_t seconds_since_1970() {
       .count();
 }
 
-std::optional<std::vector<std::string>> roll_back_on_own_runtime(SystemStateStore& store) {
+std::optional<RollbackOutcome> roll_back_on_own_runtime(SystemStateStore& store) {
   std::optional<EventLoop> loop;
   try {
     loop.emplace();
@@ -31,21 +35,92 @@ std::optional<std::vector<std::string>> roll_back_on_own_runtime(SystemStateStor
     return loop->run_blocking(run_command(*loop, request));
   };
   WindowsStateFiles files;
-  auto errors = rollback_changes(store, run, files, seconds_since_1970);
+  auto outcome = rollback_changes_with_outcome(store, run, files, seconds_since_1970);
   loop->shutdown();
-  return errors;
+  return outcome;
 }
 
-}  // namespace
+// A named mutex rather than a lock file: it leaves nothing in the client's
+// folder, and the system hands it on when its holder dies (the next waiter
+// sees WAIT_ABANDONED), so a killed watchdog cannot block the journal. It is
+// released by the thread that took it, which is the one that runs the whole
+// recovery.
+class MutexJournalLock final : public JournalLock {
+ public:
+  explicit MutexJournalLock(UniqueHandle mutex) : mutex_(std::move(mutex)) {}
+  MutexJournalLock(const MutexJournalLock&) = delete;
+  MutexJournalLock& operator=(const MutexJournalLock&) = delete;
+  ~MutexJournalLock() override { ::ReleaseMutex(mutex_.get()); }
 
-std::optional<std::vector<std::string>> recover_system_state() {
-  WindowsStateFiles files;
-  return recover_system_state(StateRecoverySystem{
+ private:
+  UniqueHandle mutex_;
+};
+
+std::optional<std::wstring> full_path(const std::wstring& path) {
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n =
+        ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0) return std::nullopt;
+    if (n < full.size()) {
+      full.resize(n);
+      return full;
+    }
+    full.resize(n);  // n counts the terminating null when the buffer was too small
+  }
+}
+
+// Upper case as the invariant locale has it, the same for every watchdog
+// whatever its user's language.
+std::optional<std::wstring> upper_case(const std::wstring& text) {
+  if (text.empty()) return text;
+  const int size = static_cast<int>(text.size());
+  std::wstring upper(text.size(), L'\0');
+  const int n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(), size,
+                                upper.data(), size, nullptr, nullptr, 0);
+  if (n != size) return std::nullopt;
+  return upper;
+}
+
+// Null when the lock cannot be had. The recovery then goes on without it,
+// as it did before there was one: an undone network is worse than the rare
+// double run that the lock prevents.
+std::unique_ptr<JournalLock> lock_journal(const std::string& state_path) {
+  const auto wide = to_wide(state_path);
+  if (!wide) return nullptr;
+  const auto full = full_path(*wide);
+  if (!full) return nullptr;
+  const auto upper = upper_case(*full);
+  if (!upper) return nullptr;
+  const std::u16string name = journal_lock_name(std::u16string(upper->begin(), upper->end()));
+  UniqueHandle mutex(
+      ::CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(name.c_str())));
+  if (!mutex) return nullptr;
+  const DWORD waited = ::WaitForSingleObject(mutex.get(), INFINITE);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return nullptr;
+  return std::make_unique<MutexJournalLock>(std::move(mutex));
+}
+
+StateRecoverySystem real_system(WindowsStateFiles& files) {
+  return StateRecoverySystem{
       .appdata = [] { return environment_variable(L"APPDATA"); },
       .read_file = read_whole_file,
       .remove_file = [&files](const std::string& path) { files.remove(path); },
       .roll_back = roll_back_on_own_runtime,
-  });
+      .lock_journal = lock_journal,
+  };
+}
+
+}  // namespace
+
+std::optional<RollbackOutcome> recover_system_state_with_outcome() {
+  WindowsStateFiles files;
+  return recover_system_state_with_outcome(real_system(files));
+}
+
+std::optional<std::vector<std::string>> recover_system_state() {
+  WindowsStateFiles files;
+  return recover_system_state(real_system(files));
 }
 
 }  // namespace nuv

@@ -15,6 +15,11 @@ namespace nuv {
 struct SystemStateStore {
   std::optional<std::string> state_path;  // absent: the journal file is left alone
   std::optional<std::string> meta_path;   // absent: the meta file is left alone
+  // The journal's bytes as they were read. Before the journal is replaced or
+  // deleted it is read again and compared with these: a client relaunched
+  // during the rollback may have written its new session there. Absent: no
+  // comparison.
+  std::optional<std::string> loaded_journal;
 
   std::mutex changes_lock;
   std::vector<SystemChange> changes;  // journal order, oldest first

@@ -10,6 +10,12 @@
 //                        "*" or found in the tab-joined arguments answers;
 //                        "\n", "\r" and "\t" in the standard error text stand
 //                        for their characters. Without a match: exit code 0.
+//   NUV_STAND_IN_SLEEP_MS   milliseconds to sleep after logging, before
+//                        anything else: a slow tool, to let runs overlap
+//   NUV_STAND_IN_COPY_FROM  with NUV_STAND_IN_COPY_TO: a file copied over
+//   NUV_STAND_IN_COPY_TO    another each time the tool runs, after the sleep
+//                        and before it answers, as a client relaunched during
+//                        a recovery would rewrite its journal
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -107,6 +113,14 @@ int wmain(int argc, wchar_t** argv) {
     line += '\n';
     append_line(log, line);
   }
+
+  const std::wstring sleep = environment(L"NUV_STAND_IN_SLEEP_MS");
+  if (!sleep.empty()) ::Sleep(static_cast<DWORD>(std::wcstoul(sleep.c_str(), nullptr, 10)));
+
+  const std::wstring copy_from = environment(L"NUV_STAND_IN_COPY_FROM");
+  const std::wstring copy_to = environment(L"NUV_STAND_IN_COPY_TO");
+  if (!copy_from.empty() && !copy_to.empty())
+    ::CopyFileW(copy_from.c_str(), copy_to.c_str(), FALSE);
 
   const std::wstring script = environment(L"NUV_STAND_IN_SCRIPT");
   if (script.empty()) return 0;

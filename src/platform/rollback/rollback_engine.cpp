@@ -9,16 +9,44 @@
 namespace nuv {
 namespace {
 
+// The rollback takes minutes; a client relaunched meanwhile writes its new
+// session's records to the same journal. Deleting or replacing that file
+// would throw them away, so it is read again just before, and left to the
+// client unless it still holds exactly what was loaded. A journal that is
+// gone has been taken over as well.
+bool journal_is_still_ours(const SystemStateStore& store, StateFiles& files) {
+  if (!store.loaded_journal) return true;
+  return files.read(*store.state_path) == store.loaded_journal;
+}
+
 // A crash or power loss in the middle of rewriting the journal in place would
 // leave it truncated: it would then read as invalid and every change still in
 // it would never be undone. So the new text goes to a temporary file beside
-// it, flushed, and replaces the journal by a rename. Only when that is
-// impossible is the journal written in place, so that the outcome is kept.
-void write_journal(StateFiles& files, const std::string& path, const std::string& text) {
+// it, flushed, and replaces the journal by a rename.
+JournalOutcome write_journal(const SystemStateStore& store, StateFiles& files,
+                             const std::string& text) {
+  const std::string& path = *store.state_path;
   const std::string temporary = path + ".tmp";
-  if (files.write(temporary, text) && files.replace(temporary, path)) return;
-  files.remove(temporary);
-  files.write(path, text);
+  const bool written = files.write(temporary, text);
+  if (!journal_is_still_ours(store, files)) {
+    files.remove(temporary);
+    return {JournalKept::kLeftBecauseChanged};
+  }
+  if (!written) {
+    // Most likely a full disk, where a rewrite in place could stop half-way
+    // and lose every record. The old journal keeps them all; the undos that
+    // succeeded run again next time, and their "already gone" answers pass.
+    files.remove(temporary);
+    return {JournalKept::kLeftBecauseTemporaryUnwritable};
+  }
+  if (!files.replace(temporary, path)) {
+    // The new text is safely on disk, so space is not the problem; only the
+    // rename is refused. Writing in place is then the one way to keep the
+    // outcome.
+    files.remove(temporary);
+    files.write(path, text);
+  }
+  return {JournalKept::kRewritten, store.changes.size()};
 }
 
 void write_meta(StateFiles& files, const std::string& path, const SystemStateMeta& meta) {
@@ -30,23 +58,30 @@ void write_meta(StateFiles& files, const std::string& path, const SystemStateMet
   if (!files.replace(temporary, path)) files.remove(temporary);
 }
 
-void persist_complete(SystemStateStore& store, StateFiles& files) {
-  if (store.state_path) files.remove(*store.state_path);
+JournalOutcome persist_complete(SystemStateStore& store, StateFiles& files) {
+  JournalOutcome outcome;
   {
     const std::lock_guard lock(store.meta_lock);
     store.meta = SystemStateMeta{};
   }
+  if (store.state_path) {
+    if (!journal_is_still_ours(store, files)) return {JournalKept::kLeftBecauseChanged};
+    files.remove(*store.state_path);
+    outcome = {JournalKept::kDeleted};
+  }
   if (store.meta_path) files.remove(*store.meta_path);
+  return outcome;
 }
 
-void persist_partial(SystemStateStore& store, std::vector<SystemChange> failed, StateFiles& files,
-                     const WallClock& clock) {
+JournalOutcome persist_partial(SystemStateStore& store, std::vector<SystemChange> failed,
+                               StateFiles& files, const WallClock& clock) {
   std::reverse(failed.begin(), failed.end());  // back to journal order
+  JournalOutcome outcome;
   {
     const std::lock_guard lock(store.changes_lock);
     store.changes = std::move(failed);
     // Held while the journal is written, so nobody sees the list change under it.
-    if (store.state_path) write_journal(files, *store.state_path, format_journal(store.changes));
+    if (store.state_path) outcome = write_journal(store, files, format_journal(store.changes));
   }
 
   const std::int64_t now = clock();
@@ -59,36 +94,43 @@ void persist_partial(SystemStateStore& store, std::vector<SystemChange> failed, 
     store.meta.last_partial_rollback_unix = now > 0 ? static_cast<std::uint64_t>(now) : 0;
     updated = store.meta;
   }
+  if (outcome.kept == JournalKept::kLeftBecauseChanged) return outcome;
   if (store.meta_path) write_meta(files, *store.meta_path, updated);
+  return outcome;
 }
 
 }  // namespace
 
-std::vector<std::string> rollback_changes(SystemStateStore& store, const CommandRunner& run,
-                                          StateFiles& files, const WallClock& clock) {
+RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const CommandRunner& run,
+                                              StateFiles& files, const WallClock& clock) {
   std::vector<SystemChange> pending;
   {
     const std::lock_guard lock(store.changes_lock);
     pending.swap(store.changes);
   }
 
-  std::vector<std::string> errors;
+  RollbackOutcome outcome;
   std::vector<SystemChange> failed;
   while (!pending.empty()) {
     SystemChange change = std::move(pending.back());
     pending.pop_back();
     if (auto message = undo_change(change, run)) {
-      errors.push_back(std::move(*message));
+      outcome.errors.push_back(std::move(*message));
       failed.push_back(std::move(change));
     }
   }
 
-  if (errors.empty()) {
-    persist_complete(store, files);
+  if (outcome.errors.empty()) {
+    outcome.journal = persist_complete(store, files);
   } else {
-    persist_partial(store, std::move(failed), files, clock);
+    outcome.journal = persist_partial(store, std::move(failed), files, clock);
   }
-  return errors;
+  return outcome;
+}
+
+std::vector<std::string> rollback_changes(SystemStateStore& store, const CommandRunner& run,
+                                          StateFiles& files, const WallClock& clock) {
+  return rollback_changes_with_outcome(store, run, files, clock).errors;
 }
 
 }  // namespace nuv

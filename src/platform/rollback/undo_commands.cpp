@@ -11,12 +11,55 @@ const std::string kInternetSettings =
 UndoStep checked(std::string program, std::vector<std::string> args, std::string failure_prefix,
                  std::string launch_prefix, std::vector<std::string_view> tolerated = {},
                  std::uint32_t creation_flags = 0) {
-  return UndoStep{CommandRequest{std::move(program), std::move(args), creation_flags}, true,
-                  std::move(tolerated), std::move(failure_prefix), std::move(launch_prefix)};
+  return UndoStep{CommandRequest{std::move(program), std::move(args), creation_flags},
+                  true,
+                  std::move(tolerated),
+                  std::move(failure_prefix),
+                  std::move(launch_prefix),
+                  std::nullopt};
 }
 
 UndoStep unchecked(std::string program, std::vector<std::string> args) {
-  return UndoStep{CommandRequest{std::move(program), std::move(args), 0}, false, {}, {}, {}};
+  return UndoStep{
+      CommandRequest{std::move(program), std::move(args), 0}, false, {}, {}, {}, std::nullopt};
+}
+
+UndoStep refused(std::string launch_prefix, std::string reason) {
+  UndoStep step;
+  step.launch_prefix = std::move(launch_prefix);
+  step.refusal = "refused: " + std::move(reason);
+  return step;
+}
+
+bool is_ascii_space(char ch) {
+  return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
+}
+
+char ascii_lower(char ch) {
+  return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+}
+
+// netsh reads "name=all" as every rule on the machine, so a rule journalled
+// under that name is never deleted by name: the undo would reach every rule.
+// Tabs, line ends and double quotes around the word are stripped as well as
+// spaces, since netsh's own trimming of its argument is not ours to rely on;
+// refusing one rule too many only keeps it in the journal.
+bool names_every_rule(std::string_view name) {
+  const auto strip = [](char ch) { return is_ascii_space(ch) || ch == '"'; };
+  while (!name.empty() && strip(name.front())) name.remove_prefix(1);
+  while (!name.empty() && strip(name.back())) name.remove_suffix(1);
+  constexpr std::string_view kAll = "all";
+  if (name.size() != kAll.size()) return false;
+  for (std::size_t i = 0; i < kAll.size(); ++i) {
+    if (ascii_lower(name[i]) != kAll[i]) return false;
+  }
+  return true;
+}
+
+// route delete takes * and ? in an address as wildcards, deleting every
+// route that matches rather than the one that was added.
+bool has_wildcard(std::string_view address) {
+  return address.find_first_of("*?") != std::string_view::npos;
 }
 
 std::vector<UndoStep> plan(const TunInterfaceUp& c) {
@@ -26,6 +69,9 @@ std::vector<UndoStep> plan(const TunInterfaceUp& c) {
 }
 
 std::vector<UndoStep> plan(const RouteAdded& c) {
+  if (has_wildcard(c.destination) || (c.gateway && has_wildcard(*c.gateway))) {
+    return {refused("route delete: ", "wildcards in the address")};
+  }
   std::vector<std::string> args{"delete", c.destination};
   if (c.gateway) args.push_back(*c.gateway);
   return {checked("route", std::move(args),
@@ -55,6 +101,9 @@ std::vector<UndoStep> plan(const DnsOverridden& c) {
 }
 
 std::vector<UndoStep> plan(const FirewallRuleAdded& c) {
+  if (names_every_rule(c.rule_name)) {
+    return {refused("netsh delete rule: ", "the name all stands for every rule")};
+  }
   return {checked("netsh", {"advfirewall", "firewall", "delete", "rule", "name=" + c.rule_name},
                   "delete firewall rule failed: ", "netsh delete rule: ", {"No rules"})};
 }
@@ -78,6 +127,31 @@ std::vector<UndoStep> plan(const CustomCommand& c) {
                   "custom rollback '" + c.description + "': ")};
 }
 
+// PowerShell ends a single-quoted string at the ASCII quote and at each of
+// the typographic single quotes U+2018 to U+201B; any of them written twice
+// stands for itself. Doubling only the ASCII one would let a server entry such
+// as "1.1.1.1<U+2019>); <command>; (<U+2019>" close the string and run
+// the command.
+void append_single_quoted_content(std::string& script, std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\'') {
+      script += "''";
+      continue;
+    }
+    // U+2018..U+201B are E2 80 98..9B in UTF-8.
+    if (text.substr(i, 2) == "\xE2\x80" && i + 2 < text.size()) {
+      const auto third = static_cast<unsigned char>(text[i + 2]);
+      if (third >= 0x98 && third <= 0x9B) {
+        const std::string_view quote = text.substr(i, 3);
+        script.append(quote).append(quote);
+        i += 2;
+        continue;
+      }
+    }
+    script += text[i];
+  }
+}
+
 }  // namespace
 
 std::string dns_restore_script(std::uint32_t interface_index,
@@ -89,11 +163,7 @@ std::string dns_restore_script(std::uint32_t interface_index,
   for (std::size_t i = 0; i < servers.size(); ++i) {
     if (i > 0) script += ',';
     script += '\'';
-    // A single quote inside a single-quoted PowerShell string is written twice.
-    for (const char ch : servers[i]) {
-      script += ch;
-      if (ch == '\'') script += '\'';
-    }
+    append_single_quoted_content(script, servers[i]);
     script += '\'';
   }
   return script + ") -ErrorAction Stop";
@@ -105,6 +175,7 @@ std::vector<UndoStep> undo_plan(const SystemChange& change) {
 
 std::optional<std::string> undo_change(const SystemChange& change, const CommandRunner& run) {
   for (const UndoStep& step : undo_plan(change)) {
+    if (step.refusal) return step.launch_prefix + *step.refusal;
     auto outcome = run(step.request);
     if (!step.checked) continue;
     if (!outcome) return step.launch_prefix + outcome.error().text;

@@ -29,6 +29,9 @@ struct UndoStep {
   std::vector<std::string_view> tolerated;
   std::string failure_prefix;  // followed by the standard error text
   std::string launch_prefix;   // followed by the launch error's text
+  // Set when the command would reach further than the change it undoes: the
+  // step then fails with the launch prefix and this text, and nothing starts.
+  std::optional<std::string> refusal;
 };
 
 // The steps run in order; the first checked step that fails ends the undo
@@ -36,7 +39,9 @@ struct UndoStep {
 std::vector<UndoStep> undo_plan(const SystemChange& change);
 
 // The PowerShell script that restores an interface's DNS servers by index;
-// an empty list resets them to automatic configuration.
+// an empty list resets them to automatic configuration. Each server stands in
+// single quotes, with every quote character that PowerShell ends such a
+// string at written twice.
 std::string dns_restore_script(std::uint32_t interface_index,
                                const std::vector<std::string>& servers);
 
