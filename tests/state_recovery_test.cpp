@@ -31,6 +31,7 @@ struct FakeSystem {
   std::vector<std::string> events;
   bool locking = false;
   bool lock_fails = false;
+  std::vector<std::string> logged;
 
   struct FakeLock final : JournalLock {
     explicit FakeLock(std::vector<std::string>& e) : events(e) {}
@@ -68,6 +69,8 @@ struct FakeSystem {
           return RollbackOutcome{errors, journal_outcome};
         },
         .lock_journal = {},
+        .read_error = [] { return std::string("not found (os error 2)"); },
+        .log = [this](std::string_view line) { logged.emplace_back(line); },
     };
     if (locking) {
       system.lock_journal = [this](const std::string& path) -> std::unique_ptr<JournalLock> {
@@ -111,6 +114,49 @@ TEST(StateRecovery, NothingToRecoverGivesAbsentAndTouchesNothing) {
 
   FakeSystem missing;
   EXPECT_EQ(recover_system_state(missing.system()), std::nullopt);
+}
+
+// The log says how the journal was found, with the reason that standard
+// error never gives, and how the outcome was kept.
+TEST(StateRecovery, LogSaysHowTheJournalWasFoundAndKept) {
+  const std::string journal =
+      R"(journal ["C:\\Users\\u\\AppData\\Roaming\\NUV Client\\system_state.json"])";
+  FakeSystem unset;
+  unset.appdata.reset();
+  (void)recover_system_state(unset.system());
+  EXPECT_EQ(unset.logged, std::vector<std::string>{"no journal: APPDATA is not set"});
+
+  const std::vector<std::pair<std::optional<std::string>, std::string>> found{
+      {std::nullopt, journal + " cannot be read: not found (os error 2)"},
+      {"[\"\xFF\"]", journal + " is invalid: it is not UTF-8; left as it is"},
+      {"[ ]]", journal + " is invalid: it is not JSON (syntax error near byte 4); left as it is"},
+      {"[]", journal + " holds no records"},
+  };
+  for (const auto& [text, line] : found) {
+    FakeSystem s;
+    if (text) s.files[kState] = *text;
+    (void)recover_system_state(s.system());
+    EXPECT_EQ(s.logged, std::vector<std::string>{line}) << line;
+  }
+
+  const std::vector<std::pair<JournalOutcome, std::string>> kept{
+      {{JournalKept::kDeleted}, "journal and meta file deleted: every change was undone"},
+      {{JournalKept::kRewritten, 2},
+       "journal rewritten with 2 records, the changes that failed; the meta file counts the "
+       "partial rollback"},
+      {{JournalKept::kLeftBecauseChanged},
+       "journal and meta file left alone: the journal changed during the recovery, so a "
+       "relaunched client owns it again"},
+      {{JournalKept::kLeftBecauseTemporaryUnwritable},
+       R"(journal left alone with every record: the temporary file ["C:\\Users\\u\\AppData\\Roaming\\NUV Client\\system_state.json.tmp"] could not be written; the meta file counts the partial rollback)"},
+  };
+  for (const auto& [outcome, line] : kept) {
+    FakeSystem s;
+    s.files[kState] = kJournal;
+    s.journal_outcome = outcome;
+    (void)recover_system_state(s.system());
+    EXPECT_EQ(s.logged, (std::vector<std::string>{journal + " holds 1 record", line})) << line;
+  }
 }
 
 TEST(StateRecovery, EmptyAppdataLooksInTheRelativeFolder) {

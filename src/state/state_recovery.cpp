@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "common/list_notation.h"
 #include "common/path.h"
 #include "common/utf.h"
 #include "state/journal_format.h"
@@ -36,11 +37,47 @@ std::u16string journal_lock_name(std::u16string_view upper_case_full_path) {
   return name;
 }
 
+namespace {
+
+std::string records(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " record" : " records");
+}
+
+// How the outcome was kept, for the log.
+std::string kept_text(const JournalOutcome& journal, const std::string& state_path) {
+  switch (journal.kept) {
+    case JournalKept::kNoPath:
+      return "journal: no file work";
+    case JournalKept::kDeleted:
+      return "journal and meta file deleted: every change was undone";
+    case JournalKept::kRewritten:
+      return "journal rewritten with " + records(journal.records) +
+             ", the changes that failed; the meta file counts the partial rollback";
+    case JournalKept::kLeftBecauseChanged:
+      return "journal and meta file left alone: the journal changed during the recovery, so a "
+             "relaunched client owns it again";
+    case JournalKept::kLeftBecauseTemporaryUnwritable:
+      return "journal left alone with every record: the temporary file " +
+             list_notation({state_path + ".tmp"}) +
+             " could not be written; the meta file counts the partial rollback";
+  }
+  return "journal: kept in an unknown way";
+}
+
+}  // namespace
+
 std::optional<RollbackOutcome> recover_system_state_with_outcome(
     const StateRecoverySystem& system) {
+  const auto log = [&system](const std::string& line) {
+    if (system.log) system.log(line);
+  };
   const auto appdata = system.appdata();
-  if (!appdata) return std::nullopt;
+  if (!appdata) {
+    log("no journal: APPDATA is not set");
+    return std::nullopt;
+  }
   auto paths = state_paths(*appdata);
+  const std::string journal = "journal " + list_notation({paths.state});
 
   // From before the journal is read until its outcome is on disk: a second
   // recovery of the same journal would run every undo again and then write
@@ -48,11 +85,27 @@ std::optional<RollbackOutcome> recover_system_state_with_outcome(
   // it has the lock.
   const std::unique_ptr<JournalLock> lock =
       system.lock_journal ? system.lock_journal(paths.state) : nullptr;
+  if (system.lock_journal && !lock) log(journal + ": no lock to be had; recovering without one");
 
   auto text = system.read_file(paths.state);
-  if (!text || !is_valid_utf8(*text)) return std::nullopt;
+  if (!text) {
+    log(journal + " cannot be read" + (system.read_error ? ": " + system.read_error() : ""));
+    return std::nullopt;
+  }
+  if (!is_valid_utf8(*text)) {
+    log(journal + " is invalid: it is not UTF-8; left as it is");
+    return std::nullopt;
+  }
   auto changes = parse_journal(*text);
-  if (!changes || changes->empty()) return std::nullopt;
+  if (!changes) {
+    log(journal + " is invalid: " + journal_fault(*text) + "; left as it is");
+    return std::nullopt;
+  }
+  if (changes->empty()) {
+    log(journal + " holds no records");
+    return std::nullopt;
+  }
+  log(journal + " holds " + records(changes->size()));
 
   SystemStateMeta meta;
   if (const auto meta_text = system.read_file(paths.meta); meta_text && is_valid_utf8(*meta_text)) {
@@ -68,6 +121,7 @@ std::optional<RollbackOutcome> recover_system_state_with_outcome(
 
   auto outcome = system.roll_back(store);
   if (!outcome) return std::nullopt;
+  log(kept_text(outcome->journal, paths.state));
   // The engine has normally deleted it already. A journal that no longer
   // holds what was loaded is the client's new one and stays.
   if (outcome->errors.empty() && outcome->journal.kept != JournalKept::kLeftBecauseChanged &&

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/log.h"
 #include "platform/rollback/rollback_engine.h"
 #include "state/system_state_store.h"
 
@@ -52,6 +53,11 @@ struct StateRecoverySystem {
   // so while the result lives. Null when no lock can be had: the run then
   // goes on without one. Not set: no locking.
   std::function<std::unique_ptr<JournalLock>(const std::string& state_path)> lock_journal;
+  // Why the last read_file failed, in a few words. Not set: no reason given.
+  std::function<std::string()> read_error;
+  // Detail lines for the log: how the journal was found and kept. Not set:
+  // none are written.
+  std::function<void(std::string_view line)> log;
 };
 
 // Absent when there is nothing to recover (no APPDATA, no readable, UTF-8,
@@ -63,8 +69,8 @@ std::optional<RollbackOutcome> recover_system_state_with_outcome(const StateReco
 // The same, the messages alone.
 std::optional<std::vector<std::string>> recover_system_state(const StateRecoverySystem& system);
 
-// The run on the real system.
-std::optional<RollbackOutcome> recover_system_state_with_outcome();
-std::optional<std::vector<std::string>> recover_system_state();
+// The run on the real system; `log` gets its detail lines.
+std::optional<RollbackOutcome> recover_system_state_with_outcome(Log& log);
+std::optional<std::vector<std::string>> recover_system_state(Log& log);
 
 }  // namespace nuv

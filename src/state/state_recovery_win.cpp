@@ -10,6 +10,7 @@
 #include "common/unique_handle.h"
 #include "common/wide.h"
 #include "platform/process/command_runner.h"
+#include "platform/process/os_error.h"
 #include "platform/rollback/rollback_engine.h"
 #include "platform/runtime/event_loop.h"
 #include "state/state_files_win.h"
@@ -101,26 +102,34 @@ std::unique_ptr<JournalLock> lock_journal(const std::string& state_path) {
   return std::make_unique<MutexJournalLock>(std::move(mutex));
 }
 
-StateRecoverySystem real_system(WindowsStateFiles& files) {
+StateRecoverySystem real_system(WindowsStateFiles& files, Log& log) {
+  auto read_error = std::make_shared<std::string>();
   return StateRecoverySystem{
       .appdata = [] { return environment_variable(L"APPDATA"); },
-      .read_file = read_whole_file,
+      .read_file =
+          [read_error](const std::string& path) {
+            auto bytes = read_whole_file(path);
+            if (!bytes) *read_error = os_error_text(::GetLastError());
+            return bytes;
+          },
       .remove_file = [&files](const std::string& path) { files.remove(path); },
       .roll_back = roll_back_on_own_runtime,
       .lock_journal = lock_journal,
+      .read_error = [read_error] { return *read_error; },
+      .log = [&log](std::string_view line) { log.write(line); },
   };
 }
 
 }  // namespace
 
-std::optional<RollbackOutcome> recover_system_state_with_outcome() {
+std::optional<RollbackOutcome> recover_system_state_with_outcome(Log& log) {
   WindowsStateFiles files;
-  return recover_system_state_with_outcome(real_system(files));
+  return recover_system_state_with_outcome(real_system(files, log));
 }
 
-std::optional<std::vector<std::string>> recover_system_state() {
+std::optional<std::vector<std::string>> recover_system_state(Log& log) {
   WindowsStateFiles files;
-  return recover_system_state(real_system(files));
+  return recover_system_state(real_system(files, log));
 }
 
 }  // namespace nuv

@@ -34,7 +34,7 @@ int wmain(int argc, wchar_t** argv) {
   nuv::LoggedSink sink(standard_error, log);
   const nuv::RecoverySteps steps{
       .clean_wintun_orphans = [&log] { return nuv::clean_wintun_orphans(log); },
-      .recover_system_state = [] { return nuv::recover_system_state(); },
+      .recover_system_state = [&log] { return nuv::recover_system_state(log); },
   };
   return nuv::watchdog_main(arguments, nuv::system_monitor_seams(), standard_error, sink,
                             [&] { nuv::run_recovery(sink, steps); });

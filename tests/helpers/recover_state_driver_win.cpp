@@ -1,7 +1,7 @@
 // Runs the state recovery once, as the watchdog does after a crash, and
 // prints its outcome on standard output: "absent", or "errors <n>" followed
 // by one line per message with backslash, carriage return and line feed
-// written as \\, \r and \n.
+// written as \\, \r and \n. Its log lines go to standard error.
 #include <fcntl.h>
 #include <io.h>
 
@@ -10,9 +10,20 @@
 
 #include "state/state_recovery.h"
 
+namespace {
+
+struct StandardErrorLog final : nuv::Log {
+  void write(std::string_view text) override {
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+  }
+};
+
+}  // namespace
+
 int main() {
   _setmode(_fileno(stdout), _O_BINARY);  // line feeds as they are
-  const auto result = nuv::recover_system_state();
+  StandardErrorLog log;
+  const auto result = nuv::recover_system_state(log);
   if (!result) {
     std::printf("absent\n");
     return 0;
