@@ -40,7 +40,7 @@ struct CommandOutput {
 };
 
 // How much of each stream a run keeps: 1 MiB.
-inline constexpr std::size_t kCaptureLimit = 1024 * 1024;
+inline constexpr std::size_t kCaptureLimit = std::size_t{1024} * 1024;
 
 // Once the child has exited, its pipes get this long to reach their end: a
 // grandchild that inherited them could otherwise hold the recovery forever.

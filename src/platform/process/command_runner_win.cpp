@@ -398,6 +398,17 @@ class Collection : public std::enable_shared_from_this<Collection> {
   bool decided_flag_ = false;
 };
 
+// Null when memory ran out; the child then runs on without us, its handles
+// closed with `child`.
+std::shared_ptr<Collection> make_collection(EventLoop& loop, Child child,
+                                            CommandLimits limits) noexcept {
+  try {
+    return std::make_shared<Collection>(loop, std::move(child), limits);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
 }  // namespace
 
 asio::awaitable<Result<CommandOutput, LaunchError>> run_command(
@@ -406,23 +417,19 @@ asio::awaitable<Result<CommandOutput, LaunchError>> run_command(
     CommandLimits limits) {
   auto child = start_child(request);
   if (!child) co_return unexpected(std::move(child).error());
-  std::shared_ptr<Collection> collection;
-  try {
-    collection = std::make_shared<Collection>(loop, std::move(*child), limits);
-  } catch (const std::bad_alloc&) {
-    // The child runs on without us; its handles are closed with `child`.
+  auto collection = make_collection(loop, std::move(*child), limits);
+  if (collection) {
+    collection->start();
+    bool waited = false;
+    try {
+      co_await collection->until_decided();
+      waited = true;
+    } catch (...) {
+      collection->abandon();
+    }
+    if (waited) co_return collection->finish();
   }
-  if (!collection) co_return unexpected(out_of_memory());
-  collection->start();
-  bool waited = false;
-  try {
-    co_await collection->until_decided();
-    waited = true;
-  } catch (...) {
-    collection->abandon();
-  }
-  if (!waited) co_return unexpected(out_of_memory());
-  co_return collection->finish();
+  co_return unexpected(out_of_memory());
 }
 
 Result<CommandOutput, LaunchError> run_command_blocking(EventLoop& loop,

@@ -41,7 +41,7 @@ using PipeReadFunction = std::function<PipeReadResult(char* buffer, std::size_t 
 // any thread and makes read_to_end() return promptly.
 class PipeReader {
  public:
-  static constexpr std::size_t kReadChunk = 2 * 1024 * 1024;
+  static constexpr std::size_t kReadChunk = std::size_t{2} * 1024 * 1024;
 
   explicit PipeReader(UniqueHandle pipe) : pipe_(std::move(pipe)) {}
   // Reads through `read` instead of the pipe: for tests of the loop.
