@@ -14,19 +14,30 @@
 //             monitoring a live parent, and its peak working set; the parent
 //             (a helper that only sleeps) measured in the same way over the
 //             same window is the baseline: what Wine charges any process.
+//   flood:    the watchdog's peak working set during a recovery whose one
+//             custom undo writes 256 MiB on standard error and exits 1,
+//             against the same recovery with an undo that writes nothing.
+//             Wine reports 0 for another process's working set, so the peak
+//             is the Linux process's VmHWM (/proc, drive Z:), polled while
+//             the watchdog runs; best of 3 is the lowest, so the largest is
+//             reported.
 // Usage: watchdog_bench [reaction runs (10)] [idle seconds (60)]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <future>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/win32.h"
 #include "common/unique_handle.h"
+#include "common/wide.h"
+#include "state/journal_format.h"
 #include "table_row.h"
 
 #include <psapi.h>
@@ -282,6 +293,95 @@ Idle measure_idle(const Scratch& scratch, int seconds) {
   return idle;
 }
 
+// The Linux process whose command line names `marker` (the scratch folder,
+// which only the watchdog's command line holds), as its /proc folder.
+std::optional<std::wstring> linux_process_of(const std::wstring& marker) {
+  WIN32_FIND_DATAW entry;
+  const HANDLE search = ::FindFirstFileW(L"Z:\\proc\\*", &entry);
+  if (search == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::optional<std::wstring> found;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
+    nuv::UniqueFileHandle file(::CreateFileW((L"Z:\\proc\\" + name + L"\\cmdline").c_str(),
+                                             GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) continue;
+    std::string text = read_to_end(file.get());
+    for (char& c : text) {
+      if (c == '\0') c = ' ';
+    }
+    const auto wide = nuv::to_wide(text);
+    if (wide && wide->find(marker) != std::wstring::npos) {
+      found = L"Z:\\proc\\" + name;
+      break;
+    }
+  } while (::FindNextFileW(search, &entry));
+  ::FindClose(search);
+  return found;
+}
+
+// VmHWM, the peak resident set, from a Linux process's status file; 0 when
+// the process has gone.
+double peak_resident_mib(const std::wstring& proc_folder) {
+  nuv::UniqueFileHandle file(::CreateFileW((proc_folder + L"\\status").c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return 0;
+  const std::string status = read_to_end(file.get());
+  const auto at = status.find("VmHWM:");
+  if (at == std::string::npos) return 0;
+  return std::strtod(status.c_str() + at + 6, nullptr) / 1024.0;  // kB
+}
+
+// One recovery of a one-command journal; the watchdog's peak in MiB.
+double recovery_peak_mib(const Scratch& scratch, const std::vector<std::string>& undo,
+                         const std::string& expected_line) {
+  const std::wstring data = scratch.appdata + L"\\NUV Client";
+  ::CreateDirectoryW(data.c_str(), nullptr);
+  const std::string journal = nuv::format_journal({nuv::CustomCommand{"flood", undo}});
+  {
+    nuv::UniqueFileHandle file(::CreateFileW((data + L"\\system_state.json").c_str(), GENERIC_WRITE,
+                                             0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                             nullptr));
+    DWORD wrote = 0;
+    if (!file || !::WriteFile(file.get(), journal.data(), static_cast<DWORD>(journal.size()),
+                              &wrote, nullptr)) {
+      fail("cannot write the journal");
+    }
+  }
+  Started parent = start_parent();
+  Started watchdog = start_watchdog(scratch, parent.pid);
+  if (read_line(watchdog.stderr_read.get()).find("monitoring pid=") == std::string::npos) {
+    fail("no monitoring line");
+  }
+  const auto proc = linux_process_of(scratch.root.substr(scratch.root.find_last_of(L'\\') + 1));
+  if (!proc) fail("cannot find the watchdog's Linux process");
+  // The summary line may be long: read it while the watchdog runs.
+  auto rest = std::async(std::launch::async,
+                         [&watchdog] { return read_to_end(watchdog.stderr_read.get()); });
+  kill_and_reap(parent.process.get());
+  double peak = 0;
+  const auto give_up = Clock::now() + std::chrono::seconds(120);
+  while (::WaitForSingleObject(watchdog.process.get(), 5) == WAIT_TIMEOUT) {
+    peak = std::max(peak, peak_resident_mib(*proc));
+    if (Clock::now() > give_up) {
+      kill_and_reap(watchdog.process.get());
+      fail("the watchdog did not exit within 120 s");
+    }
+  }
+  const std::string text = rest.get();
+  if (exit_code(watchdog.process.get()) != 1 || text.find(expected_line) == std::string::npos) {
+    std::fprintf(stderr, "unexpected outcome, exit code %lu, %zu bytes of messages\n",
+                 exit_code(watchdog.process.get()), text.size());
+    std::exit(1);
+  }
+  ::DeleteFileW((data + L"\\system_state.json").c_str());
+  ::DeleteFileW((data + L"\\system_state.json.meta").c_str());
+  ::RemoveDirectoryW(data.c_str());
+  return peak;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -321,6 +421,20 @@ int main(int argc, char** argv) {
       "(target < 4 MiB)\n",
       idle.watchdog_peak, idle.parent_peak, idle.watchdog_peak / idle.parent_peak);
 
+  const std::string helper = nuv::from_wide(program_folder() + L"nuv-test-child.exe").value_or("");
+  double flood_peak = 0, quiet_peak = 0;
+  for (int run = 0; run < 3; ++run) {
+    flood_peak =
+        std::max(flood_peak, recovery_peak_mib(scratch, {helper, "fill", "E", "268435456", "1"},
+                                               " [267386880 more bytes]"));
+    quiet_peak = std::max(quiet_peak, recovery_peak_mib(scratch, {helper, "exit", "1"},
+                                                        "custom rollback 'flood' failed: "));
+  }
+  std::printf(
+      "flood: peak working set (VmHWM) during a recovery whose undo writes 256 MiB on standard "
+      "error: %.1f MiB; with an undo that writes nothing: %.1f MiB (target < 64 MiB)\n",
+      flood_peak, quiet_peak);
+
   using nuv::bench::figure;
   nuv::bench::table_row("watchdog reaction, death to exit (mean over phases)",
                         figure("%.3f s", sum / runs), "0.5 s settle delay",
@@ -333,5 +447,9 @@ int main(int argc, char** argv) {
   nuv::bench::table_row("watchdog peak working set", figure("%.2f MiB", idle.watchdog_peak),
                         figure("%.2f MiB (sleeping parent)", idle.parent_peak),
                         figure("%.2f", idle.watchdog_peak / idle.parent_peak), "< 4 MiB");
+  nuv::bench::table_row("watchdog peak working set, undo flooding 256 MiB on stderr (flood)",
+                        figure("%.1f MiB", flood_peak),
+                        figure("%.1f MiB (undo writing nothing)", quiet_peak),
+                        figure("%.2f", flood_peak / quiet_peak), "< 64 MiB");
   return 0;
 }

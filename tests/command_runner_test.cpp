@@ -2,15 +2,18 @@
 // nuv-test-child.exe, a copy of it named netsh.exe, and the system's cmd.exe.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <future>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <thread>
 
 #include "common/wide.h"
 #include "platform/process/command_line.h"
 #include "platform/process/command_runner.h"
+#include "platform/process/nt_pipe_win.h"
 #include "platform/process/os_error.h"
 #include "platform/process/program_search_system_win.h"
 #include "support/process_win.h"
@@ -241,6 +244,101 @@ TEST_F(CommandRunner, AChildThatNeverExitsTimesOutAndIsLeftRunning) {
   EXPECT_EQ(::WaitForSingleObject(child.get(), 0),
             static_cast<DWORD>(WAIT_TIMEOUT));  // not terminated
   terminate_process(pid);
+}
+
+// A tool that floods standard error costs us its first mebibyte; the rest is
+// read, so that the tool finishes, and counted.
+TEST_F(CommandRunner, AFloodOnStandardErrorKeepsItsFirstMebibyteAndCountsTheRest) {
+  auto out = run({helper(), {"fill", "E", "268435456", "1"}});
+  ASSERT_TRUE(out) << out.error().text;
+  EXPECT_EQ(out->exit_code, 1u);
+  EXPECT_TRUE(out->stdout_bytes.empty());
+  EXPECT_EQ(out->stdout_dropped, 0u);
+  ASSERT_EQ(out->stderr_bytes.size(), kCaptureLimit);
+  EXPECT_EQ(out->stderr_bytes.find_first_not_of('E'), std::string::npos);
+  EXPECT_EQ(out->stderr_dropped, 268435456u - kCaptureLimit);
+}
+
+TEST_F(CommandRunner, EachStreamKeepsExactlyItsFirstMebibyte) {
+  auto out = run({helper(), {"write", "1048576", "1048577", "0"}});
+  ASSERT_TRUE(out) << out.error().text;
+  EXPECT_TRUE(out->stdout_bytes == pattern(1048576));
+  EXPECT_EQ(out->stdout_dropped, 0u);
+  EXPECT_TRUE(out->stderr_bytes == pattern(1048576));
+  EXPECT_EQ(out->stderr_dropped, 1u);
+}
+
+// The read loop, through a stand-in for NtReadFile: Wine never completes a
+// pipe read with 0 bytes (it drops a writer's empty write), Windows does.
+constexpr long kStatusSuccess = 0;
+constexpr long kStatusEndOfFile = static_cast<long>(0xC0000011);
+constexpr long kStatusPipeBroken = static_cast<long>(0xC000014B);
+constexpr long kStatusAccessDenied = static_cast<long>(0xC0000022);
+
+struct Scripted {
+  long status;
+  std::string bytes;
+};
+
+PipeReader scripted_reader(std::vector<Scripted> script) {
+  auto steps = std::make_shared<std::vector<Scripted>>(std::move(script));
+  auto next = std::make_shared<std::size_t>(0);
+  return PipeReader([steps, next](char* buffer, std::size_t size) -> PipeReadResult {
+    if (*next == steps->size()) {
+      ADD_FAILURE() << "read again after the end";
+      return {kStatusEndOfFile, 0};
+    }
+    const Scripted& step = (*steps)[(*next)++];
+    EXPECT_LE(step.bytes.size(), size);
+    std::copy(step.bytes.begin(), step.bytes.end(), buffer);
+    return {step.status, step.bytes.size()};
+  });
+}
+
+TEST(PipeReaderLoop, AReadOfZeroBytesIsNotTheEndOfTheStream) {
+  PipeReader reader = scripted_reader({{kStatusSuccess, ""},
+                                       {kStatusSuccess, "first"},
+                                       {kStatusSuccess, ""},
+                                       {kStatusSuccess, ", second"},
+                                       {kStatusEndOfFile, ""}});
+  EXPECT_EQ(reader.read_to_end(), 0u);
+  EXPECT_EQ(reader.take(), "first, second");
+  EXPECT_EQ(reader.dropped(), 0u);
+
+  PipeReader broken =
+      scripted_reader({{kStatusSuccess, ""}, {kStatusSuccess, "data"}, {kStatusPipeBroken, ""}});
+  EXPECT_EQ(broken.read_to_end(), 0u);
+  EXPECT_EQ(broken.take(), "data");
+}
+
+TEST(PipeReaderLoop, AFailedReadEndsTheLoopWithItsSystemError) {
+  PipeReader reader = scripted_reader({{kStatusSuccess, "kept"}, {kStatusAccessDenied, ""}});
+  EXPECT_EQ(reader.read_to_end(), 5u);  // ERROR_ACCESS_DENIED
+  EXPECT_EQ(reader.take(), "kept");
+}
+
+TEST(PipeReaderLoop, KeepsTheFirstMebibyteAcrossReadsAndCountsTheRest) {
+  const std::string chunk = pattern(600 * 1024);
+  PipeReader reader = scripted_reader({{kStatusSuccess, chunk},
+                                       {kStatusSuccess, chunk},
+                                       {kStatusSuccess, chunk},
+                                       {kStatusEndOfFile, ""}});
+  EXPECT_EQ(reader.read_to_end(), 0u);
+  const std::string kept = reader.take();
+  ASSERT_EQ(kept.size(), kCaptureLimit);
+  EXPECT_TRUE(kept == (chunk + chunk).substr(0, kCaptureLimit));
+  EXPECT_EQ(reader.dropped(), 3 * chunk.size() - kCaptureLimit);
+}
+
+TEST(PipeReaderLoop, RunningOutOfMemoryEndsTheReadWithNotEnoughMemory) {
+  int reads = 0;
+  PipeReader reader([&reads](char* buffer, std::size_t) -> PipeReadResult {
+    if (++reads == 2) throw std::bad_alloc();
+    buffer[0] = 'x';
+    return {kStatusSuccess, 1};
+  });
+  EXPECT_EQ(reader.read_to_end(), 8u);  // ERROR_NOT_ENOUGH_MEMORY
+  EXPECT_EQ(reader.take(), "x");
 }
 
 TEST(DescribeDuration, WholeSecondsInSecondsOthersInMilliseconds) {

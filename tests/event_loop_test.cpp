@@ -2,10 +2,13 @@
 // pool that grows on demand up to its limit, and a shutdown that joins all.
 #include <gtest/gtest.h>
 
+#include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
 #include <atomic>
 #include <chrono>
+#include <future>
+#include <new>
 
 #include "platform/runtime/event_loop.h"
 
@@ -85,6 +88,42 @@ TEST(EventLoop, ShutdownJoinsEveryThreadAndIsIdempotent) {
     loop.shutdown();
   }  // the destructor shuts down once more; nothing may hang or crash
   EXPECT_LE(ran.load(), 4);
+}
+
+// An exception that left a thread of the loop would end the process in the
+// middle of a rollback; the loop drops it and goes on serving.
+TEST(EventLoop, AHandlerThatThrowsLeavesTheLoopServing) {
+  EventLoop loop;
+  for (std::size_t i = 0; i < 2 * EventLoop::kWorkerThreads; ++i) {
+    asio::post(loop.executor(), [] { throw std::bad_alloc(); });
+  }
+  std::thread::id ignored;
+  EXPECT_EQ(loop.run_blocking(answer_after_a_timer(loop, &ignored)), 42);
+}
+
+TEST(EventLoop, BlockingWorkThatThrowsLeavesItsWorkerServing) {
+  EventLoop loop;
+  std::atomic<bool> threw{false};
+  EXPECT_TRUE(loop.spawn_blocking([&threw] {
+    threw = true;
+    throw std::bad_alloc();
+  }));
+  // Once idle again, the worker that threw is the one to take the next work.
+  while (!threw || loop.idle_blocking_workers() < 1) std::this_thread::yield();
+  std::promise<void> done;
+  auto finished = done.get_future();
+  EXPECT_TRUE(loop.spawn_blocking([&done] { done.set_value(); }));
+  ASSERT_EQ(finished.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_EQ(loop.blocking_workers(), 1u);  // the same worker, still there
+}
+
+TEST(EventLoop, WorkHandedOverAfterShutdownIsRefused) {
+  EventLoop loop;
+  loop.shutdown();
+  bool ran = false;
+  EXPECT_FALSE(loop.spawn_blocking([&ran] { ran = true; }));
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(loop.blocking_workers(), 0u);
 }
 
 }  // namespace

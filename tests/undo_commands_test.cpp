@@ -237,5 +237,32 @@ TEST(UndoMessages, CarryStandardErrorDecodedWithReplacementCharacters) {
   EXPECT_EQ(u.run(RouteAdded{"d", {}, {}, {}}), std::nullopt);
 }
 
+// What the runner read beyond the bytes it kept is counted at the end of the
+// message; only the kept bytes are searched for a tolerated phrase.
+TEST(UndoMessages, CountTheStandardErrorBytesThatWereNotKept) {
+  CommandOutput flooded;
+  flooded.exit_code = 1;
+  const auto answer = [&flooded](const CommandRequest&) -> Result<CommandOutput, LaunchError> {
+    return flooded;
+  };
+  flooded.stderr_bytes = std::string(kCaptureLimit, 'E');
+  flooded.stderr_dropped = 267386880;
+  flooded.stdout_dropped = 5;  // standard output has no say
+  EXPECT_EQ(undo_change(CustomCommand{"flood", {"fill"}}, answer),
+            "custom rollback 'flood' failed: " + std::string(kCaptureLimit, 'E') +
+                " [267386880 more bytes]");
+
+  flooded.stderr_bytes = "route: not in table, and then ";
+  flooded.stderr_dropped = 1;
+  EXPECT_EQ(undo_change(RouteAdded{"d", {}, {}, {}}, answer), std::nullopt);
+  EXPECT_EQ(undo_change(CustomCommand{"one", {"x"}}, answer),
+            "custom rollback 'one' failed: route: not in table, and then  [1 more bytes]");
+
+  flooded.stderr_bytes = "Access is denied.";
+  flooded.stderr_dropped = 0;
+  EXPECT_EQ(undo_change(CustomCommand{"none", {"x"}}, answer),
+            "custom rollback 'none' failed: Access is denied.");
+}
+
 }  // namespace
 }  // namespace nuv

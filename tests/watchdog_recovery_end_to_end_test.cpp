@@ -13,12 +13,17 @@
 #include <chrono>
 #include <filesystem>
 #include <regex>
+#include <fstream>
+#include <functional>
+#include <future>
 
 #include "state/journal_format.h"
 #include "support/process_win.h"
 
 namespace nuv::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 bool adapters_resolve() {
   wchar_t value[8];
@@ -64,6 +69,9 @@ class WatchdogRecovery : public testing::Test {
     DWORD exit_code = 0;
     std::vector<std::string> lines;
     std::chrono::steady_clock::duration death_to_exit{};
+    // Our end of the watchdog's standard error reached its end within 10 s of
+    // the watchdog's exit: nothing but the watchdog held the other end.
+    bool stderr_ended_with_the_watchdog = false;
   };
 
   // How the client treats the watchdog's standard error after the
@@ -72,8 +80,10 @@ class WatchdogRecovery : public testing::Test {
   enum class Reader { reads, closed, stalled };
 
   // Starts a parent and the watchdog on it, waits for the monitoring line,
-  // sets the reader as asked, then kills the parent.
-  Crash crash(Reader reader = Reader::reads) {
+  // sets the reader as asked, then kills the parent. `after_exit` runs once
+  // the watchdog has exited and the rest of its standard error has had its
+  // 10 s: it may end what still holds the pipe.
+  Crash crash(Reader reader = Reader::reads, const std::function<void()>& after_exit = {}) {
     auto parent = start_plain(program_folder() + L"nuv-test-child.exe", L"nuv-test-child wait");
     const auto block = environment_block({
         {L"APPDATA", root_ + L"\\appdata"},
@@ -92,12 +102,21 @@ class WatchdogRecovery : public testing::Test {
     result.watchdog_pid = dog.pid;
     std::string text = read_line(dog.stderr_read.get());
     if (reader == Reader::closed) dog.stderr_read.reset();
+    // Read while the watchdog runs: a long summary line would fill the pipe.
+    std::future<std::string> rest;
+    if (reader == Reader::reads) {
+      rest = std::async(std::launch::async, [&dog] { return read_to_end(dog.stderr_read.get()); });
+    }
     ::TerminateProcess(parent.process.get(), 1);
     ::WaitForSingleObject(parent.process.get(), INFINITE);
     const auto died = std::chrono::steady_clock::now();
     result.exit_code = wait_for_exit(dog.process.get());
     result.death_to_exit = std::chrono::steady_clock::now() - died;
-    if (reader == Reader::reads) text += read_to_end(dog.stderr_read.get());
+    if (reader == Reader::reads) {
+      result.stderr_ended_with_the_watchdog = rest.wait_for(10s) == std::future_status::ready;
+    }
+    if (after_exit) after_exit();
+    if (reader == Reader::reads) text += rest.get();
     result.lines = split_lines(text);
     return result;
   }
@@ -165,6 +184,20 @@ class WatchdogRecovery : public testing::Test {
           [&](const std::string& text) { return text.find(path) != std::string::npos; }))
           << "no line names " << path;
     }
+  }
+
+  // Ends the process whose id a helper wrote to `pid_file`.
+  static void terminate_from_pid_file(const std::wstring& pid_file) {
+    std::ifstream file(pid_file.c_str());
+    DWORD pid = 0;
+    if (!(file >> pid)) {
+      ADD_FAILURE() << "no process id in " << narrow(pid_file);
+      return;
+    }
+    const UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    ASSERT_TRUE(process.valid()) << "no process " << pid;
+    ::TerminateProcess(process.get(), 0);
+    ::WaitForSingleObject(process.get(), 10'000);
   }
 
   std::wstring root_;
@@ -248,6 +281,45 @@ TEST_F(WatchdogRecovery, StalledReaderOfStandardErrorCannotHoldTheExit) {
   const auto counted = parse_meta(read_file(meta()).value_or(""));
   ASSERT_TRUE(counted);
   EXPECT_EQ(counted->partial_rollback_count, 1u);
+}
+
+// A tool that leaves a process of its own running hands that process its
+// standard handles. Only its own: were the watchdog's inheritable handles
+// passed on too, whoever reads the watchdog's standard error would wait for
+// that process instead of the watchdog.
+TEST_F(WatchdogRecovery, AProcessLeftRunningByAToolDoesNotHoldTheWatchdogsStandardError) {
+  const std::wstring pid_file = root_ + L"\\grandchild.pid";
+  ASSERT_TRUE(write_file(
+      state(), format_journal({CustomCommand{"leave a process running",
+                                             {narrow(program_folder() + L"nuv-test-child.exe"),
+                                              "grandchild", "0", narrow(pid_file)}}})));
+  const auto crashed = crash(Reader::reads, [&pid_file] { terminate_from_pid_file(pid_file); });
+  EXPECT_TRUE(crashed.stderr_ended_with_the_watchdog)
+      << "the watchdog's standard error stayed open after its exit";
+  EXPECT_EQ(crashed.exit_code, 1u);
+  ASSERT_EQ(crashed.lines.size(), 4u);
+  EXPECT_EQ(crashed.lines[3], "nuv-watchdog: system_state recovery clean");
+  EXPECT_FALSE(read_file(state()));
+}
+
+// A tool that floods standard error fails its undo with the first mebibyte of
+// it and the count of the rest: the watchdog neither holds nor prints it all.
+TEST_F(WatchdogRecovery, AFloodedUndoIsReportedWithItsFirstMebibyteAndTheRestCounted) {
+  const std::vector<SystemChange> flood{CustomCommand{
+      "flood", {narrow(program_folder() + L"nuv-test-child.exe"), "fill", "E", "268435456", "1"}}};
+  ASSERT_TRUE(write_file(state(), format_journal(flood)));
+  const auto crashed = crash();
+  EXPECT_EQ(crashed.exit_code, 1u);
+  ASSERT_EQ(crashed.lines.size(), 4u);
+  const std::string expected =
+      "nuv-watchdog: system_state recovery had 1 errors: [\"custom rollback "
+      "'flood' failed: " +
+      std::string(1048576, 'E') + " [267386880 more bytes]\"]";
+  EXPECT_TRUE(crashed.lines[3] == expected)
+      << crashed.lines[3].size() << " bytes, ending "
+      << crashed.lines[3].substr(crashed.lines[3].size() -
+                                 std::min<std::size_t>(60, crashed.lines[3].size()));
+  EXPECT_EQ(read_file(state()), format_journal(flood));
 }
 
 }  // namespace

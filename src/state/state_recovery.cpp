@@ -47,7 +47,7 @@ std::string records(std::size_t count) {
 std::string kept_text(const JournalOutcome& journal, const std::string& state_path) {
   switch (journal.kept) {
     case JournalKept::kNoPath:
-      return "journal: no file work";
+      return "journal and meta file not touched";
     case JournalKept::kDeleted:
       return "journal and meta file deleted: every change was undone";
     case JournalKept::kRewritten:

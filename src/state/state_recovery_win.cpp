@@ -25,15 +25,27 @@ std::int64_t seconds_since_1970() {
       .count();
 }
 
+// The one message of a recovery whose event loop could not start; no file
+// is touched, so the journal stays for a later run.
+std::optional<RollbackOutcome> threads_failed(const char* what) noexcept {
+  try {
+    return RollbackOutcome{
+        {std::string("could not start the recovery's threads: ") + what}, {}};
+  } catch (...) {
+    return std::nullopt;  // not even memory for the message
+  }
+}
+
 std::optional<RollbackOutcome> roll_back_on_own_runtime(SystemStateStore& store) {
   std::optional<EventLoop> loop;
   try {
     loop.emplace();
-  } catch (const std::exception&) {
-    return std::nullopt;  // no runtime: nothing undone, no file touched
+  } catch (const std::exception& failure) {
+    // Nothing undone and no file touched; the journal stays for a later run.
+    return threads_failed(failure.what());
   }
   const CommandRunner run = [&loop](const CommandRequest& request) {
-    return loop->run_blocking(run_command(*loop, request));
+    return run_command_blocking(*loop, request);
   };
   WindowsStateFiles files;
   auto outcome = rollback_changes_with_outcome(store, run, files, seconds_since_1970);

@@ -5,8 +5,12 @@
 //                            standard error, interleaved, then exits with code n (0)
 //   args <a>...              prints each following argument on a line of its own (UTF-8)
 //   stdin                    prints "present" or "none" for its standard input handle
-//   grandchild <n>           starts "wait" as a child of its own that inherits its
-//                            output pipes, prints that child's id and exits with code n
+//   grandchild <n> [pid_file]
+//                            starts "wait" (with pid_file) as a child of its own that
+//                            inherits its output pipes, prints that child's id and exits
+//                            with code n
+//   fill <byte> <n> <code>   writes n copies of the character <byte> to standard error,
+//                            then exits with code <code>
 // The bytes of "write" follow pattern_byte(), so that a test can check each one.
 #include <algorithm>
 #include <cwchar>
@@ -68,11 +72,23 @@ int write_both(unsigned long long out_bytes, unsigned long long err_bytes, int c
   return code;
 }
 
-int start_grandchild(int code) {
+int fill(char byte, unsigned long long count, int code) {
+  const std::vector<char> chunk(1 << 20, byte);
+  const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  while (count > 0) {
+    const unsigned long long n = std::min<unsigned long long>(count, chunk.size());
+    if (!write_all(err, chunk.data(), n)) return 98;
+    count -= n;
+  }
+  return code;
+}
+
+int start_grandchild(int code, const wchar_t* pid_file) {
   wchar_t self[MAX_PATH * 4];
   const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
   if (n == 0 || n >= MAX_PATH * 4) return 97;
   std::wstring line = L"nuv-test-child wait";
+  if (pid_file) line += L" \"" + std::wstring(pid_file) + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
@@ -117,6 +133,11 @@ int wmain(int argc, wchar_t** argv) {
     const bool present = in != nullptr && in != INVALID_HANDLE_VALUE;
     return write_text(::GetStdHandle(STD_OUTPUT_HANDLE), present ? "present\n" : "none\n") ? 0 : 98;
   }
-  if (mode == L"grandchild" && argc > 2) return start_grandchild(static_cast<int>(number(argv[2])));
+  if (mode == L"grandchild" && argc > 2) {
+    return start_grandchild(static_cast<int>(number(argv[2])), argc > 3 ? argv[3] : nullptr);
+  }
+  if (mode == L"fill" && argc > 4 && argv[2][0] != L'\0') {
+    return fill(static_cast<char>(argv[2][0]), number(argv[3]), static_cast<int>(number(argv[4])));
+  }
   return 99;
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,11 +29,18 @@ struct CommandRequest {
 };
 
 // `stdout` and `stderr` are macros of the C runtime, hence the longer names.
+// Each stream keeps the first kCaptureLimit bytes; what came after them was
+// read and counted only, so that a flooding tool cannot exhaust our memory.
 struct CommandOutput {
   std::uint32_t exit_code = 0;
   std::string stdout_bytes;  // undecoded, in order
   std::string stderr_bytes;
+  std::uint64_t stdout_dropped = 0;  // bytes read after the kept ones
+  std::uint64_t stderr_dropped = 0;
 };
+
+// How much of each stream a run keeps: 1 MiB.
+inline constexpr std::size_t kCaptureLimit = std::size_t{1024} * 1024;
 
 // Once the child has exited, its pipes get this long to reach their end: a
 // grandchild that inherited them could otherwise hold the recovery forever.
@@ -58,6 +66,13 @@ constexpr std::uint32_t process_creation_flags(std::uint32_t requested) {
 asio::awaitable<Result<CommandOutput, LaunchError>> run_command(EventLoop& loop,
                                                                 CommandRequest request,
                                                                 CommandLimits limits = {});
+
+// run_command driven to its end from a thread outside the loop, as the
+// recovery does. Throws nothing: memory or threads running out anywhere in
+// the run end it with the launch error of ERROR_NOT_ENOUGH_MEMORY.
+Result<CommandOutput, LaunchError> run_command_blocking(EventLoop& loop,
+                                                        const CommandRequest& request,
+                                                        CommandLimits limits = {}) noexcept;
 
 // "120 s" or "250 ms": how a limit appears in a message.
 inline std::string describe_duration(std::chrono::milliseconds duration) {

@@ -8,8 +8,11 @@
 
 #include "platform/process/command_runner.h"
 
+#include <algorithm>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 
 #include "common/win32.h"
@@ -34,6 +37,67 @@ LaunchError last_os_error() {
   const DWORD code = ::GetLastError();
   return LaunchError::os_error(code, os_error_text(code));
 }
+
+// What a run that ran out of memory (or threads) ends with. Its text needs
+// memory too; if even that fails, the error goes without one.
+LaunchError out_of_memory() noexcept {
+  try {
+    return LaunchError::os_error(kOutOfMemoryError, os_error_text(kOutOfMemoryError));
+  } catch (...) {
+    LaunchError bare;
+    bare.kind = LaunchErrorKind::os_error;
+    bare.os_code = kOutOfMemoryError;
+    return bare;
+  }
+}
+
+// The attribute list that hands CreateProcessW the exact handles a child may
+// inherit. Without it, inheritance passes on every inheritable handle of the
+// watchdog, its own standard error among them, to the tool and to whatever
+// the tool leaves running.
+class InheritedHandleList {
+ public:
+  InheritedHandleList() = default;
+  InheritedHandleList(const InheritedHandleList&) = delete;
+  InheritedHandleList& operator=(const InheritedHandleList&) = delete;
+  ~InheritedHandleList() {
+    if (initialized_) ::DeleteProcThreadAttributeList(list());
+  }
+
+  // Adds a handle once; null handles are left out.
+  void add(HANDLE handle) {
+    if (handle == nullptr || std::find(handles_, handles_ + count_, handle) != handles_ + count_) {
+      return;
+    }
+    handles_[count_++] = handle;
+  }
+
+  // Builds the list; 0, or the system error code. The handles must stay open
+  // until the process is created.
+  std::uint32_t build() {
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);  // only asks for the size
+    buffer_.reset(new (std::nothrow) char[size]);
+    if (!buffer_) return kOutOfMemoryError;
+    if (!::InitializeProcThreadAttributeList(list(), 1, 0, &size)) return ::GetLastError();
+    initialized_ = true;
+    if (!::UpdateProcThreadAttribute(list(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_,
+                                     count_ * sizeof(HANDLE), nullptr, nullptr)) {
+      return ::GetLastError();
+    }
+    return 0;
+  }
+
+  LPPROC_THREAD_ATTRIBUTE_LIST list() const {
+    return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.get());
+  }
+
+ private:
+  HANDLE handles_[3] = {};  // standard input, output, error
+  std::size_t count_ = 0;
+  std::unique_ptr<char[]> buffer_;
+  bool initialized_ = false;
+};
 
 struct Child {
   UniqueHandle process;
@@ -95,16 +159,26 @@ Result<Child, LaunchError> start_child(const CommandRequest& request) {
   auto err = create_output_pipe(root->get());
   if (!err) return unexpected(std::move(err).error());
 
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input->get();
-  startup.hStdOutput = out->child.get();
-  startup.hStdError = err->child.get();
+  InheritedHandleList inherited;
+  inherited.add(input->get());
+  inherited.add(out->child.get());
+  inherited.add(err->child.get());
+  if (const std::uint32_t failed = inherited.build(); failed != 0) {
+    return unexpected(LaunchError::os_error(failed, os_error_text(failed)));
+  }
+
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = input->get();
+  startup.StartupInfo.hStdOutput = out->child.get();
+  startup.StartupInfo.hStdError = err->child.get();
+  startup.lpAttributeList = inherited.list();
   PROCESS_INFORMATION info{};
-  const BOOL created = ::CreateProcessW(application->c_str(), line.data(), nullptr, nullptr, TRUE,
-                                        process_creation_flags(request.creation_flags), nullptr,
-                                        nullptr, &startup, &info);
+  const BOOL created = ::CreateProcessW(
+      application->c_str(), line.data(), nullptr, nullptr, TRUE,
+      process_creation_flags(request.creation_flags) | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+      nullptr, &startup.StartupInfo, &info);
   const DWORD error = ::GetLastError();
   // The child has its copies now; ours must go, or the pipes never reach
   // their end.
@@ -124,6 +198,10 @@ Result<Child, LaunchError> start_child(const CommandRequest& request) {
 //   - something failed, or the deadline passed: that failure, once the
 //     readers have been cancelled and have returned;
 //   - the grace period after the exit ran out: the output so far, likewise.
+// Nothing here throws out of a callback: those run on the loop's threads, a
+// blocking worker or the system's wait thread, where nobody could catch. A
+// failure is recorded as a kind and a code, which need no memory, and turned
+// into its message by finish().
 class Collection : public std::enable_shared_from_this<Collection> {
  public:
   Collection(EventLoop& loop, Child child, CommandLimits limits)
@@ -136,13 +214,19 @@ class Collection : public std::enable_shared_from_this<Collection> {
         limit_timer_(loop.executor()),
         decided_(loop.executor(), asio::steady_timer::time_point::max()) {}
 
-  void start() {
+  void start() noexcept {
     auto self = shared_from_this();
     for (int stream = 0; stream < 2; ++stream) {
-      loop_.spawn_blocking([self, stream] {
-        const std::uint32_t error = self->readers_[stream].read_to_end();
-        self->on_reader_done(stream, error);
-      });
+      bool handed_over = false;
+      try {
+        handed_over = loop_.spawn_blocking([self, stream] {
+          const std::uint32_t error = self->readers_[stream].read_to_end();
+          self->on_reader_done(stream, error);
+        });
+      } catch (...) {
+        // The work could not even be wrapped: memory ran out.
+      }
+      if (!handed_over) on_reader_done(stream, kOutOfMemoryError);
     }
     std::lock_guard lock(mutex_);
     arm_limit_locked(limits_.exit_deadline, &Collection::on_deadline);
@@ -154,7 +238,7 @@ class Collection : public std::enable_shared_from_this<Collection> {
                                         INFINITE, WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE)) {
         exit_wait_.reset(wait);
       } else {
-        fail_locked(last_os_error());
+        fail_locked(LaunchErrorKind::os_error, ::GetLastError());
       }
     }
     decide_if_done_locked();
@@ -171,6 +255,14 @@ class Collection : public std::enable_shared_from_this<Collection> {
         token);
   }
 
+  // For a run that can no longer wait for its decision (memory ran out while
+  // it set up the wait): the readers are cancelled, and the last of them to
+  // return releases everything.
+  void abandon() noexcept {
+    std::lock_guard lock(mutex_);
+    fail_locked(LaunchErrorKind::os_error, kOutOfMemoryError);
+  }
+
   // Releases everything and hands over the outcome. Only once decided.
   Result<CommandOutput, LaunchError> finish() {
     exit_wait_.reset();  // waits for a callback already running
@@ -179,31 +271,50 @@ class Collection : public std::enable_shared_from_this<Collection> {
     thread_.reset();
     readers_[0].close();
     readers_[1].close();
-    if (failure_) return unexpected(std::move(*failure_));
-    return CommandOutput{exit_code_, readers_[0].take(), readers_[1].take()};
+    if (failure_) {
+      if (failure_->kind == LaunchErrorKind::timed_out) {
+        return unexpected(LaunchError::timed_out("timed out: the program had not exited after " +
+                                                 describe_duration(limits_.exit_deadline)));
+      }
+      return unexpected(LaunchError::os_error(failure_->code, os_error_text(failure_->code)));
+    }
+    return CommandOutput{exit_code_, readers_[0].take(), readers_[1].take(), readers_[0].dropped(),
+                         readers_[1].dropped()};
   }
 
  private:
+  struct Failure {
+    LaunchErrorKind kind;
+    std::uint32_t code;
+  };
+
   static void CALLBACK exit_signalled(void* context, BOOLEAN) {
     auto* self = static_cast<Collection*>(context);
+    std::weak_ptr<Collection> weak = self->weak_from_this();
     // Only a wake-up: the exit code is read on the loop.
-    asio::post(self->loop_.executor(), [weak = self->weak_from_this()] {
+    try {
+      asio::post(self->loop_.executor(), [weak] {
+        if (auto alive = weak.lock()) alive->on_exit_signalled();
+      });
+    } catch (...) {
+      // No memory for the hand-over: the exit is recorded here, on the
+      // system's wait thread, rather than lost.
       if (auto alive = weak.lock()) alive->on_exit_signalled();
-    });
+    }
   }
 
-  void on_exit_signalled() {
+  void on_exit_signalled() noexcept {
     std::lock_guard lock(mutex_);
     if (decided_flag_) return;
     record_exit_locked();
     decide_if_done_locked();
   }
 
-  void record_exit_locked() {
+  void record_exit_locked() noexcept {
     DWORD code = 0;
     if (::WaitForSingleObject(process_.get(), 0) != WAIT_OBJECT_0 ||
         !::GetExitCodeProcess(process_.get(), &code)) {
-      fail_locked(last_os_error());
+      fail_locked(LaunchErrorKind::os_error, ::GetLastError());
       return;
     }
     exited_ = true;
@@ -211,54 +322,62 @@ class Collection : public std::enable_shared_from_this<Collection> {
     if (!giving_up_) arm_limit_locked(limits_.grace_period, &Collection::on_grace_over);
   }
 
-  void on_reader_done(int stream, std::uint32_t error) {
+  void on_reader_done(int stream, std::uint32_t error) noexcept {
     std::lock_guard lock(mutex_);
     reader_done_[stream] = true;
-    if (error != 0 && !giving_up_) fail_locked(LaunchError::os_error(error, os_error_text(error)));
+    if (error != 0 && !giving_up_) fail_locked(LaunchErrorKind::os_error, error);
     decide_if_done_locked();
   }
 
-  void on_deadline() {
+  void on_deadline() noexcept {
     std::lock_guard lock(mutex_);
     if (decided_flag_ || exited_ || giving_up_) return;
-    fail_locked(LaunchError::timed_out("timed out: the program had not exited after " +
-                                       describe_duration(limits_.exit_deadline)));
+    fail_locked(LaunchErrorKind::timed_out, 0);
     decide_if_done_locked();
   }
 
-  void on_grace_over() {
+  void on_grace_over() noexcept {
     std::lock_guard lock(mutex_);
     if (decided_flag_ || giving_up_) return;
     give_up_locked();  // a process that inherited the pipes keeps them open
     decide_if_done_locked();
   }
 
-  void arm_limit_locked(std::chrono::milliseconds after, void (Collection::*handler)()) {
-    limit_timer_.expires_after(after);  // drops the wait armed before
-    limit_timer_.async_wait([weak = weak_from_this(), handler](const asio::error_code& error) {
-      if (error) return;
-      if (auto alive = weak.lock()) (alive.get()->*handler)();
-    });
+  void arm_limit_locked(std::chrono::milliseconds after, void (Collection::*handler)()) noexcept {
+    try {
+      limit_timer_.expires_after(after);  // drops the wait armed before
+      limit_timer_.async_wait([weak = weak_from_this(), handler](const asio::error_code& error) {
+        if (error) return;
+        if (auto alive = weak.lock()) (alive.get()->*handler)();
+      });
+    } catch (...) {
+      // Without its timer a limit could never end the run: end it now.
+      fail_locked(LaunchErrorKind::os_error, kOutOfMemoryError);
+    }
   }
 
-  void fail_locked(LaunchError error) {
-    if (!failure_) failure_ = std::move(error);
+  void fail_locked(LaunchErrorKind kind, std::uint32_t code) noexcept {
+    if (!failure_) failure_ = Failure{kind, code};
     give_up_locked();
   }
 
-  void give_up_locked() {
+  void give_up_locked() noexcept {
     giving_up_ = true;
     for (int stream = 0; stream < 2; ++stream) {
       if (!reader_done_[stream]) readers_[stream].cancel();
     }
   }
 
-  void decide_if_done_locked() {
+  void decide_if_done_locked() noexcept {
     if (decided_flag_ || !reader_done_[0] || !reader_done_[1]) return;
     if (!exited_ && !failure_) return;
     decided_flag_ = true;
-    limit_timer_.cancel();
-    decided_.expires_at(asio::steady_timer::time_point::min());  // trips the latch
+    try {
+      limit_timer_.cancel();
+      decided_.expires_at(asio::steady_timer::time_point::min());  // trips the latch
+    } catch (...) {
+      // Cancelling frees and allocates nothing; this would be a fault of Asio.
+    }
   }
 
   EventLoop& loop_;
@@ -274,10 +393,21 @@ class Collection : public std::enable_shared_from_this<Collection> {
   bool exited_ = false;
   std::uint32_t exit_code_ = 0;
   bool reader_done_[2] = {false, false};
-  std::optional<LaunchError> failure_;
+  std::optional<Failure> failure_;
   bool giving_up_ = false;
   bool decided_flag_ = false;
 };
+
+// Null when memory ran out; the child then runs on without us, its handles
+// closed with `child`.
+std::shared_ptr<Collection> make_collection(EventLoop& loop, Child child,
+                                            CommandLimits limits) noexcept {
+  try {
+    return std::make_shared<Collection>(loop, std::move(child), limits);
+  } catch (...) {
+    return nullptr;
+  }
+}
 
 }  // namespace
 
@@ -287,10 +417,31 @@ asio::awaitable<Result<CommandOutput, LaunchError>> run_command(
     CommandLimits limits) {
   auto child = start_child(request);
   if (!child) co_return unexpected(std::move(child).error());
-  auto collection = std::make_shared<Collection>(loop, std::move(*child), limits);
-  collection->start();
-  co_await collection->until_decided();
-  co_return collection->finish();
+  auto collection = make_collection(loop, std::move(*child), limits);
+  if (collection) {
+    collection->start();
+    bool waited = false;
+    try {
+      co_await collection->until_decided();
+      waited = true;
+    } catch (...) {
+      collection->abandon();
+    }
+    if (waited) co_return collection->finish();
+  }
+  co_return unexpected(out_of_memory());
+}
+
+Result<CommandOutput, LaunchError> run_command_blocking(EventLoop& loop,
+                                                        const CommandRequest& request,
+                                                        CommandLimits limits) noexcept {
+  try {
+    return loop.run_blocking(run_command(loop, request, limits));
+  } catch (...) {
+    // The coroutine's frame, its copy of the request, the spawn on the loop
+    // and the outcome's texts all need memory.
+    return unexpected(out_of_memory());
+  }
 }
 
 }  // namespace nuv

@@ -1,6 +1,8 @@
 #include "platform/process/nt_pipe_win.h"
 
+#include <algorithm>
 #include <memory>
+#include <new>
 
 #include "common/win32.h"
 #include <winternl.h>
@@ -137,34 +139,61 @@ Result<PipeEnds, LaunchError> create_output_pipe(HANDLE root) {
   return ends;
 }
 
-std::uint32_t PipeReader::read_to_end() {
-  const NtApi& nt = nt_api();
-  const std::unique_ptr<char[]> buffer(new char[kReadChunk]);
+std::uint32_t PipeReader::read_to_end() noexcept {
+  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadChunk]);
+  if (!buffer) return kOutOfMemoryError;
   for (;;) {
-    IO_STATUS_BLOCK io{};
-    NTSTATUS status;
-    {
-      // A cancel() that comes before this read starts is seen here; one that
-      // comes after finds the read pending and cancels it.
-      std::lock_guard lock(mutex_);
-      if (cancelled_) return 0;
-      io.Status = kStatusPending;
-      status = nt.read_file(pipe_.get(), nullptr, nullptr, nullptr, &io, buffer.get(), kReadChunk,
-                            nullptr, nullptr);
+    PipeReadResult read;
+    try {
+      read = read_ ? read_(buffer.get(), kReadChunk) : read_pipe(buffer.get(), kReadChunk);
+    } catch (const std::bad_alloc&) {
+      return kOutOfMemoryError;
+    } catch (...) {
+      return ERROR_GEN_FAILURE;
     }
-    if (status == kStatusPending) {
-      // Without an event of its own, the file object is signalled when the
-      // transfer ends.
-      ::WaitForSingleObject(pipe_.get(), INFINITE);
-      status = io.Status;
-    }
-    if (status == kStatusEndOfFile || status == kStatusPipeBroken || status == kStatusCancelled) {
+    // Only these end the stream. A read of 0 bytes does not: on Windows it
+    // completes whenever the writer writes 0 bytes, and more may follow.
+    if (read.status == kStatusEndOfFile || read.status == kStatusPipeBroken ||
+        read.status == kStatusCancelled) {
       return 0;
     }
-    if (status < 0) return nt_status_to_error(status);
-    if (io.Information == 0) return 0;
-    data_.append(buffer.get(), io.Information);
+    if (read.status < 0) return nt_status_to_error(read.status);
+    if (const std::uint32_t error = keep(buffer.get(), read.transferred); error != 0) return error;
   }
+}
+
+std::uint32_t PipeReader::keep(const char* bytes, std::size_t size) noexcept {
+  const std::size_t room = kCaptureLimit - std::min(data_.size(), kCaptureLimit);
+  const std::size_t kept = std::min(size, room);
+  try {
+    data_.append(bytes, kept);
+  } catch (const std::bad_alloc&) {
+    return kOutOfMemoryError;
+  }
+  dropped_ += size - kept;
+  return 0;
+}
+
+PipeReadResult PipeReader::read_pipe(char* buffer, std::size_t size) {
+  const NtApi& nt = nt_api();
+  IO_STATUS_BLOCK io{};
+  NTSTATUS status;
+  {
+    // A cancel() that comes before this read starts is seen here; one that
+    // comes after finds the read pending and cancels it.
+    std::lock_guard lock(mutex_);
+    if (cancelled_) return {kStatusCancelled, 0};
+    io.Status = kStatusPending;
+    status = nt.read_file(pipe_.get(), nullptr, nullptr, nullptr, &io, buffer,
+                          static_cast<ULONG>(size), nullptr, nullptr);
+  }
+  if (status == kStatusPending) {
+    // Without an event of its own, the file object is signalled when the
+    // transfer ends.
+    ::WaitForSingleObject(pipe_.get(), INFINITE);
+    status = io.Status;
+  }
+  return {status, status < 0 ? 0 : static_cast<std::size_t>(io.Information)};
 }
 
 void PipeReader::cancel() {

@@ -180,12 +180,18 @@ std::optional<std::string> undo_change(const SystemChange& change, const Command
     if (!step.checked) continue;
     if (!outcome) return step.launch_prefix + outcome.error().text;
     if (outcome->exit_code == 0) continue;
+    // Only the kept bytes are looked at; those read beyond them are counted.
     std::string stderr_text = decode_utf8_lossy(outcome->stderr_bytes);
     bool tolerated = false;
     for (const auto& text : step.tolerated) {
       tolerated = tolerated || stderr_text.find(text) != std::string::npos;
     }
-    if (!tolerated) return step.failure_prefix + stderr_text;
+    if (!tolerated) {
+      if (outcome->stderr_dropped > 0) {
+        stderr_text += " [" + std::to_string(outcome->stderr_dropped) + " more bytes]";
+      }
+      return step.failure_prefix + stderr_text;
+    }
   }
   return std::nullopt;
 }

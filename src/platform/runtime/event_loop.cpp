@@ -3,24 +3,44 @@
 namespace nuv {
 
 EventLoop::EventLoop() : keep_running_(asio::make_work_guard(context_)) {
-  for (std::size_t i = 0; i < kWorkerThreads; ++i) {
-    workers_.emplace_back([this] { context_.run(); });
+  try {
+    workers_.reserve(kWorkerThreads);
+    for (std::size_t i = 0; i < kWorkerThreads; ++i) {
+      workers_.emplace_back([this] { loop_worker(); });
+    }
+  } catch (...) {
+    // A started thread left joinable would end the process when workers_ is
+    // destroyed; the caller gets the failure instead.
+    shutdown();
+    throw;
   }
 }
 
 EventLoop::~EventLoop() { shutdown(); }
 
-void EventLoop::spawn_blocking(std::function<void()> work) {
+bool EventLoop::spawn_blocking(std::function<void()> work) noexcept {
   std::lock_guard lock(pool_mutex_);
-  if (pool_stopping_) return;
-  pool_queue_.push_back(std::move(work));
+  if (pool_stopping_) return false;
+  try {
+    pool_queue_.push_back(std::move(work));
+  } catch (...) {
+    return false;
+  }
   // Idle workers already woken for earlier work are spoken for: a read must
   // never wait behind another read that may block for as long as the child
   // lives.
   if (pool_queue_.size() > pool_idle_ && pool_threads_.size() < kMaxBlockingWorkers) {
-    pool_threads_.emplace_back([this] { blocking_worker(); });
+    try {
+      pool_threads_.emplace_back([this] { blocking_worker(); });
+    } catch (...) {
+      // Queued, it would wait behind reads that may last as long as their
+      // children: better refused now.
+      pool_queue_.pop_back();
+      return false;
+    }
   }
   pool_wake_.notify_one();
+  return true;
 }
 
 std::size_t EventLoop::blocking_workers() const {
@@ -33,7 +53,18 @@ std::size_t EventLoop::idle_blocking_workers() const {
   return pool_idle_;
 }
 
-void EventLoop::blocking_worker() {
+void EventLoop::loop_worker() noexcept {
+  for (;;) {
+    try {
+      context_.run();
+      return;
+    } catch (...) {
+      // A handler threw; run() may be called again to go on with the rest.
+    }
+  }
+}
+
+void EventLoop::blocking_worker() noexcept {
   std::unique_lock lock(pool_mutex_);
   for (;;) {
     ++pool_idle_;
@@ -43,7 +74,11 @@ void EventLoop::blocking_worker() {
     auto work = std::move(pool_queue_.front());
     pool_queue_.pop_front();
     lock.unlock();
-    work();
+    try {
+      work();
+    } catch (...) {
+      // Dropped: the worker serves on.
+    }
     work = nullptr;  // whatever the work holds is released outside the lock
     lock.lock();
   }

@@ -11,6 +11,10 @@
 // Operations are asio::awaitable coroutines, so one operation can co_await
 // another (the rollback engine awaits each command in turn). shutdown(), or
 // the destructor, stops the loop and waits for every thread it started.
+//
+// No exception leaves a thread of the loop: one thrown by a handler or by
+// blocking work is dropped there, and the thread goes on serving. Work that
+// must report its failure catches it itself.
 #pragma once
 
 #include <condition_variable>
@@ -38,6 +42,8 @@ class EventLoop {
   static constexpr std::size_t kWorkerThreads = 2;
   static constexpr std::size_t kMaxBlockingWorkers = 512;
 
+  // Throws std::system_error when its threads cannot be started, having
+  // joined those it did start.
   EventLoop();
   ~EventLoop();
   EventLoop(const EventLoop&) = delete;
@@ -48,8 +54,10 @@ class EventLoop {
 
   // Hands `work` to a blocking worker: an idle one, else a new one while
   // fewer than kMaxBlockingWorkers exist; beyond that the work queues until a
-  // worker is free. Workers stay until shutdown, to be reused.
-  void spawn_blocking(std::function<void()> work);
+  // worker is free. Workers stay until shutdown, to be reused. False, and
+  // `work` is dropped unrun, when it cannot be handed over: after shutdown, or
+  // when memory or a new thread could not be had.
+  bool spawn_blocking(std::function<void()> work) noexcept;
 
   // How many blocking workers have been started, and how many of them wait
   // for work.
@@ -67,7 +75,8 @@ class EventLoop {
   void shutdown();
 
  private:
-  void blocking_worker();
+  void loop_worker() noexcept;
+  void blocking_worker() noexcept;
 
   asio::io_context context_{static_cast<int>(kWorkerThreads)};
   std::optional<asio::executor_work_guard<asio::io_context::executor_type>> keep_running_;
