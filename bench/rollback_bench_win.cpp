@@ -103,7 +103,8 @@ void check(const std::optional<std::vector<std::string>>& errors) {
 double recover(const std::wstring& appdata) {
   ::SetEnvironmentVariableW(L"APPDATA", appdata.c_str());
   const auto start = Clock::now();
-  const auto errors = nuv::recover_system_state();
+  nuv::NullLog log;
+  const auto errors = nuv::recover_system_state(log);
   const double took = seconds_since(start);
   check(errors);
   return took;
@@ -146,6 +147,8 @@ EngineFigures recover_timed(const std::wstring& appdata) {
       .remove_file = [&files](const std::string& path) { files.remove(path); },
       .roll_back = roll_back,
       .lock_journal = {},
+      .read_error = {},
+      .log = {},
   });
   figures.whole = seconds_since(start);
   check(errors);

@@ -118,7 +118,10 @@ TEST(UndoDnsOverridden, FailedAddsAreIgnoredButAFailedSetStopsEverything) {
     if (calls++ == 0) return base(r);
     u.fake.requests.push_back(r);
     if (calls == 2) return unexpected(LaunchError::not_found("program not found"));
-    return CommandOutput{1, "", "add failed"};
+    CommandOutput failed;
+    failed.exit_code = 1;
+    failed.stderr_bytes = "add failed";
+    return failed;
   };
   EXPECT_EQ(undo_change(DnsOverridden{"e", std::nullopt, {"a", "b", "c"}}, set_ok_adds_fail),
             std::nullopt);
@@ -262,6 +265,47 @@ TEST(UndoMessages, CountTheStandardErrorBytesThatWereNotKept) {
   flooded.stderr_dropped = 0;
   EXPECT_EQ(undo_change(CustomCommand{"none", {"x"}}, answer),
             "custom rollback 'none' failed: Access is denied.");
+}
+
+struct RecordingLog final : Log {
+  void write(std::string_view text) override { lines.emplace_back(text); }
+  std::vector<std::string> lines;
+};
+
+// Each command leaves one line in the log: the program as resolved and its
+// arguments, then its exit code and time, or its launch error; a refused
+// answer adds the start of its standard error. The time is the only part
+// that varies, so it is cut out before comparing.
+TEST(UndoLog, EveryCommandIsLoggedWithItsOutcome) {
+  const auto without_time = [](std::vector<std::string> lines) {
+    for (auto& line : lines) {
+      const auto after = line.find(" after ");
+      const auto ms = line.find(" ms", after);
+      if (after != std::string::npos && ms != std::string::npos) {
+        line.replace(after, ms + 3 - after, " after T");
+      }
+    }
+    return lines;
+  };
+  Undo u;
+  RecordingLog log;
+  u.fake.answers["netsh"] = {1, "Element not found.\r\n"};
+  (void)undo_change(TunInterfaceUp{"utun-nuv", "10.8.0.2", "m"}, u.fake.runner(), log);
+  (void)undo_change(RouteAdded{"0.0.0.0/1", "10.8.0.1", {}, {}}, u.fake.runner(), log);
+  u.fake.answers["restore"] = {2, std::string(5000, 'e')};
+  (void)undo_change(CustomCommand{"c", {"restore", "a b", "\""}}, u.fake.runner(), log);
+  u.fake.answers["gone"] = {0, "", "", "program not found"};
+  (void)undo_change(CustomCommand{"g", {"gone"}}, u.fake.runner(), log);
+  (void)undo_change(FirewallRuleAdded{"all"}, u.fake.runner(), log);
+  EXPECT_EQ(
+      without_time(log.lines),
+      (Lines{
+          R"(ran C:\tools\netsh.exe ["interface", "ip", "delete", "address", "utun-nuv", "10.8.0.2"]: exit code 1 after T, accepted: its standard error says the change was already gone)",
+          R"(ran C:\tools\route.exe ["delete", "0.0.0.0/1", "10.8.0.1"]: exit code 0 after T)",
+          R"(ran C:\tools\restore.exe ["a b", "\""]: exit code 2 after T, not accepted; its standard error: [")" +
+              std::string(4096, 'e') + R"("] [904 more bytes])",
+          R"(could not run gone []: program not found)",
+          "undo not run: netsh delete rule: refused: the name all stands for every rule"}));
 }
 
 }  // namespace

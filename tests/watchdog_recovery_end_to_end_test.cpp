@@ -12,10 +12,10 @@
 
 #include <chrono>
 #include <filesystem>
-#include <regex>
 #include <fstream>
 #include <functional>
 #include <future>
+#include <regex>
 
 #include "state/journal_format.h"
 #include "support/process_win.h"

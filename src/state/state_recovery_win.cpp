@@ -29,14 +29,13 @@ std::int64_t seconds_since_1970() {
 // is touched, so the journal stays for a later run.
 std::optional<RollbackOutcome> threads_failed(const char* what) noexcept {
   try {
-    return RollbackOutcome{
-        {std::string("could not start the recovery's threads: ") + what}, {}};
+    return RollbackOutcome{{std::string("could not start the recovery's threads: ") + what}, {}};
   } catch (...) {
     return std::nullopt;  // not even memory for the message
   }
 }
 
-std::optional<RollbackOutcome> roll_back_on_own_runtime(SystemStateStore& store) {
+std::optional<RollbackOutcome> roll_back_on_own_runtime(SystemStateStore& store, Log& log) {
   std::optional<EventLoop> loop;
   try {
     loop.emplace();
@@ -48,7 +47,7 @@ std::optional<RollbackOutcome> roll_back_on_own_runtime(SystemStateStore& store)
     return run_command_blocking(*loop, request);
   };
   WindowsStateFiles files;
-  auto outcome = rollback_changes_with_outcome(store, run, files, seconds_since_1970);
+  auto outcome = rollback_changes_with_outcome(store, run, files, seconds_since_1970, log);
   loop->shutdown();
   return outcome;
 }
@@ -125,7 +124,7 @@ StateRecoverySystem real_system(WindowsStateFiles& files, Log& log) {
             return bytes;
           },
       .remove_file = [&files](const std::string& path) { files.remove(path); },
-      .roll_back = roll_back_on_own_runtime,
+      .roll_back = [&log](SystemStateStore& store) { return roll_back_on_own_runtime(store, log); },
       .lock_journal = lock_journal,
       .read_error = [read_error] { return *read_error; },
       .log = [&log](std::string_view line) { log.write(line); },

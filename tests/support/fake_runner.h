@@ -43,10 +43,17 @@ class FakeRunner {
     return [this](const CommandRequest& request) -> Result<CommandOutput, LaunchError> {
       requests.push_back(request);
       const auto it = answers.find(request.program);
-      if (it == answers.end()) return CommandOutput{};
+      // Found, as the real search would, in a folder of its own.
+      const std::string resolved = "C:\\tools\\" + request.program + ".exe";
+      CommandOutput output;
+      output.program_path = resolved;
+      if (it == answers.end()) return output;
       if (it->second.launch_error)
         return unexpected(LaunchError::not_found(*it->second.launch_error));
-      return CommandOutput{it->second.exit_code, it->second.stdout_bytes, it->second.stderr_bytes};
+      output.exit_code = it->second.exit_code;
+      output.stdout_bytes = it->second.stdout_bytes;
+      output.stderr_bytes = it->second.stderr_bytes;
+      return output;
     };
   }
 };

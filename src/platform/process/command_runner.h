@@ -37,6 +37,7 @@ struct CommandOutput {
   std::string stderr_bytes;
   std::uint64_t stdout_dropped = 0;  // bytes read after the kept ones
   std::uint64_t stderr_dropped = 0;
+  std::string program_path;  // the program as resolved (UTF-8), for the log
 };
 
 // How much of each stream a run keeps: 1 MiB.

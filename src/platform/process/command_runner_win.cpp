@@ -17,6 +17,7 @@
 
 #include "common/win32.h"
 #include "common/unique_handle.h"
+#include "common/utf.h"
 #include "platform/process/command_line.h"
 #include "platform/process/nt_pipe_win.h"
 #include "platform/process/os_error.h"
@@ -111,10 +112,18 @@ struct Launch {
   std::u16string command_line;
 };
 
-Result<Launch, LaunchError> prepare_launch(const CommandRequest& request) {
+// The program as the search resolved it: the file started, or for a batch
+// run the script that cmd.exe runs.
+std::string program_text(const std::u16string& resolved) {
+  return utf16_to_utf8(resolved).value_or(std::string());
+}
+
+Result<Launch, LaunchError> prepare_launch(const CommandRequest& request,
+                                           std::string& program_path) {
   SystemProgramSearch system;
   auto resolved = resolve_program(request.program, system);
   if (!resolved) return unexpected(std::move(resolved).error());
+  program_path = program_text(*resolved);
   auto batch = is_batch_program(*resolved, system);
   if (!batch) return unexpected(std::move(batch).error());
   if (*batch) {
@@ -140,8 +149,9 @@ Result<UniqueHandle, LaunchError> duplicate_standard_input() {
   return UniqueHandle(duplicate);
 }
 
-Result<Child, LaunchError> start_child(const CommandRequest& request) {
-  auto launch = prepare_launch(request);
+// `program_path` gets the program as resolved, as soon as it is known.
+Result<Child, LaunchError> start_child(const CommandRequest& request, std::string& program_path) {
+  auto launch = prepare_launch(request, program_path);
   if (!launch) return unexpected(std::move(launch).error());
   const auto application = to_system_path(launch->application);
   if (!application) return unexpected(LaunchError::invalid_input(kNulInPathText));
@@ -278,8 +288,12 @@ class Collection : public std::enable_shared_from_this<Collection> {
       }
       return unexpected(LaunchError::os_error(failure_->code, os_error_text(failure_->code)));
     }
-    return CommandOutput{exit_code_, readers_[0].take(), readers_[1].take(), readers_[0].dropped(),
-                         readers_[1].dropped()};
+    return CommandOutput{exit_code_,
+                         readers_[0].take(),
+                         readers_[1].take(),
+                         readers_[0].dropped(),
+                         readers_[1].dropped(),
+                         {}};
   }
 
  private:
@@ -415,8 +429,13 @@ asio::awaitable<Result<CommandOutput, LaunchError>> run_command(
     EventLoop& loop,
     CommandRequest request,  // cppcheck-suppress passedByValue ; a coroutine owns its arguments
     CommandLimits limits) {
-  auto child = start_child(request);
-  if (!child) co_return unexpected(std::move(child).error());
+  std::string program_path;
+  auto child = start_child(request, program_path);
+  if (!child) {
+    LaunchError error = std::move(child).error();
+    error.program_path = std::move(program_path);
+    co_return unexpected(std::move(error));
+  }
   auto collection = make_collection(loop, std::move(*child), limits);
   if (collection) {
     collection->start();
@@ -427,9 +446,19 @@ asio::awaitable<Result<CommandOutput, LaunchError>> run_command(
     } catch (...) {
       collection->abandon();
     }
-    if (waited) co_return collection->finish();
+    if (waited) {
+      auto outcome = collection->finish();
+      if (outcome) {
+        outcome->program_path = std::move(program_path);
+      } else {
+        outcome.error().program_path = std::move(program_path);
+      }
+      co_return outcome;
+    }
   }
-  co_return unexpected(out_of_memory());
+  LaunchError error = out_of_memory();
+  error.program_path = std::move(program_path);
+  co_return unexpected(std::move(error));
 }
 
 Result<CommandOutput, LaunchError> run_command_blocking(EventLoop& loop,

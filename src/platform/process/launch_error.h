@@ -17,18 +17,21 @@ struct LaunchError {
   LaunchErrorKind kind = LaunchErrorKind::invalid_input;
   std::uint32_t os_code = 0;  // only for os_error
   std::string text;           // the display text, ready for a message
+  // The program as resolved (UTF-8), once the search has found it; for the
+  // log only.
+  std::string program_path;
 
   static LaunchError not_found(std::string text) {
-    return {LaunchErrorKind::not_found, 0, std::move(text)};
+    return {LaunchErrorKind::not_found, 0, std::move(text), {}};
   }
   static LaunchError invalid_input(std::string text) {
-    return {LaunchErrorKind::invalid_input, 0, std::move(text)};
+    return {LaunchErrorKind::invalid_input, 0, std::move(text), {}};
   }
   static LaunchError os_error(std::uint32_t code, std::string text) {
-    return {LaunchErrorKind::os_error, code, std::move(text)};
+    return {LaunchErrorKind::os_error, code, std::move(text), {}};
   }
   static LaunchError timed_out(std::string text) {
-    return {LaunchErrorKind::timed_out, 0, std::move(text)};
+    return {LaunchErrorKind::timed_out, 0, std::move(text), {}};
   }
 };
 

@@ -103,6 +103,12 @@ JournalOutcome persist_partial(SystemStateStore& store, std::vector<SystemChange
 
 RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const CommandRunner& run,
                                               StateFiles& files, const WallClock& clock) {
+  NullLog none;
+  return rollback_changes_with_outcome(store, run, files, clock, none);
+}
+
+RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const CommandRunner& run,
+                                              StateFiles& files, const WallClock& clock, Log& log) {
   std::vector<SystemChange> pending;
   {
     const std::lock_guard lock(store.changes_lock);
@@ -114,7 +120,7 @@ RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const Com
   while (!pending.empty()) {
     SystemChange change = std::move(pending.back());
     pending.pop_back();
-    if (auto message = undo_change(change, run)) {
+    if (auto message = undo_change(change, run, log)) {
       outcome.errors.push_back(std::move(*message));
       failed.push_back(std::move(change));
     }

@@ -63,6 +63,9 @@ struct RollbackOutcome {
 // journal was left.
 RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const CommandRunner& run,
                                               StateFiles& files, const WallClock& clock);
+// The same, with a line in `log` for every command run.
+RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const CommandRunner& run,
+                                              StateFiles& files, const WallClock& clock, Log& log);
 
 // The same, for callers that only want the messages.
 std::vector<std::string> rollback_changes(SystemStateStore& store, const CommandRunner& run,

@@ -1,5 +1,8 @@
 #include "platform/rollback/undo_commands.h"
 
+#include <chrono>
+
+#include "common/list_notation.h"
 #include "common/utf.h"
 
 namespace nuv {
@@ -173,25 +176,75 @@ std::vector<UndoStep> undo_plan(const SystemChange& change) {
   return std::visit([](const auto& c) { return plan(c); }, change);
 }
 
+namespace {
+
+std::string shown_program(const UndoStep& step, const std::string& resolved) {
+  return resolved.empty() ? step.request.program : resolved;
+}
+
+std::string milliseconds_since(std::chrono::steady_clock::time_point start) {
+  return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count()) +
+         " ms";
+}
+
+}  // namespace
+
 std::optional<std::string> undo_change(const SystemChange& change, const CommandRunner& run) {
+  NullLog none;
+  return undo_change(change, run, none);
+}
+
+std::optional<std::string> undo_change(const SystemChange& change, const CommandRunner& run,
+                                       Log& log) {
   for (const UndoStep& step : undo_plan(change)) {
-    if (step.refusal) return step.launch_prefix + *step.refusal;
+    if (step.refusal) {
+      log.write("undo not run: " + step.launch_prefix + *step.refusal);
+      return step.launch_prefix + *step.refusal;
+    }
+    const auto started = std::chrono::steady_clock::now();
     auto outcome = run(step.request);
-    if (!step.checked) continue;
-    if (!outcome) return step.launch_prefix + outcome.error().text;
-    if (outcome->exit_code == 0) continue;
+    const std::string args = list_notation(step.request.args);
+    if (!outcome) {
+      log.write("could not run " + shown_program(step, outcome.error().program_path) + " " + args +
+                ": " + outcome.error().text + (step.checked ? "" : " (ignored)"));
+      if (!step.checked) continue;
+      return step.launch_prefix + outcome.error().text;
+    }
+    const std::string ran = "ran " + shown_program(step, outcome->program_path) + " " + args +
+                            ": exit code " + std::to_string(outcome->exit_code) + " after " +
+                            milliseconds_since(started);
+    if (!step.checked) {
+      log.write(ran + (outcome->exit_code == 0 ? "" : " (ignored)"));
+      continue;
+    }
+    if (outcome->exit_code == 0) {
+      log.write(ran);
+      continue;
+    }
     // Only the kept bytes are looked at; those read beyond them are counted.
     std::string stderr_text = decode_utf8_lossy(outcome->stderr_bytes);
     bool tolerated = false;
     for (const auto& text : step.tolerated) {
       tolerated = tolerated || stderr_text.find(text) != std::string::npos;
     }
-    if (!tolerated) {
-      if (outcome->stderr_dropped > 0) {
-        stderr_text += " [" + std::to_string(outcome->stderr_dropped) + " more bytes]";
-      }
-      return step.failure_prefix + stderr_text;
+    if (tolerated) {
+      log.write(ran + ", accepted: its standard error says the change was already gone");
+      continue;
     }
+    const std::uint64_t unlogged =
+        outcome->stderr_bytes.size() > kLoggedStandardErrorBytes
+            ? outcome->stderr_bytes.size() - kLoggedStandardErrorBytes + outcome->stderr_dropped
+            : outcome->stderr_dropped;
+    log.write(ran + ", not accepted; its standard error: " +
+              list_notation({decode_utf8_lossy(
+                  std::string_view(outcome->stderr_bytes).substr(0, kLoggedStandardErrorBytes))}) +
+              (unlogged > 0 ? " [" + std::to_string(unlogged) + " more bytes]" : ""));
+    if (outcome->stderr_dropped > 0) {
+      stderr_text += " [" + std::to_string(outcome->stderr_dropped) + " more bytes]";
+    }
+    return step.failure_prefix + stderr_text;
   }
   return std::nullopt;
 }

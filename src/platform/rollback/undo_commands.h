@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/log.h"
 #include "common/result.h"
 #include "platform/process/command_runner.h"
 #include "state/system_change.h"
@@ -48,5 +49,14 @@ std::string dns_restore_script(std::uint32_t interface_index,
 // Undoes one change. Empty when it is undone (or counts as undone), else the
 // one message that says why not.
 std::optional<std::string> undo_change(const SystemChange& change, const CommandRunner& run);
+
+// The same, and `log` gets a line per command: the program as resolved, its
+// arguments, its exit code and time or its launch error, and the start of its
+// standard error when its answer was not accepted.
+std::optional<std::string> undo_change(const SystemChange& change, const CommandRunner& run,
+                                       Log& log);
+
+// How much of a refused answer's standard error the log keeps.
+inline constexpr std::size_t kLoggedStandardErrorBytes = 4096;
 
 }  // namespace nuv
