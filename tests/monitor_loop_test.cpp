@@ -59,7 +59,7 @@ struct FakeSystem {
                 return true;
               }
               // The wait ends when the parent does, not at its time-out.
-              log.push_back("wait ended");
+              log.emplace_back("wait ended");
               now = std::max(now, parent_ends);
               return false;
             },

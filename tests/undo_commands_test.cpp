@@ -195,6 +195,31 @@ TEST(UndoRouteAdded, RefusesWildcardsInEitherAddress) {
   }
 }
 
+// Of the same kind as the wildcards: a journal value that the tool would
+// read as an option or a named parameter, and so reach beyond the change.
+TEST(UndoRouteAdded, RefusesAnOptionInPlaceOfAnAddress) {
+  for (const RouteAdded& route : {
+           RouteAdded{"-f", std::nullopt, std::nullopt, std::nullopt},
+           RouteAdded{"/f", std::nullopt, std::nullopt, std::nullopt},
+           RouteAdded{"10.0.0.0/8", "-p", std::nullopt, std::nullopt},
+       }) {
+    Undo u;
+    EXPECT_EQ(u.run(route), "route delete: refused: an option in place of an address")
+        << route.destination;
+    EXPECT_TRUE(u.fake.requests.empty()) << route.destination;
+  }
+  Undo u;
+  EXPECT_EQ(u.run(RouteAdded{"10.0.0.0/8", "10.8.0.1", std::nullopt, std::nullopt}), std::nullopt);
+  EXPECT_EQ(u.fake.log(), Lines{"route [delete] [10.0.0.0/8] [10.8.0.1]"});
+}
+
+TEST(UndoTunInterfaceUp, RefusesANamedParameterInPlaceOfTheAddress) {
+  Undo u;
+  EXPECT_EQ(u.run(TunInterfaceUp{"utun-nuv", "gateway=all", "255.255.255.0"}),
+            "netsh delete address: refused: a named parameter in place of the address");
+  EXPECT_TRUE(u.fake.requests.empty());
+}
+
 TEST(UndoSystemProxySet, WritesTheValuesAndNeverFails) {
   const std::string key = R"(HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings)";
   Undo u;

@@ -5,8 +5,8 @@
 #include <iterator>
 #include <string_view>
 
-#include "common/utf.h"
 #include "common/unicode_escape_table.h"  // generated at build time
+#include "common/utf.h"
 
 namespace nuv {
 namespace {

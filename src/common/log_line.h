@@ -22,7 +22,7 @@ inline constexpr std::string_view kLogFileName = "nuv-watchdog.log";
 inline constexpr std::string_view kOldLogFileName = "nuv-watchdog.log.1";
 // A log this large or larger is set aside as the old log before a run's first
 // line, so that at most about twice this stays on disk.
-inline constexpr std::uint64_t kLogRotationSize = 1024 * 1024;
+inline constexpr std::uint64_t kLogRotationSize = std::uint64_t{1024} * 1024;
 
 // The line with its line feed. A carriage return or line feed inside `text`
 // is written as \r or \n, so that one call is always one line.

@@ -433,7 +433,7 @@ asio::awaitable<Result<CommandOutput, LaunchError>> run_command(
   auto child = start_child(request, program_path);
   if (!child) {
     LaunchError error = std::move(child).error();
-    error.program_path = std::move(program_path);
+    error.program_path = program_path;
     co_return unexpected(std::move(error));
   }
   auto collection = make_collection(loop, std::move(*child), limits);
@@ -449,15 +449,15 @@ asio::awaitable<Result<CommandOutput, LaunchError>> run_command(
     if (waited) {
       auto outcome = collection->finish();
       if (outcome) {
-        outcome->program_path = std::move(program_path);
+        outcome->program_path = program_path;
       } else {
-        outcome.error().program_path = std::move(program_path);
+        outcome.error().program_path = program_path;
       }
       co_return outcome;
     }
   }
   LaunchError error = out_of_memory();
-  error.program_path = std::move(program_path);
+  error.program_path = program_path;
   co_return unexpected(std::move(error));
 }
 

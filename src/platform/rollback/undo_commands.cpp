@@ -65,7 +65,19 @@ bool has_wildcard(std::string_view address) {
   return address.find_first_of("*?") != std::string_view::npos;
 }
 
+// Every switch of route begins with - or /, and no address does: such a
+// value would reach route as an option (-f clears the whole table).
+bool is_switch(std::string_view address) {
+  return !address.empty() && (address.front() == '-' || address.front() == '/');
+}
+
 std::vector<UndoStep> plan(const TunInterfaceUp& c) {
+  // netsh reads "tag=value" as a named parameter wherever it stands: an
+  // address such as "gateway=all" would delete every gateway of the
+  // interface instead of the one address that was added.
+  if (c.address.find('=') != std::string::npos) {
+    return {refused("netsh delete address: ", "a named parameter in place of the address")};
+  }
   return {checked("netsh", {"interface", "ip", "delete", "address", c.interface_name, c.address},
                   "netsh delete address failed: ", "netsh delete address: ",
                   {"not found", "The filename, directory name"})};
@@ -74,6 +86,9 @@ std::vector<UndoStep> plan(const TunInterfaceUp& c) {
 std::vector<UndoStep> plan(const RouteAdded& c) {
   if (has_wildcard(c.destination) || (c.gateway && has_wildcard(*c.gateway))) {
     return {refused("route delete: ", "wildcards in the address")};
+  }
+  if (is_switch(c.destination) || (c.gateway && is_switch(*c.gateway))) {
+    return {refused("route delete: ", "an option in place of an address")};
   }
   std::vector<std::string> args{"delete", c.destination};
   if (c.gateway) args.push_back(*c.gateway);
