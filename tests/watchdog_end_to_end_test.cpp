@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/process_win.h"
 
@@ -52,6 +54,7 @@ class WatchdogEndToEnd : public testing::Test {
   // the watchdog keeps its log there.
   StartedProcess start_watchdog(const std::wstring& arguments, bool data_folder = false) {
     profile_ = unique_temp_path(L"profile");
+    profiles_.push_back(profile_);
     ::CreateDirectoryW(profile_.c_str(), nullptr);
     if (data_folder) ::CreateDirectoryW(data_folder_path().c_str(), nullptr);
     return start_captured(watchdog_, L"\"" + watchdog_ + L"\" " + arguments,
@@ -98,8 +101,16 @@ class WatchdogEndToEnd : public testing::Test {
     return finish(watchdog, first);
   }
 
+  void TearDown() override {
+    std::error_code ignored;
+    for (const auto& profile : profiles_) {
+      std::filesystem::remove_all(std::filesystem::path(profile), ignored);
+    }
+  }
+
   DWORD parent_pid_ = 0;
   std::wstring profile_;
+  std::vector<std::wstring> profiles_;
 };
 
 TEST_F(WatchdogEndToEnd, ParentGoneWithFlagDeletesTheFlagAndExitsZero) {
@@ -245,6 +256,7 @@ TEST_F(WatchdogEndToEnd, LogIsAppendedToUntilItReachesOneMebibyteThenSetAside) {
     auto parent = start_plain(child_, L"nuv-test-child exit 0");
     ASSERT_EQ(wait_for_exit(parent.process.get()), 0u);
     profile_ = unique_temp_path(L"profile");
+    profiles_.push_back(profile_);
     ASSERT_TRUE(::CreateDirectoryW(profile_.c_str(), nullptr));
     ASSERT_TRUE(::CreateDirectoryW(data_folder_path().c_str(), nullptr));
     ASSERT_TRUE(write_file(log_path(), rotate ? full : small));

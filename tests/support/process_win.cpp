@@ -26,11 +26,21 @@ std::wstring program_folder() {
 
 std::wstring unique_temp_path(const std::wstring& stem) {
   static std::atomic<int> counter{0};
+  // Wine hands out the same small process ids run after run, so the id alone
+  // would meet the leftovers of an earlier run: the process's start time,
+  // in 100 ns units, tells the runs apart.
+  static const std::wstring run = [] {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const unsigned long long stamp =
+        (static_cast<unsigned long long>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    return std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(stamp);
+  }();
   wchar_t folder[MAX_PATH + 1];
   const DWORD n = ::GetTempPathW(MAX_PATH + 1, folder);
   EXPECT_GT(n, 0u);
-  return std::wstring(folder, n) + L"nuv-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-         std::to_wstring(counter++) + L"-" + stem;
+  return std::wstring(folder, n) + L"nuv-test-" + run + L"-" + std::to_wstring(counter++) + L"-" +
+         stem;
 }
 
 namespace {
