@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "common/log.h"
 #include "common/log_line.h"
 
 namespace nuv {
@@ -15,6 +19,25 @@ TEST(LogLine, StampIsUtcWithMillisecondsThenThePidThenTheText) {
 TEST(LogLine, OneCallIsAlwaysOneLine) {
   EXPECT_EQ(format_log_line({2026, 1, 1, 0, 0, 0, 0}, 1, "a\r\nb \xE2\x80\x94 c"),
             "2026-01-01T00:00:00.000Z [1] a\\r\\nb \xE2\x80\x94 c\n");
+}
+
+struct RecordingLog final : Log {
+  void write(std::string_view text) override { lines.emplace_back(text); }
+  std::vector<std::string> lines;
+};
+
+// A run's detail lines stop at the budget, with one line that says so.
+TEST(BudgetedLog, PassesLinesUntilTheBudgetThenSaysSoOnce) {
+  RecordingLog inner;
+  BudgetedLog log(inner, 10);
+  log.write("12345");
+  log.write("67890");
+  log.write("x");
+  log.write("y");
+  EXPECT_EQ(inner.lines,
+            (std::vector<std::string>{
+                "12345", "67890",
+                "further detail lines of this run are not logged: they passed 10 bytes"}));
 }
 
 }  // namespace

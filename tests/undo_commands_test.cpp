@@ -322,6 +322,7 @@ TEST(UndoLog, EveryCommandIsLoggedWithItsOutcome) {
   u.fake.answers["gone"] = {0, "", "", "program not found"};
   (void)undo_change(CustomCommand{"g", {"gone"}}, u.fake.runner(), log);
   (void)undo_change(FirewallRuleAdded{"all"}, u.fake.runner(), log);
+  (void)undo_change(CustomCommand{"long", {"long", std::string(5000, 'a')}}, u.fake.runner(), log);
   EXPECT_EQ(
       without_time(log.lines),
       (Lines{
@@ -330,7 +331,9 @@ TEST(UndoLog, EveryCommandIsLoggedWithItsOutcome) {
           R"(ran C:\tools\restore.exe ["a b", "\""]: exit code 2 after T, not accepted; its standard error: [")" +
               std::string(4096, 'e') + R"("] [904 more bytes])",
           R"(could not run gone []: program not found)",
-          "undo not run: netsh delete rule: refused: the name all stands for every rule"}));
+          "undo not run: netsh delete rule: refused: the name all stands for every rule",
+          R"(ran C:\tools\long.exe [")" + std::string(4094, 'a') +
+              " [908 more bytes]: exit code 0 after T"}));
 }
 
 }  // namespace

@@ -24,6 +24,9 @@ inline constexpr std::string_view kOldLogFileName = "nuv-watchdog.log.1";
 // line, so that at most about twice this stays on disk.
 inline constexpr std::uint64_t kLogRotationSize = std::uint64_t{1024} * 1024;
 
+// What one run may write in detail lines (the messages are always logged).
+inline constexpr std::size_t kDetailLogBudget = std::size_t{1024} * 1024;
+
 // The line with its line feed. A carriage return or line feed inside `text`
 // is written as \r or \n, so that one call is always one line.
 std::string format_log_line(const UtcTime& time, std::uint32_t pid, std::string_view text);

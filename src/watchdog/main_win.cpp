@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "common/environment_win.h"
+#include "common/log.h"
+#include "common/log_line.h"
 #include "platform/wintun/orphan_cleanup_win.h"
 #include "state/state_recovery.h"
 #include "watchdog/log_file_win.h"
@@ -32,9 +34,10 @@ int wmain(int argc, wchar_t** argv) {
   }
   nuv::LogFile log(std::move(folder));
   nuv::LoggedSink sink(standard_error, log);
+  nuv::BudgetedLog details(log, nuv::kDetailLogBudget);
   const nuv::RecoverySteps steps{
-      .clean_wintun_orphans = [&log] { return nuv::clean_wintun_orphans(log); },
-      .recover_system_state = [&log] { return nuv::recover_system_state(log); },
+      .clean_wintun_orphans = [&details] { return nuv::clean_wintun_orphans(details); },
+      .recover_system_state = [&details] { return nuv::recover_system_state(details); },
   };
   return nuv::watchdog_main(arguments, nuv::system_monitor_seams(), standard_error, sink,
                             [&] { nuv::run_recovery(sink, steps); });

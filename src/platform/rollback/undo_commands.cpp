@@ -197,6 +197,14 @@ std::string shown_program(const UndoStep& step, const std::string& resolved) {
   return resolved.empty() ? step.request.program : resolved;
 }
 
+// A journal's arguments can be long; the log keeps their start.
+std::string clipped(std::string text) {
+  if (text.size() <= kLoggedArgumentBytes) return text;
+  const std::size_t dropped = text.size() - kLoggedArgumentBytes;
+  text.resize(kLoggedArgumentBytes);
+  return decode_utf8_lossy(text) + " [" + std::to_string(dropped) + " more bytes]";
+}
+
 std::string milliseconds_since(std::chrono::steady_clock::time_point start) {
   return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - start)
@@ -220,7 +228,7 @@ std::optional<std::string> undo_change(const SystemChange& change, const Command
     }
     const auto started = std::chrono::steady_clock::now();
     auto outcome = run(step.request);
-    const std::string args = list_notation(step.request.args);
+    const std::string args = clipped(list_notation(step.request.args));
     if (!outcome) {
       log.write("could not run " + shown_program(step, outcome.error().program_path) + " " + args +
                 ": " + outcome.error().text + (step.checked ? "" : " (ignored)"));

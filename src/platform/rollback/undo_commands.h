@@ -56,7 +56,9 @@ std::optional<std::string> undo_change(const SystemChange& change, const Command
 std::optional<std::string> undo_change(const SystemChange& change, const CommandRunner& run,
                                        Log& log);
 
-// How much of a refused answer's standard error the log keeps.
+// How much of a refused answer's standard error, and of a command's
+// arguments, the log keeps.
 inline constexpr std::size_t kLoggedStandardErrorBytes = 4096;
+inline constexpr std::size_t kLoggedArgumentBytes = 4096;
 
 }  // namespace nuv
