@@ -84,6 +84,13 @@ TEST(JournalStructure, NestsAtMost127Levels) {
 
 // ---- bodies ----
 
+// Why parse_journal refused the text; empty when it accepted it.
+std::string journal_fault(std::string_view text) {
+  std::string fault;
+  (void)parse_journal(text, &fault);
+  return fault;
+}
+
 // The log says why a journal was refused; standard error never does.
 TEST(JournalStructure, RefusalHasAReasonAndAcceptanceHasNone) {
   EXPECT_EQ(journal_fault("[]"), "");

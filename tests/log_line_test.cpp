@@ -5,6 +5,7 @@
 
 #include "common/log.h"
 #include "common/log_line.h"
+#include "support/recording_log.h"
 
 namespace nuv {
 namespace {
@@ -21,14 +22,9 @@ TEST(LogLine, OneCallIsAlwaysOneLine) {
             "2026-01-01T00:00:00.000Z [1] a\\r\\nb \xE2\x80\x94 c\n");
 }
 
-struct RecordingLog final : Log {
-  void write(std::string_view text) override { lines.emplace_back(text); }
-  std::vector<std::string> lines;
-};
-
 // A run's detail lines stop at the budget, with one line that says so.
 TEST(BudgetedLog, PassesLinesUntilTheBudgetThenSaysSoOnce) {
-  RecordingLog inner;
+  test::RecordingLog inner;
   BudgetedLog log(inner, 10);
   log.write("12345");
   log.write("67890");

@@ -2,6 +2,7 @@
 
 #include "platform/rollback/undo_commands.h"
 #include "support/fake_runner.h"
+#include "support/recording_log.h"
 
 namespace nuv {
 namespace {
@@ -292,11 +293,6 @@ TEST(UndoMessages, CountTheStandardErrorBytesThatWereNotKept) {
             "custom rollback 'none' failed: Access is denied.");
 }
 
-struct RecordingLog final : Log {
-  void write(std::string_view text) override { lines.emplace_back(text); }
-  std::vector<std::string> lines;
-};
-
 // Each command leaves one line in the log: the program as resolved and its
 // arguments, then its exit code and time, or its launch error; a refused
 // answer adds the start of its standard error. The time is the only part
@@ -313,7 +309,7 @@ TEST(UndoLog, EveryCommandIsLoggedWithItsOutcome) {
     return lines;
   };
   Undo u;
-  RecordingLog log;
+  test::RecordingLog log;
   u.fake.answers["netsh"] = {1, "Element not found.\r\n"};
   (void)undo_change(TunInterfaceUp{"utun-nuv", "10.8.0.2", "m"}, u.fake.runner(), log);
   (void)undo_change(RouteAdded{"0.0.0.0/1", "10.8.0.1", {}, {}}, u.fake.runner(), log);

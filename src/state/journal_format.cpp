@@ -528,17 +528,10 @@ class Writer {
 
 }  // namespace
 
-std::optional<std::vector<SystemChange>> parse_journal(std::string_view text) {
+std::optional<std::vector<SystemChange>> parse_journal(std::string_view text, std::string* fault) {
   Reader reader(Reader::Mode::Journal);
-  if (!run_reader(text, reader)) return std::nullopt;
+  if (!run_reader(text, reader, fault)) return std::nullopt;
   return std::move(reader.changes);
-}
-
-std::string journal_fault(std::string_view text) {
-  Reader reader(Reader::Mode::Journal);
-  std::string fault;
-  run_reader(text, reader, &fault);
-  return fault;
 }
 
 std::optional<SystemStateMeta> parse_meta(std::string_view text) {

@@ -14,12 +14,11 @@
 
 namespace nuv {
 
-std::optional<std::vector<SystemChange>> parse_journal(std::string_view text);
+// `fault`, when given, gets why the text was refused, in a few words for the
+// log (standard error never gives a reason); it is left alone on success.
+std::optional<std::vector<SystemChange>> parse_journal(std::string_view text,
+                                                       std::string* fault = nullptr);
 std::optional<SystemStateMeta> parse_meta(std::string_view text);
-
-// Why parse_journal refuses `text`, in a few words for the log; empty when it
-// accepts it.
-std::string journal_fault(std::string_view text);
 
 std::string format_journal(const std::vector<SystemChange>& changes);
 std::string format_meta(const SystemStateMeta& meta);

@@ -96,9 +96,10 @@ std::optional<RollbackOutcome> recover_system_state_with_outcome(
     log(journal + " is invalid: it is not UTF-8; left as it is");
     return std::nullopt;
   }
-  auto changes = parse_journal(*text);
+  std::string fault;
+  auto changes = parse_journal(*text, &fault);
   if (!changes) {
-    log(journal + " is invalid: " + journal_fault(*text) + "; left as it is");
+    log(journal + " is invalid: " + fault + "; left as it is");
     return std::nullopt;
   }
   if (changes->empty()) {

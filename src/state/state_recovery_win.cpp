@@ -7,6 +7,7 @@
 
 #include "common/win32.h"
 #include "common/environment_win.h"
+#include "common/sized_buffer_win.h"
 #include "common/unique_handle.h"
 #include "common/wide.h"
 #include "platform/process/command_runner.h"
@@ -68,20 +69,6 @@ class MutexJournalLock final : public JournalLock {
   UniqueHandle mutex_;
 };
 
-std::optional<std::wstring> full_path(const std::wstring& path) {
-  std::wstring full(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n =
-        ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (n == 0) return std::nullopt;
-    if (n < full.size()) {
-      full.resize(n);
-      return full;
-    }
-    full.resize(n);  // n counts the terminating null when the buffer was too small
-  }
-}
-
 // Upper case as the invariant locale has it, the same for every watchdog
 // whatever its user's language.
 std::optional<std::wstring> upper_case(const std::wstring& text) {
@@ -100,7 +87,9 @@ std::optional<std::wstring> upper_case(const std::wstring& text) {
 std::unique_ptr<JournalLock> lock_journal(const std::string& state_path) {
   const auto wide = to_wide(state_path);
   if (!wide) return nullptr;
-  const auto full = full_path(*wide);
+  const auto full = ask_sized([&wide](wchar_t* buffer, DWORD size) {
+    return ::GetFullPathNameW(wide->c_str(), size, buffer, nullptr);
+  });
   if (!full) return nullptr;
   const auto upper = upper_case(*full);
   if (!upper) return nullptr;

@@ -430,35 +430,30 @@ asio::awaitable<Result<CommandOutput, LaunchError>> run_command(
     CommandRequest request,  // cppcheck-suppress passedByValue ; a coroutine owns its arguments
     CommandLimits limits) {
   std::string program_path;
+  std::optional<Result<CommandOutput, LaunchError>> outcome;
   auto child = start_child(request, program_path);
   if (!child) {
-    LaunchError error = std::move(child).error();
-    error.program_path = program_path;
-    co_return unexpected(std::move(error));
-  }
-  auto collection = make_collection(loop, std::move(*child), limits);
-  if (collection) {
+    outcome.emplace(unexpected(std::move(child).error()));
+  } else if (auto collection = make_collection(loop, std::move(*child), limits)) {
     collection->start();
-    bool waited = false;
+    bool decided = false;
     try {
       co_await collection->until_decided();
-      waited = true;
+      decided = true;
     } catch (...) {
       collection->abandon();
     }
-    if (waited) {
-      auto outcome = collection->finish();
-      if (outcome) {
-        outcome->program_path = program_path;
-      } else {
-        outcome.error().program_path = program_path;
-      }
-      co_return outcome;
-    }
+    if (decided) outcome.emplace(collection->finish());
   }
-  LaunchError error = out_of_memory();
-  error.program_path = program_path;
-  co_return unexpected(std::move(error));
+  if (!outcome) outcome.emplace(unexpected(out_of_memory()));
+  // Once the search has found the program, the outcome names it, whatever
+  // became of the run.
+  if (*outcome) {
+    (*outcome)->program_path = std::move(program_path);
+  } else {
+    outcome->error().program_path = std::move(program_path);
+  }
+  co_return std::move(*outcome);
 }
 
 Result<CommandOutput, LaunchError> run_command_blocking(EventLoop& loop,

@@ -1,31 +1,13 @@
 #include "platform/process/program_search_system_win.h"
 
-#include <functional>
-
 #include "common/win32.h"
+#include "common/sized_buffer_win.h"
 #include "platform/process/os_error.h"
 
 namespace nuv {
 namespace {
 
 std::u16string to_u16(std::wstring_view wide) { return std::u16string(wide.begin(), wide.end()); }
-
-// Calls a "fill this buffer, or tell me the size you need" function of the
-// system until the buffer is large enough. Empty on failure, with the
-// system's error code left in GetLastError().
-std::optional<std::wstring> ask_sized(const std::function<DWORD(wchar_t*, DWORD)>& ask) {
-  std::wstring buffer(MAX_PATH, L'\0');
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    const DWORD n = ask(buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return std::nullopt;
-    if (n < buffer.size()) {
-      buffer.resize(n);
-      return buffer;
-    }
-    buffer.resize(std::max<std::size_t>(n, buffer.size() * 2));
-  }
-  return std::nullopt;
-}
 
 }  // namespace
 

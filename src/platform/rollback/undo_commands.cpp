@@ -197,12 +197,17 @@ std::string shown_program(const UndoStep& step, const std::string& resolved) {
   return resolved.empty() ? step.request.program : resolved;
 }
 
+// What follows a text that was cut short: how many bytes were left out.
+std::string more_bytes(std::uint64_t count) {
+  return count == 0 ? std::string() : " [" + std::to_string(count) + " more bytes]";
+}
+
 // A journal's arguments can be long; the log keeps their start.
 std::string clipped(std::string text) {
   if (text.size() <= kLoggedArgumentBytes) return text;
   const std::size_t dropped = text.size() - kLoggedArgumentBytes;
   text.resize(kLoggedArgumentBytes);
-  return decode_utf8_lossy(text) + " [" + std::to_string(dropped) + " more bytes]";
+  return decode_utf8_lossy(text) + more_bytes(dropped);
 }
 
 std::string milliseconds_since(std::chrono::steady_clock::time_point start) {
@@ -263,10 +268,8 @@ std::optional<std::string> undo_change(const SystemChange& change, const Command
     log.write(ran + ", not accepted; its standard error: " +
               list_notation({decode_utf8_lossy(
                   std::string_view(outcome->stderr_bytes).substr(0, kLoggedStandardErrorBytes))}) +
-              (unlogged > 0 ? " [" + std::to_string(unlogged) + " more bytes]" : ""));
-    if (outcome->stderr_dropped > 0) {
-      stderr_text += " [" + std::to_string(outcome->stderr_dropped) + " more bytes]";
-    }
+              more_bytes(unlogged));
+    stderr_text += more_bytes(outcome->stderr_dropped);
     return step.failure_prefix + stderr_text;
   }
   return std::nullopt;
