@@ -28,6 +28,7 @@
 #include "state/state_files_win.h"
 #include "state/state_recovery.h"
 #include "table_row.h"
+#include "watchdog/system_state_recovery_win.h"
 
 #include <psapi.h>
 
@@ -121,7 +122,7 @@ struct EngineFigures {
 // very same run and so immune to the machine's drift.
 EngineFigures recover_timed(const std::wstring& appdata) {
   const std::string base = nuv::from_wide(appdata).value_or("");
-  nuv::WindowsStateFiles files;
+  const nuv::StateFiles files = nuv::windows_state_files();
   EngineFigures figures;
   const auto roll_back = [&](nuv::SystemStateStore& store) -> std::optional<nuv::RollbackOutcome> {
     nuv::EventLoop loop;
@@ -143,11 +144,9 @@ EngineFigures recover_timed(const std::wstring& appdata) {
   const auto start = Clock::now();
   const auto errors = nuv::recover_system_state(nuv::StateRecoverySystem{
       .appdata = [&base] { return std::optional(base); },
-      .read_file = nuv::read_whole_file,
-      .remove_file = [&files](const std::string& path) { files.remove(path); },
+      .files = files,
       .roll_back = roll_back,
       .lock_journal = {},
-      .read_error = {},
       .log = {},
   });
   figures.whole = seconds_since(start);

@@ -19,6 +19,39 @@ while IFS= read -r -d '' f; do sources+=("$f"); done < <(
 
 status=0
 
+echo "== lint: layers" >&2
+# The folders of src/ form layers, each including only itself and those
+# listed before it; rollback and wintun stand side by side and do not include
+# each other. docs/ARCHITECTURE.md draws them.
+layers=(common state platform/runtime platform/process "platform/rollback platform/wintun" watchdog)
+layer_of() {  # a path below src/ -> "<rank> <folder>"
+  local rank=0 group folder
+  for group in "${layers[@]}"; do
+    for folder in $group; do
+      case "$1" in "$folder"/*) echo "$rank $folder"; return ;; esac
+    done
+    rank=$((rank + 1))
+  done
+  echo "- -"
+}
+while IFS= read -r -d '' file; do
+  read -r rank folder < <(layer_of "${file#src/}")
+  if [ "$rank" = - ]; then
+    echo "$file: not in any layer" >&2
+    status=1
+    continue
+  fi
+  while IFS=: read -r line target; do
+    read -r target_rank target_folder < <(layer_of "$target")
+    [ "$target_rank" = - ] && continue  # a generated or system header
+    if [ "$target_folder" != "$folder" ] && ! ((target_rank < rank)); then
+      echo "$file:$line: includes $target against the layers ($folder may use only the layers before it)" >&2
+      status=1
+    fi
+  done < <(grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" |
+    sed 's/^\([0-9]*\):[^"]*"\([^"]*\)".*/\1:\2/')
+done < <(find src \( -name '*.h' -o -name '*.cpp' \) -type f -print0 | sort -z)
+
 echo "== lint: clang-format" >&2
 clang-format-14 --dry-run --Werror "${sources[@]}" || status=1
 

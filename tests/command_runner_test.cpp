@@ -10,12 +10,12 @@
 #include <sstream>
 #include <thread>
 
+#include "common/os_error.h"
 #include "common/wide.h"
-#include "platform/process/command_line.h"
 #include "platform/process/command_runner.h"
 #include "platform/process/nt_pipe_win.h"
-#include "platform/process/os_error.h"
 #include "platform/process/program_search_system_win.h"
+#include "platform/process/windows_command_line.h"
 #include "support/process_win.h"
 
 namespace nuv {

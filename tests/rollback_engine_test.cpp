@@ -13,8 +13,7 @@ namespace nuv {
 namespace {
 
 // Files in memory, with failures to order.
-class FakeFiles final : public StateFiles {
- public:
+struct FakeFiles {
   std::map<std::string, std::string> files;
   std::vector<std::string> log;
   std::set<std::string> unwritable;  // paths whose write fails (after creating them empty)
@@ -24,18 +23,18 @@ class FakeFiles final : public StateFiles {
   bool rename_fails = false;
   std::function<void(const std::string& path)> after_write;  // after each successful write
 
-  std::optional<std::string> read(const std::string& path) override {
+  std::optional<std::string> read(const std::string& path) {
     log.push_back("read " + path);
     const auto it = files.find(path);
     if (it == files.end()) return std::nullopt;
     return it->second;
   }
-  bool remove(const std::string& path) override {
+  bool remove(const std::string& path) {
     log.push_back("remove " + path);
     if (directories.count(path)) return false;
     return files.erase(path) > 0;
   }
-  bool write(const std::string& path, std::string_view bytes) override {
+  bool write(const std::string& path, std::string_view bytes) {
     log.push_back("write " + path);
     if (directories.count(path)) return false;
     if (unwritable.count(path)) {
@@ -46,13 +45,24 @@ class FakeFiles final : public StateFiles {
     if (after_write) after_write(path);
     return true;
   }
-  bool replace(const std::string& from, const std::string& to) override {
+  bool replace(const std::string& from, const std::string& to) {
     log.push_back("replace " + from + " " + to);
     if (directories.count(from) || directories.count(to)) return false;
     if (rename_fails || !files.count(from)) return false;
     files[to] = files[from];
     files.erase(from);
     return true;
+  }
+  StateFiles seam() {
+    return StateFiles{
+        .read = [this](const std::string& path) { return read(path); },
+        .remove = [this](const std::string& path) { return remove(path); },
+        .write = [this](const std::string& path,
+                        std::string_view bytes) { return write(path, bytes); },
+        .replace = [this](const std::string& from,
+                          const std::string& to) { return replace(from, to); },
+        .read_error = {},
+    };
   }
 };
 
@@ -86,7 +96,7 @@ struct Rollback {
       if (while_running) while_running(request);
       return fake(request);
     };
-    outcome = rollback_changes_with_outcome(store, run, files, [this] { return now; });
+    outcome = rollback_changes_with_outcome(store, run, files.seam(), [this] { return now; });
     return outcome.errors;
   }
   [[nodiscard]] bool logged(const std::string& operation) const {

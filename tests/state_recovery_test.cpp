@@ -44,17 +44,24 @@ struct FakeSystem {
   StateRecoverySystem system() {
     StateRecoverySystem system{
         .appdata = [this] { return appdata; },
-        .read_file = [this](const std::string& path) -> std::optional<std::string> {
-          reads.push_back(path);
-          events.push_back("read " + path);
-          const auto it = files.find(path);
-          if (it == files.end()) return std::nullopt;
-          return it->second;
-        },
-        .remove_file =
-            [this](const std::string& path) {
-              removals.push_back(path);
-              events.push_back("remove " + path);
+        .files =
+            {
+                .read = [this](const std::string& path) -> std::optional<std::string> {
+                  reads.push_back(path);
+                  events.push_back("read " + path);
+                  const auto it = files.find(path);
+                  if (it == files.end()) return std::nullopt;
+                  return it->second;
+                },
+                .remove =
+                    [this](const std::string& path) {
+                      removals.push_back(path);
+                      events.push_back("remove " + path);
+                      return true;
+                    },
+                .write = {},
+                .replace = {},
+                .read_error = [] { return std::string("not found (os error 2)"); },
             },
         .roll_back = [this](SystemStateStore& store) -> std::optional<RollbackOutcome> {
           if (runtime_fails) return std::nullopt;
@@ -69,7 +76,6 @@ struct FakeSystem {
           return RollbackOutcome{errors, journal_outcome};
         },
         .lock_journal = {},
-        .read_error = [] { return std::string("not found (os error 2)"); },
         .log = [this](std::string_view line) { logged.emplace_back(line); },
     };
     if (locking) {

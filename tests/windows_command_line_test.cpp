@@ -4,7 +4,7 @@
 #include <random>
 
 #include "common/utf.h"
-#include "platform/process/command_line.h"
+#include "platform/process/windows_command_line.h"
 #include "support/fake_program_search.h"
 #include "support/msvcrt_split.h"
 

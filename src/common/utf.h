@@ -9,10 +9,10 @@
 
 namespace nuv {
 
-// Empty when the input holds a lone surrogate.
+// Absent when the input holds a lone surrogate.
 std::optional<std::string> utf16_to_utf8(std::u16string_view text);
 
-// Empty when the input is not well-formed UTF-8 (overlong forms, surrogates,
+// Absent when the input is not well-formed UTF-8 (overlong forms, surrogates,
 // values above U+10FFFF and truncated sequences are all refused).
 std::optional<std::u16string> utf8_to_utf16(std::string_view text);
 

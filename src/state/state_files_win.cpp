@@ -1,21 +1,25 @@
 #include "state/state_files_win.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
 #include "common/win32.h"
+#include "common/os_error.h"
 #include "common/unique_handle.h"
 #include "common/wide.h"
 
 namespace nuv {
 
-std::optional<std::string> WindowsStateFiles::read(const std::string& path) {
-  return read_whole_file(path);
-}
+namespace {
 
-bool WindowsStateFiles::remove(const std::string& path) {
+bool remove_file(const std::string& path) {
   const auto wide = to_wide(path);
   return wide && ::DeleteFileW(wide->c_str());
 }
 
-bool WindowsStateFiles::write(const std::string& path, std::string_view bytes) {
+bool write_file(const std::string& path, std::string_view bytes) {
   const auto wide = to_wide(path);
   if (!wide) return false;
   const UniqueFileHandle file(::CreateFileW(wide->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -32,12 +36,30 @@ bool WindowsStateFiles::write(const std::string& path, std::string_view bytes) {
   return ::FlushFileBuffers(file.get()) != 0;
 }
 
-bool WindowsStateFiles::replace(const std::string& from, const std::string& to) {
+bool replace_file(const std::string& from, const std::string& to) {
   const auto wide_from = to_wide(from);
   const auto wide_to = to_wide(to);
   return wide_from && wide_to &&
          ::MoveFileExW(wide_from->c_str(), wide_to->c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+}  // namespace
+
+StateFiles windows_state_files() {
+  auto read_error = std::make_shared<std::string>();
+  return StateFiles{
+      .read =
+          [read_error](const std::string& path) {
+            auto bytes = read_whole_file(path);
+            if (!bytes) *read_error = os_error_text(::GetLastError());
+            return bytes;
+          },
+      .remove = remove_file,
+      .write = write_file,
+      .replace = replace_file,
+      .read_error = [read_error] { return *read_error; },
+  };
 }
 
 std::optional<std::string> read_whole_file(const std::string& path) {

@@ -4,19 +4,15 @@
 #include <optional>
 #include <string>
 
-#include "platform/rollback/rollback_engine.h"
+#include "state/state_files.h"
 
 namespace nuv {
 
-class WindowsStateFiles final : public StateFiles {
- public:
-  std::optional<std::string> read(const std::string& path) override;
-  bool remove(const std::string& path) override;
-  bool write(const std::string& path, std::string_view bytes) override;
-  bool replace(const std::string& from, const std::string& to) override;
-};
+// The real files. Its read_error gives the system's text for the last read
+// that failed; the operations may be copied and used from one thread at a time.
+StateFiles windows_state_files();
 
-// The whole file, or empty when it cannot be opened or read.
+// The whole file; absent when it cannot be opened or read.
 std::optional<std::string> read_whole_file(const std::string& path);
 
 }  // namespace nuv

@@ -87,9 +87,10 @@ std::optional<RollbackOutcome> recover_system_state_with_outcome(
       system.lock_journal ? system.lock_journal(paths.state) : nullptr;
   if (system.lock_journal && !lock) log(journal + ": no lock to be had; recovering without one");
 
-  auto text = system.read_file(paths.state);
+  auto text = system.files.read(paths.state);
   if (!text) {
-    log(journal + " cannot be read" + (system.read_error ? ": " + system.read_error() : ""));
+    log(journal + " cannot be read" +
+        (system.files.read_error ? ": " + system.files.read_error() : ""));
     return std::nullopt;
   }
   if (!is_valid_utf8(*text)) {
@@ -109,7 +110,8 @@ std::optional<RollbackOutcome> recover_system_state_with_outcome(
   log(journal + " holds " + records(changes->size()));
 
   SystemStateMeta meta;
-  if (const auto meta_text = system.read_file(paths.meta); meta_text && is_valid_utf8(*meta_text)) {
+  if (const auto meta_text = system.files.read(paths.meta);
+      meta_text && is_valid_utf8(*meta_text)) {
     meta = parse_meta(*meta_text).value_or(SystemStateMeta{});
   }
 
@@ -126,8 +128,8 @@ std::optional<RollbackOutcome> recover_system_state_with_outcome(
   // The engine has normally deleted it already. A journal that no longer
   // holds what was loaded is the client's new one and stays.
   if (outcome->errors.empty() && outcome->journal.kept != JournalKept::kLeftBecauseChanged &&
-      system.read_file(paths.state) == text) {
-    system.remove_file(paths.state);
+      system.files.read(paths.state) == text) {
+    system.files.remove(paths.state);
   }
   return outcome;
 }

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "common/log.h"
-#include "platform/rollback/rollback_engine.h"
+#include "state/journal_outcome.h"
+#include "state/state_files.h"
 #include "state/system_state_store.h"
 
 namespace nuv {
@@ -41,20 +41,19 @@ std::u16string journal_lock_name(std::u16string_view upper_case_full_path);
 
 // What the run asks of the system.
 struct StateRecoverySystem {
-  // The value of APPDATA; empty when it is not set.
+  // The value of APPDATA; absent when it is not set.
   std::function<std::optional<std::string>()> appdata;
-  // The whole file's bytes; empty when it cannot be opened or read.
-  std::function<std::optional<std::string>(const std::string& path)> read_file;
-  std::function<void(const std::string& path)> remove_file;
+  // The journal and the meta file are read through it; the journal is deleted
+  // through it after a complete rollback. Only read, remove and read_error
+  // are used here.
+  StateFiles files;
   // Starts a runtime for this run alone, rolls the store back on it, shuts it
-  // down and returns the outcome; empty when the runtime cannot be made.
+  // down and returns the outcome; absent when the runtime cannot be made.
   std::function<std::optional<RollbackOutcome>(SystemStateStore&)> roll_back;
   // Waits until the journal at this path is no other recovery's, and keeps it
   // so while the result lives. Null when no lock can be had: the run then
   // goes on without one. Not set: no locking.
   std::function<std::unique_ptr<JournalLock>(const std::string& state_path)> lock_journal;
-  // Why the last read_file failed, in a few words. Not set: no reason given.
-  std::function<std::string()> read_error;
   // Detail lines for the log: how the journal was found and kept. Not set:
   // none are written.
   std::function<void(std::string_view line)> log;
@@ -68,9 +67,5 @@ std::optional<RollbackOutcome> recover_system_state_with_outcome(const StateReco
 
 // The same, the messages alone.
 std::optional<std::vector<std::string>> recover_system_state(const StateRecoverySystem& system);
-
-// The run on the real system; `log` gets its detail lines.
-std::optional<RollbackOutcome> recover_system_state_with_outcome(Log& log);
-std::optional<std::vector<std::string>> recover_system_state(Log& log);
 
 }  // namespace nuv

@@ -15,6 +15,7 @@
 #include "watchdog/monitor.h"
 #include "watchdog/monitor_system_win.h"
 #include "watchdog/recovery.h"
+#include "watchdog/system_state_recovery_win.h"
 
 // Arguments are taken as given: no wildcard expansion by the C runtime.
 extern "C" {

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "state/state_recovery.h"
+#include "watchdog/system_state_recovery_win.h"
 
 int main() {
   _setmode(_fileno(stdout), _O_BINARY);  // line feeds as they are

@@ -16,12 +16,12 @@
 #include <optional>
 
 #include "common/win32.h"
+#include "common/os_error.h"
 #include "common/unique_handle.h"
 #include "common/utf.h"
-#include "platform/process/command_line.h"
 #include "platform/process/nt_pipe_win.h"
-#include "platform/process/os_error.h"
 #include "platform/process/program_search_system_win.h"
+#include "platform/process/windows_command_line.h"
 
 namespace nuv {
 namespace {

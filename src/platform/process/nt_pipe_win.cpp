@@ -7,7 +7,7 @@
 #include "common/win32.h"
 #include <winternl.h>
 
-#include "platform/process/os_error.h"
+#include "common/os_error.h"
 
 namespace nuv {
 namespace {

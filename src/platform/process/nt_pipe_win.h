@@ -11,7 +11,7 @@
 
 #include "common/result.h"
 #include "common/unique_handle.h"
-#include "platform/process/command_runner.h"
+#include "platform/process/command.h"
 #include "platform/process/launch_error.h"
 
 namespace nuv {

@@ -19,7 +19,7 @@ class ProgramSearchSystem {
   virtual ~ProgramSearchSystem() = default;
   // True when the path's attributes can be read (links are not followed).
   virtual bool exists(const std::u16string& path) = 0;
-  // Empty when the answer cannot be had.
+  // Absent when the answer cannot be had.
   virtual std::optional<std::u16string> executable_path() = 0;
   virtual Result<std::u16string, LaunchError> system_directory() = 0;
   virtual std::optional<std::u16string> windows_directory() = 0;

@@ -1,8 +1,8 @@
 #include "platform/process/program_search_system_win.h"
 
 #include "common/win32.h"
+#include "common/os_error.h"
 #include "common/sized_buffer_win.h"
-#include "platform/process/os_error.h"
 
 namespace nuv {
 namespace {

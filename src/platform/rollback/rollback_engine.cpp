@@ -14,7 +14,7 @@ namespace {
 // would throw them away, so it is read again just before, and left to the
 // client unless it still holds exactly what was loaded. A journal that is
 // gone has been taken over as well.
-bool journal_is_still_ours(const SystemStateStore& store, StateFiles& files) {
+bool journal_is_still_ours(const SystemStateStore& store, const StateFiles& files) {
   if (!store.loaded_journal) return true;
   return files.read(*store.state_path) == store.loaded_journal;
 }
@@ -23,7 +23,7 @@ bool journal_is_still_ours(const SystemStateStore& store, StateFiles& files) {
 // leave it truncated: it would then read as invalid and every change still in
 // it would never be undone. So the new text goes to a temporary file beside
 // it, flushed, and replaces the journal by a rename.
-JournalOutcome write_journal(const SystemStateStore& store, StateFiles& files,
+JournalOutcome write_journal(const SystemStateStore& store, const StateFiles& files,
                              const std::string& text) {
   const std::string& path = *store.state_path;
   const std::string temporary = path + ".tmp";
@@ -49,7 +49,7 @@ JournalOutcome write_journal(const SystemStateStore& store, StateFiles& files,
   return {JournalKept::kRewritten, store.changes.size()};
 }
 
-void write_meta(StateFiles& files, const std::string& path, const SystemStateMeta& meta) {
+void write_meta(const StateFiles& files, const std::string& path, const SystemStateMeta& meta) {
   const std::string temporary = path + ".tmp";
   if (!files.write(temporary, format_meta(meta))) {
     files.remove(temporary);  // a partial temporary file; the meta file stays as it was
@@ -58,7 +58,7 @@ void write_meta(StateFiles& files, const std::string& path, const SystemStateMet
   if (!files.replace(temporary, path)) files.remove(temporary);
 }
 
-JournalOutcome persist_complete(SystemStateStore& store, StateFiles& files) {
+JournalOutcome persist_complete(SystemStateStore& store, const StateFiles& files) {
   JournalOutcome outcome;
   {
     const std::lock_guard lock(store.meta_lock);
@@ -74,7 +74,7 @@ JournalOutcome persist_complete(SystemStateStore& store, StateFiles& files) {
 }
 
 JournalOutcome persist_partial(SystemStateStore& store, std::vector<SystemChange> failed,
-                               StateFiles& files, const WallClock& clock) {
+                               const StateFiles& files, const WallClock& clock) {
   std::reverse(failed.begin(), failed.end());  // back to journal order
   JournalOutcome outcome;
   {
@@ -102,13 +102,14 @@ JournalOutcome persist_partial(SystemStateStore& store, std::vector<SystemChange
 }  // namespace
 
 RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const CommandRunner& run,
-                                              StateFiles& files, const WallClock& clock) {
+                                              const StateFiles& files, const WallClock& clock) {
   NullLog none;
   return rollback_changes_with_outcome(store, run, files, clock, none);
 }
 
 RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const CommandRunner& run,
-                                              StateFiles& files, const WallClock& clock, Log& log) {
+                                              const StateFiles& files, const WallClock& clock,
+                                              Log& log) {
   std::vector<SystemChange> pending;
   {
     const std::lock_guard lock(store.changes_lock);
@@ -135,7 +136,7 @@ RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const Com
 }
 
 std::vector<std::string> rollback_changes(SystemStateStore& store, const CommandRunner& run,
-                                          StateFiles& files, const WallClock& clock) {
+                                          const StateFiles& files, const WallClock& clock) {
   return rollback_changes_with_outcome(store, run, files, clock).errors;
 }
 

@@ -10,14 +10,10 @@
 
 #include "common/log.h"
 #include "common/result.h"
-#include "platform/process/command_runner.h"
+#include "platform/process/command.h"
 #include "state/system_change.h"
 
 namespace nuv {
-
-// Runs one command to its end and hands back its outcome. The recovery passes
-// run_command on its event loop; tests pass a fake.
-using CommandRunner = std::function<Result<CommandOutput, LaunchError>(const CommandRequest&)>;
 
 inline constexpr std::uint32_t kCreateNoWindow = 0x08000000;
 
@@ -46,7 +42,7 @@ std::vector<UndoStep> undo_plan(const SystemChange& change);
 std::string dns_restore_script(std::uint32_t interface_index,
                                const std::vector<std::string>& servers);
 
-// Undoes one change. Empty when it is undone (or counts as undone), else the
+// Undoes one change. Absent when it is undone (or counts as undone), else the
 // one message that says why not.
 std::optional<std::string> undo_change(const SystemChange& change, const CommandRunner& run);
 

@@ -9,7 +9,9 @@
 //   auto outcome = loop.run_blocking(run_command(loop, request));
 //
 // Operations are asio::awaitable coroutines, so one operation can co_await
-// another (the rollback engine awaits each command in turn). shutdown(), or
+// another. The rollback engine is not one of them: it runs on the thread that
+// owns the loop and blocks in run_blocking once per command, one command at a
+// time (run_command_blocking). shutdown(), or
 // the destructor, stops the loop and waits for every thread it started.
 //
 // No exception leaves a thread of the loop: one thrown by a handler or by

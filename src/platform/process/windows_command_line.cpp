@@ -1,4 +1,4 @@
-#include "platform/process/command_line.h"
+#include "platform/process/windows_command_line.h"
 
 #include "common/utf.h"
 

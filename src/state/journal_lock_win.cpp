@@ -1,0 +1,64 @@
+// The lock of a journal on Windows: a named mutex per journal.
+#include "state/journal_lock_win.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "common/win32.h"
+#include "common/sized_buffer_win.h"
+#include "common/unique_handle.h"
+#include "common/wide.h"
+
+namespace nuv {
+namespace {
+
+// A named mutex rather than a lock file: it leaves nothing in the client's
+// folder, and the system hands it on when its holder dies (the next waiter
+// sees WAIT_ABANDONED), so a killed watchdog cannot block the journal. It is
+// released by the thread that took it, which is the one that runs the whole
+// recovery.
+class MutexJournalLock final : public JournalLock {
+ public:
+  explicit MutexJournalLock(UniqueHandle mutex) : mutex_(std::move(mutex)) {}
+  MutexJournalLock(const MutexJournalLock&) = delete;
+  MutexJournalLock& operator=(const MutexJournalLock&) = delete;
+  ~MutexJournalLock() override { ::ReleaseMutex(mutex_.get()); }
+
+ private:
+  UniqueHandle mutex_;
+};
+
+// Upper case as the invariant locale has it, the same for every watchdog
+// whatever its user's language.
+std::optional<std::wstring> upper_case(const std::wstring& text) {
+  if (text.empty()) return text;
+  const int size = static_cast<int>(text.size());
+  std::wstring upper(text.size(), L'\0');
+  const int n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(), size,
+                                upper.data(), size, nullptr, nullptr, 0);
+  if (n != size) return std::nullopt;
+  return upper;
+}
+
+}  // namespace
+
+std::unique_ptr<JournalLock> lock_journal(const std::string& state_path) {
+  const auto wide = to_wide(state_path);
+  if (!wide) return nullptr;
+  const auto full = ask_sized([&wide](wchar_t* buffer, DWORD size) {
+    return ::GetFullPathNameW(wide->c_str(), size, buffer, nullptr);
+  });
+  if (!full) return nullptr;
+  const auto upper = upper_case(*full);
+  if (!upper) return nullptr;
+  const std::u16string name = journal_lock_name(std::u16string(upper->begin(), upper->end()));
+  UniqueHandle mutex(
+      ::CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(name.c_str())));
+  if (!mutex) return nullptr;
+  const DWORD waited = ::WaitForSingleObject(mutex.get(), INFINITE);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return nullptr;
+  return std::make_unique<MutexJournalLock>(std::move(mutex));
+}
+
+}  // namespace nuv

@@ -1,0 +1,74 @@
+// The state recovery wired to the real system: every undo runs through
+// run_command on an event loop made for the run.
+#include "watchdog/system_state_recovery_win.h"
+
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <string_view>
+
+#include "common/environment_win.h"
+#include "platform/process/command_runner.h"
+#include "platform/rollback/rollback_engine.h"
+#include "platform/runtime/event_loop.h"
+#include "state/journal_lock_win.h"
+#include "state/state_files_win.h"
+#include "state/state_recovery.h"
+
+namespace nuv {
+namespace {
+
+std::int64_t seconds_since_1970() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// The one message of a recovery whose event loop could not start; no file
+// is touched, so the journal stays for a later run.
+std::optional<RollbackOutcome> threads_failed(const char* what) noexcept {
+  try {
+    return RollbackOutcome{{std::string("could not start the recovery's threads: ") + what}, {}};
+  } catch (...) {
+    return std::nullopt;  // not even memory for the message
+  }
+}
+
+std::optional<RollbackOutcome> roll_back_on_own_runtime(SystemStateStore& store,
+                                                        const StateFiles& files, Log& log) {
+  std::optional<EventLoop> loop;
+  try {
+    loop.emplace();
+  } catch (const std::exception& failure) {
+    // Nothing undone and no file touched; the journal stays for a later run.
+    return threads_failed(failure.what());
+  }
+  const CommandRunner run = [&loop](const CommandRequest& request) {
+    return run_command_blocking(*loop, request);
+  };
+  auto outcome = rollback_changes_with_outcome(store, run, files, seconds_since_1970, log);
+  loop->shutdown();
+  return outcome;
+}
+
+StateRecoverySystem real_system(Log& log) {
+  StateFiles files = windows_state_files();
+  return StateRecoverySystem{
+      .appdata = [] { return environment_variable(L"APPDATA"); },
+      .files = files,
+      .roll_back =
+          [files, &log](SystemStateStore& store) {
+            return roll_back_on_own_runtime(store, files, log);
+          },
+      .lock_journal = lock_journal,
+      .log = [&log](std::string_view line) { log.write(line); },
+  };
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> recover_system_state(Log& log) {
+  return recover_system_state(real_system(log));
+}
+
+}  // namespace nuv
