@@ -177,17 +177,21 @@ constexpr bool fields_belong_to() {
       RecordSchema<Record>::fields);
 }
 
+template <std::size_t N>
+constexpr bool all_different(const std::array<std::string_view, N>& names) {
+  for (std::size_t i = 0; i < N; ++i) {
+    for (std::size_t j = i + 1; j < N; ++j) {
+      if (names[i] == names[j]) return false;
+    }
+  }
+  return true;
+}
+
 template <class Record>
 constexpr bool field_names_unique() {
   return std::apply(
       [](const auto&... f) {
-        const std::array<std::string_view, sizeof...(f)> names{f.name...};
-        for (std::size_t i = 0; i < names.size(); ++i) {
-          for (std::size_t j = i + 1; j < names.size(); ++j) {
-            if (names[i] == names[j]) return false;
-          }
-        }
-        return true;
+        return all_different(std::array<std::string_view, sizeof...(f)>{f.name...});
       },
       RecordSchema<Record>::fields);
 }
@@ -230,16 +234,7 @@ constexpr std::array<std::string_view, sizeof...(I)> kind_names(std::index_seque
 // The kinds' names; entry `i` names the alternative `i` of SystemChange.
 inline constexpr auto kKindNames = kind_names(std::make_index_sequence<kKindCount>{});
 static_assert(kKindNames.size() == std::variant_size_v<SystemChange>);
-static_assert(
-    [] {
-      for (std::size_t i = 0; i < kKindNames.size(); ++i) {
-        for (std::size_t j = i + 1; j < kKindNames.size(); ++j) {
-          if (kKindNames[i] == kKindNames[j]) return false;
-        }
-      }
-      return true;
-    }(),
-    "two kinds share a name");
+static_assert(all_different(kKindNames), "two kinds share a name");
 
 // ---- the same declarations as plain data, for the reader's state machine ----
 
