@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <tuple>
 
 #include "state/journal_format.h"
 
@@ -80,6 +82,18 @@ TEST(JournalStructure, NestsAtMost127Levels) {
   EXPECT_TRUE(parse_journal(nested(127)));
   expect_invalid(nested(128));
   expect_invalid(std::string(100'000, '['));
+
+  // Objects count the same as arrays: the same three levels, then objects
+  // nested in the skipped value, each holding the next as its member "y".
+  const auto nested_objects = [](int levels) {
+    const int inner = levels - 3;
+    std::string value;
+    for (int i = 1; i < inner; ++i) value += R"({"y": )";
+    value += "{}" + std::string(inner - 1, '}');
+    return one("FirewallRuleAdded", R"({"rule_name": "a", "x": )" + value + "}");
+  };
+  EXPECT_TRUE(parse_journal(nested_objects(127)));
+  expect_invalid(nested_objects(128));
 }
 
 // ---- bodies ----
@@ -282,6 +296,24 @@ TEST(MetaRecord, RefusesMissingRepeatedOrOutOfRangeValues) {
           "[4294967296, 1]",  // the count is 32-bit even in the array form
       }) {
     EXPECT_FALSE(parse_meta(text)) << text;
+  }
+}
+
+TEST(MetaRecord, NestsAtMost127Levels) {
+  // The top object is the first level; the skipped value adds the rest.
+  const auto nested = [](int levels, std::string_view open, std::string_view innermost,
+                         char close) {
+    const int inner = levels - 1;
+    std::string value;
+    for (int i = 1; i < inner; ++i) value += open;
+    value += std::string(innermost) + std::string(inner - 1, close);
+    return R"({"partial_rollback_count": 1, "x": )" + value +
+           R"(, "last_partial_rollback_unix": 2})";
+  };
+  for (const auto& [open, innermost, close] :
+       {std::tuple{R"({"y": )", "{}", '}'}, std::tuple{"[", "[]", ']'}}) {
+    EXPECT_EQ(parse_meta(nested(127, open, innermost, close)), (SystemStateMeta{1, 2})) << open;
+    EXPECT_FALSE(parse_meta(nested(128, open, innermost, close))) << open;
   }
 }
 

@@ -1,8 +1,10 @@
 // Reading and writing the journal and its meta file.
 //
 // Reading is strict and all or nothing: any fault anywhere makes the whole
-// text invalid (empty result), and nobody is told why. Writing gives one fixed,
-// indented layout that reads back to the same records.
+// text invalid (the result is absent, never a partial list), and standard
+// error is not told why. Writing gives one fixed, indented layout that reads
+// back to the same records. The records' names and fields are declared once,
+// in journal_schema.h, for both directions.
 #pragma once
 
 #include <optional>

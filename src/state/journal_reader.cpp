@@ -1,70 +1,39 @@
+// Reading the journal and the meta file: a strict, all-or-nothing walk over
+// the parser's events, driven by the records' declarations in journal_schema.h.
 #include "state/journal_format.h"
 
 #include <array>
-#include <charconv>
+#include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
+#include <tuple>
+#include <utility>
+#include <variant>
+#include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "state/journal_schema.h"
 
 namespace nuv {
 namespace {
 
 using Json = nlohmann::json;
+using journal_schema::FieldType;
+using journal_schema::is_optional;
+using journal_schema::kKindNames;
+using journal_schema::kKindShapes;
+using journal_schema::kMaxFields;
+using journal_schema::kMetaShape;
+using journal_schema::RecordSchema;
+using journal_schema::RecordShape;
 
 // Arrays and objects nest at most this deep, the top level counting as one.
 constexpr int kMaxDepth = 127;
-
-enum class FieldType { String, OptionalString, U32, OptionalU32, U64, Bool, StringList };
-
-struct FieldSpec {
-  std::string_view name;
-  FieldType type;
-};
-
-bool is_optional(FieldType type) {
-  return type == FieldType::OptionalString || type == FieldType::OptionalU32;
-}
-
-// A record's fields in declared order; the order is that of the array form and
-// of the written layout.
-struct RecordSpec {
-  std::string_view name;
-  std::array<FieldSpec, 4> fields;
-  std::size_t field_count;
-};
-
-constexpr std::array<RecordSpec, 6> kKinds{{
-    {"TunInterfaceUp",
-     {{{"interface", FieldType::String},
-       {"address", FieldType::String},
-       {"netmask", FieldType::String}}},
-     3},
-    {"RouteAdded",
-     {{{"destination", FieldType::String},
-       {"gateway", FieldType::OptionalString},
-       {"interface", FieldType::OptionalString},
-       {"metric", FieldType::OptionalU32}}},
-     4},
-    {"DnsOverridden",
-     {{{"interface", FieldType::String},
-       {"interface_index", FieldType::OptionalU32},
-       {"original_servers", FieldType::StringList}}},
-     3},
-    {"FirewallRuleAdded", {{{"rule_name", FieldType::String}}}, 1},
-    {"SystemProxySet",
-     {{{"original_enabled", FieldType::Bool}, {"original_server", FieldType::OptionalString}}},
-     2},
-    {"CustomCommand",
-     {{{"description", FieldType::String}, {"reverse_command", FieldType::StringList}}},
-     2},
-}};
-
-constexpr RecordSpec kMetaSpec{
-    "meta",
-    {{{"partial_rollback_count", FieldType::U32}, {"last_partial_rollback_unix", FieldType::U64}}},
-    2};
 
 // The values of one record's fields as they are read, in declared order.
 struct FieldValue {
@@ -76,33 +45,48 @@ struct FieldValue {
   std::vector<std::string> list;
 };
 
-std::optional<std::string> take_optional(FieldValue& v) {
-  if (!v.seen || v.null) return std::nullopt;
-  return std::move(v.text);
+// A field left out or given as null is absent. The reader has already checked
+// each value against its field's type, so these only move it into place.
+void take(FieldValue& v, std::string& member) { member = std::move(v.text); }
+void take(FieldValue& v, std::optional<std::string>& member) {
+  if (v.seen && !v.null) member = std::move(v.text);
+}
+void take(const FieldValue& v, std::uint32_t& member) {
+  member = static_cast<std::uint32_t>(v.number);
+}
+void take(const FieldValue& v, std::optional<std::uint32_t>& member) {
+  if (v.seen && !v.null) member = static_cast<std::uint32_t>(v.number);
+}
+void take(const FieldValue& v, std::uint64_t& member) { member = v.number; }
+void take(const FieldValue& v, bool& member) { member = v.flag; }
+void take(FieldValue& v, std::vector<std::string>& member) { member = std::move(v.list); }
+
+// A record from the values of its fields, in the order of its schema.
+template <class Record>
+Record build(std::span<FieldValue, kMaxFields> values) {
+  Record record{};
+  std::apply(
+      [&](const auto&... field) {
+        std::size_t i = 0;
+        (take(values[i++], record.*field.member), ...);
+      },
+      RecordSchema<Record>::fields);
+  return record;
 }
 
-std::optional<std::uint32_t> take_optional_u32(const FieldValue& v) {
-  if (!v.seen || v.null) return std::nullopt;
-  return static_cast<std::uint32_t>(v.number);
+using ChangeBuilder = SystemChange (*)(std::span<FieldValue, kMaxFields>);
+
+template <std::size_t... I>
+constexpr std::array<ChangeBuilder, sizeof...(I)> change_builders(std::index_sequence<I...>) {
+  return {[](std::span<FieldValue, kMaxFields> values) {
+    return SystemChange(std::in_place_index<I>, build<journal_schema::KindAt<I>>(values));
+  }...};
 }
 
-SystemChange build_change(std::size_t kind, std::array<FieldValue, 4>& v) {
-  switch (kind) {
-    case 0:
-      return TunInterfaceUp{std::move(v[0].text), std::move(v[1].text), std::move(v[2].text)};
-    case 1:
-      return RouteAdded{std::move(v[0].text), take_optional(v[1]), take_optional(v[2]),
-                        take_optional_u32(v[3])};
-    case 2:
-      return DnsOverridden{std::move(v[0].text), take_optional_u32(v[1]), std::move(v[2].list)};
-    case 3:
-      return FirewallRuleAdded{std::move(v[0].text)};
-    case 4:
-      return SystemProxySet{v[0].flag, take_optional(v[1])};
-    default:
-      return CustomCommand{std::move(v[0].text), std::move(v[1].list)};
-  }
-}
+// Entry `i` builds the alternative `i` of SystemChange, the kind named by
+// kKindNames[i].
+constexpr auto kChangeBuilders =
+    change_builders(std::make_index_sequence<journal_schema::kKindCount>{});
 
 // Turns the parser's events into records, refusing everything the format
 // refuses. Every callback returns false on the first fault, which stops the
@@ -138,7 +122,7 @@ class Reader {
     switch (state_) {
       case State::Top:
         if (mode_ == Mode::Journal) return false;
-        begin_body(kMetaSpec, State::BodyKey);
+        begin_body(kMetaShape, State::BodyKey);
         return true;
       case State::Elements:
         state_ = State::Kind;
@@ -161,7 +145,7 @@ class Reader {
         if (mode_ == Mode::Journal) {
           state_ = State::Elements;
         } else {
-          begin_body(kMetaSpec, State::BodyItem);
+          begin_body(kMetaShape, State::BodyItem);
         }
         return true;
       case State::Body:
@@ -185,10 +169,10 @@ class Reader {
   bool key(Json::string_t& name) {
     switch (state_) {
       case State::Kind:
-        for (std::size_t i = 0; i < kKinds.size(); ++i) {
-          if (kKinds[i].name == name) {
+        for (std::size_t i = 0; i < kKindNames.size(); ++i) {
+          if (kKindNames[i] == name) {
             kind_ = i;
-            begin_body(kKinds[i], State::Body);
+            begin_body(kKindShapes[i], State::Body);
             return true;
           }
         }
@@ -273,7 +257,7 @@ class Reader {
   enum class Scalar { Null, Bool, Unsigned, String, Other };
   static constexpr std::size_t kNoField = std::numeric_limits<std::size_t>::max();
 
-  void begin_body(const RecordSpec& record, State next) {
+  void begin_body(const RecordShape& record, State next) {
     spec_ = &record;
     values_ = {};
     field_ = kNoField;
@@ -343,11 +327,10 @@ class Reader {
       if (!values_[i].seen && !is_optional(spec_->fields[i].type)) return false;
     }
     if (mode_ == Mode::Meta) {
-      meta.partial_rollback_count = static_cast<std::uint32_t>(values_[0].number);
-      meta.last_partial_rollback_unix = values_[1].number;
+      meta = build<SystemStateMeta>(values_);
       state_ = State::Done;
     } else {
-      changes.push_back(build_change(kind_, values_));
+      changes.push_back(kChangeBuilders[kind_](values_));
       state_ = State::ElementEnd;
     }
     return true;
@@ -358,10 +341,10 @@ class Reader {
   State field_state_ = State::Top;  // where a string list returns to
   int depth_ = 0;
   int skip_depth_ = 0;
-  const RecordSpec* spec_ = nullptr;
+  const RecordShape* spec_ = nullptr;
   std::size_t kind_ = 0;
   std::size_t field_ = kNoField;
-  std::array<FieldValue, 4> values_;
+  std::array<FieldValue, kMaxFields> values_;
 
   // The scalar of the current event.
   bool flag_ = false;
@@ -398,134 +381,6 @@ bool run_reader(std::string_view text, Reader& reader, std::string* fault = null
   return refuse("it is JSON, but not a list of known records with their fields");
 }
 
-// ---- writing ----
-
-class Writer {
- public:
-  explicit Writer(std::string& out) : out_(out) {}
-
-  void indent(int level) { out_.append(static_cast<std::size_t>(level) * 2, ' '); }
-
-  void string(std::string_view text) {
-    static constexpr std::string_view kHex = "0123456789abcdef";
-    out_ += '"';
-    std::size_t run = 0;  // start of the bytes written unchanged
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const auto c = static_cast<unsigned char>(text[i]);
-      if (c >= 0x20 && c != '"' && c != '\\') continue;
-      out_.append(text, run, i - run);
-      run = i + 1;
-      switch (c) {
-        case '"':
-          out_ += "\\\"";
-          break;
-        case '\\':
-          out_ += "\\\\";
-          break;
-        case '\b':
-          out_ += "\\b";
-          break;
-        case '\t':
-          out_ += "\\t";
-          break;
-        case '\n':
-          out_ += "\\n";
-          break;
-        case '\f':
-          out_ += "\\f";
-          break;
-        case '\r':
-          out_ += "\\r";
-          break;
-        default:
-          out_ += "\\u00";
-          out_ += kHex[c >> 4];
-          out_ += kHex[c & 0xF];
-      }
-    }
-    out_.append(text, run, text.size() - run);
-    out_ += '"';
-  }
-
-  void number(std::uint64_t value) {
-    std::array<char, 24> buffer;
-    const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
-    out_.append(buffer.data(), end);
-  }
-
-  // Starts a member line: indentation, key, colon and space.
-  void key(int level, std::string_view name) {
-    indent(level);
-    out_ += '"';
-    out_ += name;
-    out_ += "\": ";
-  }
-
-  void end_member(bool last) { out_ += last ? "\n" : ",\n"; }
-
-  void value(std::string_view text, int) { string(text); }
-  void value(std::uint32_t n, int) { number(n); }
-  void value(bool flag, int) { out_ += flag ? "true" : "false"; }
-  template <class T>
-  void value(const std::optional<T>& v, int level) {
-    if (v) {
-      value(*v, level);
-    } else {
-      out_ += "null";
-    }
-  }
-  void value(const std::vector<std::string>& list, int level) {
-    if (list.empty()) {
-      out_ += "[]";
-      return;
-    }
-    out_ += "[\n";
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      indent(level + 1);
-      string(list[i]);
-      end_member(i + 1 == list.size());
-    }
-    indent(level);
-    out_ += ']';
-  }
-
-  template <class T>
-  void member(int level, std::string_view name, const T& v, bool last) {
-    key(level, name);
-    value(v, level);
-    end_member(last);
-  }
-
-  void fields(const TunInterfaceUp& c, int l) {
-    member(l, "interface", c.interface_name, false);
-    member(l, "address", c.address, false);
-    member(l, "netmask", c.netmask, true);
-  }
-  void fields(const RouteAdded& c, int l) {
-    member(l, "destination", c.destination, false);
-    member(l, "gateway", c.gateway, false);
-    member(l, "interface", c.interface_name, false);
-    member(l, "metric", c.metric, true);
-  }
-  void fields(const DnsOverridden& c, int l) {
-    member(l, "interface", c.interface_name, false);
-    member(l, "interface_index", c.interface_index, false);
-    member(l, "original_servers", c.original_servers, true);
-  }
-  void fields(const FirewallRuleAdded& c, int l) { member(l, "rule_name", c.rule_name, true); }
-  void fields(const SystemProxySet& c, int l) {
-    member(l, "original_enabled", c.original_enabled, false);
-    member(l, "original_server", c.original_server, true);
-  }
-  void fields(const CustomCommand& c, int l) {
-    member(l, "description", c.description, false);
-    member(l, "reverse_command", c.reverse_command, true);
-  }
-
- private:
-  std::string& out_;
-};
-
 }  // namespace
 
 std::optional<std::vector<SystemChange>> parse_journal(std::string_view text, std::string* fault) {
@@ -538,41 +393,6 @@ std::optional<SystemStateMeta> parse_meta(std::string_view text) {
   Reader reader(Reader::Mode::Meta);
   if (!run_reader(text, reader)) return std::nullopt;
   return reader.meta;
-}
-
-std::string format_journal(const std::vector<SystemChange>& changes) {
-  if (changes.empty()) return "[]";
-  std::string out;
-  out.reserve(changes.size() * 160);
-  Writer writer(out);
-  out += "[\n";
-  for (std::size_t i = 0; i < changes.size(); ++i) {
-    out += "  {\n";
-    std::visit(
-        [&](const auto& change) {
-          writer.key(2, kKinds[changes[i].index()].name);
-          out += "{\n";
-          writer.fields(change, 3);
-          out += "    }\n";
-        },
-        changes[i]);
-    out += i + 1 == changes.size() ? "  }\n" : "  },\n";
-  }
-  out += ']';
-  return out;
-}
-
-std::string format_meta(const SystemStateMeta& meta) {
-  std::string out = "{\n";
-  Writer writer(out);
-  writer.key(1, "partial_rollback_count");
-  writer.number(meta.partial_rollback_count);
-  writer.end_member(false);
-  writer.key(1, "last_partial_rollback_unix");
-  writer.number(meta.last_partial_rollback_unix);
-  writer.end_member(true);
-  out += '}';
-  return out;
 }
 
 }  // namespace nuv
