@@ -15,7 +15,7 @@ bool exists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-class OrphanCleanupOnWine : public testing::Test {
+class OrphanCleanup : public testing::Test {
  protected:
   void SetUp() override {
     root_ = unique_temp_path(L"wintun");
@@ -70,13 +70,13 @@ class OrphanCleanupOnWine : public testing::Test {
   std::wstring root_;
 };
 
-TEST_F(OrphanCleanupOnWine, WithoutTheLibraryCountsNothingAndRemovesTheLock) {
+TEST_F(OrphanCleanup, WithoutTheLibraryCountsNothingAndRemovesTheLock) {
   EXPECT_EQ(run(L"clean"), "0\n");
   EXPECT_FALSE(exists(lock()));
   EXPECT_EQ(run(L"load"), "LoadFailed\nerror mode 0\n");  // no dialog mode left behind
 }
 
-TEST_F(OrphanCleanupOnWine, LibraryLackingAnEntryPointIsRefusedAndUnloaded) {
+TEST_F(OrphanCleanup, LibraryLackingAnEntryPointIsRefusedAndUnloaded) {
   install_library(L"no-send-packet");
   EXPECT_EQ(run(L"clean"), "0\n");
   EXPECT_EQ(library_log(), (std::vector<std::string>{"load (lock file present)", "unload"}));
@@ -84,7 +84,7 @@ TEST_F(OrphanCleanupOnWine, LibraryLackingAnEntryPointIsRefusedAndUnloaded) {
   EXPECT_EQ(run(L"load"), "EntryPointMissing\nerror mode 0\n");
 }
 
-TEST_F(OrphanCleanupOnWine, LibraryInTheCurrentFolderAloneIsNotLoaded) {
+TEST_F(OrphanCleanup, LibraryInTheCurrentFolderAloneIsNotLoaded) {
   const std::wstring planted = root_ + L"\\planted";
   std::filesystem::create_directories(std::filesystem::path(planted));
   install_library(L"full", planted);
@@ -96,7 +96,7 @@ TEST_F(OrphanCleanupOnWine, LibraryInTheCurrentFolderAloneIsNotLoaded) {
   EXPECT_EQ(run(L"load", {}, planted), "loaded\nerror mode 0\n");
 }
 
-TEST_F(OrphanCleanupOnWine, TriesTheSixtySixNamesInOrderAndClosesWhatOpened) {
+TEST_F(OrphanCleanup, TriesTheSixtySixNamesInOrderAndClosesWhatOpened) {
   install_library();
   // These adapters exist in the library, but no interface of theirs resolves
   // under Wine here: each is opened, closed again at once, and not counted.
@@ -116,7 +116,7 @@ TEST_F(OrphanCleanupOnWine, TriesTheSixtySixNamesInOrderAndClosesWhatOpened) {
   EXPECT_FALSE(exists(lock()));
 }
 
-TEST_F(OrphanCleanupOnWine, LockFileAlreadyPresentSkipsEverythingAndStays) {
+TEST_F(OrphanCleanup, LockFileAlreadyPresentSkipsEverythingAndStays) {
   install_library();
   ASSERT_TRUE(write_file(lock(), ""));
   EXPECT_EQ(run(L"clean"), "0\n");
@@ -124,7 +124,7 @@ TEST_F(OrphanCleanupOnWine, LockFileAlreadyPresentSkipsEverythingAndStays) {
   EXPECT_TRUE(exists(lock()));
 }
 
-TEST_F(OrphanCleanupOnWine, TempUnsetUsesTmpAndAMissingTempFolderGivesZero) {
+TEST_F(OrphanCleanup, TempUnsetUsesTmpAndAMissingTempFolderGivesZero) {
   install_library();
   const std::wstring tmp = root_ + L"\\tmp";
   std::filesystem::create_directories(std::filesystem::path(tmp));
@@ -142,7 +142,7 @@ TEST_F(OrphanCleanupOnWine, TempUnsetUsesTmpAndAMissingTempFolderGivesZero) {
   EXPECT_FALSE(exists(tmp + L"\\nuv-wintun-cleanup.lock"));
 }
 
-TEST_F(OrphanCleanupOnWine, LoggerIsInstalledOnceAcrossTwoLoads) {
+TEST_F(OrphanCleanup, LoggerIsInstalledOnceAcrossTwoLoads) {
   install_library();
   EXPECT_EQ(run(L"open-twice utun-nuv NuvCore"),
             "WintunOpenAdapter failed\nWintunOpenAdapter failed\n");
@@ -154,7 +154,7 @@ TEST_F(OrphanCleanupOnWine, LoggerIsInstalledOnceAcrossTwoLoads) {
 
 // A watchdog killed while it holds the lock must not leave the lock file
 // behind: every later cleanup on the machine would be skipped.
-TEST_F(OrphanCleanupOnWine, LockFileIsGoneAfterAKill) {
+TEST_F(OrphanCleanup, LockFileIsGoneAfterAKill) {
   install_library();
   auto child = start(L"clean", {{L"NUV_WINTUN_OPEN_DELAY_MS", L"10000"}});
   for (int i = 0; i < 500 && library_log().size() < 4; ++i) ::Sleep(20);

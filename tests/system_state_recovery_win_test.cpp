@@ -15,7 +15,7 @@
 namespace nuv::test {
 namespace {
 
-class StateRecoveryOnWine : public testing::Test {
+class SystemStateRecovery : public testing::Test {
  protected:
   void SetUp() override {
     root_ = unique_temp_path(L"recovery");
@@ -88,7 +88,7 @@ class StateRecoveryOnWine : public testing::Test {
   std::wstring root_, data_;
 };
 
-TEST_F(StateRecoveryOnWine, EveryChangeIsUndoneNewestFirstWithItsExactCommand) {
+TEST_F(SystemStateRecovery, EveryChangeIsUndoneNewestFirstWithItsExactCommand) {
   ASSERT_TRUE(
       write_file(state(), format_journal({
                               TunInterfaceUp{"utun-nuv", "10.8.0.2", "255.255.255.0"},
@@ -123,7 +123,7 @@ TEST_F(StateRecoveryOnWine, EveryChangeIsUndoneNewestFirstWithItsExactCommand) {
   EXPECT_EQ(read_file(data_ + L"\\last_panic.json"), "{\"panic\": 1}");
 }
 
-TEST_F(StateRecoveryOnWine, FailedUndoStaysInTheJournalAndIsCounted) {
+TEST_F(SystemStateRecovery, FailedUndoStaysInTheJournalAndIsCounted) {
   const std::vector<SystemChange> journal{
       FirewallRuleAdded{"keep me"},
       RouteAdded{"10.0.0.0/8", std::nullopt, std::nullopt, std::nullopt},
@@ -149,7 +149,7 @@ TEST_F(StateRecoveryOnWine, FailedUndoStaysInTheJournalAndIsCounted) {
 // A client relaunched during the recovery writes its new session to the
 // journal (here: each tool copies it in as it runs). Whether every undo
 // succeeds or one fails, that journal and the meta file are left to it.
-TEST_F(StateRecoveryOnWine, AJournalRewrittenDuringTheRecoveryIsLeftToTheClient) {
+TEST_F(SystemStateRecovery, AJournalRewrittenDuringTheRecoveryIsLeftToTheClient) {
   const std::string new_session = format_journal({FirewallRuleAdded{"new session"}});
   ASSERT_TRUE(write_file(root_ + L"\\new_session.json", new_session));
   const std::map<std::wstring, std::optional<std::wstring>> client_relaunched{
@@ -179,7 +179,7 @@ TEST_F(StateRecoveryOnWine, AJournalRewrittenDuringTheRecoveryIsLeftToTheClient)
 // The new journal cannot be written beside the old one (a directory stands in
 // the way, as a full disk would): the old journal keeps every record, and the
 // meta file, written through its own temporary file, still counts.
-TEST_F(StateRecoveryOnWine, UnwritableTemporaryJournalLeavesTheJournalByteForByte) {
+TEST_F(SystemStateRecovery, UnwritableTemporaryJournalLeavesTheJournalByteForByte) {
   const std::string original = format_journal({
       FirewallRuleAdded{"keep me"},
       RouteAdded{"10.0.0.0/8", std::nullopt, std::nullopt, std::nullopt},
@@ -203,7 +203,7 @@ TEST_F(StateRecoveryOnWine, UnwritableTemporaryJournalLeavesTheJournalByteForByt
 // together: the second waits for the first and then finds nothing left, so
 // every undo runs once. The second names the journal in another case and
 // through "..", and still finds the same lock.
-TEST_F(StateRecoveryOnWine, TwoRecoveriesOfOneJournalRunEveryUndoOnce) {
+TEST_F(SystemStateRecovery, TwoRecoveriesOfOneJournalRunEveryUndoOnce) {
   ASSERT_TRUE(write_file(state(), format_journal({
                                       TunInterfaceUp{"utun-nuv", "10.8.0.2", "255.255.255.0"},
                                       RouteAdded{"0.0.0.0/1", "10.8.0.1", "utun-nuv", 5u},
@@ -232,7 +232,7 @@ TEST_F(StateRecoveryOnWine, TwoRecoveriesOfOneJournalRunEveryUndoOnce) {
 
 // A recovery killed while it holds the lock does not block the journal: the
 // system hands the lock to the next one, which undoes everything.
-TEST_F(StateRecoveryOnWine, AKilledHolderOfTheLockDoesNotBlockTheNextRecovery) {
+TEST_F(SystemStateRecovery, AKilledHolderOfTheLockDoesNotBlockTheNextRecovery) {
   const std::string journal = format_journal({
       FirewallRuleAdded{"NUV block"},
       RouteAdded{"0.0.0.0/1", std::nullopt, std::nullopt, std::nullopt},
@@ -272,7 +272,7 @@ std::optional<std::wstring> proxy_value(const wchar_t* name, DWORD* number = nul
   return std::wstring(text);
 }
 
-TEST_F(StateRecoveryOnWine, ProxySettingsAreRestoredWithTheSystemsOwnReg) {
+TEST_F(SystemStateRecovery, ProxySettingsAreRestoredWithTheSystemsOwnReg) {
   ASSERT_TRUE(write_file(state(), format_journal({SystemProxySet{true, "proxy.test:3128"}})));
   EXPECT_EQ(recover(), "errors 0\n");
   DWORD enabled = 7;
@@ -289,7 +289,7 @@ TEST_F(StateRecoveryOnWine, ProxySettingsAreRestoredWithTheSystemsOwnReg) {
   EXPECT_TRUE(commands().empty());  // no stand-in was asked
 }
 
-TEST_F(StateRecoveryOnWine, NothingToRecoverLeavesEveryFileAsItWas) {
+TEST_F(SystemStateRecovery, NothingToRecoverLeavesEveryFileAsItWas) {
   const std::string journal = format_journal({FirewallRuleAdded{"r"}});
   ASSERT_TRUE(write_file(state(), journal));
   EXPECT_EQ(recover(std::nullopt, /*unset=*/true), "absent\n");
