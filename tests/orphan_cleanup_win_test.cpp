@@ -3,29 +3,19 @@
 // TEMP, TMP and the stand-in's adapters set for each test.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "platform/wintun/candidate_names.h"
-#include "support/process_win.h"
+#include "support/checked_win.h"
+#include "support/scratch_test_win.h"
 
 namespace nuv::test {
 namespace {
 
-bool exists(const std::wstring& path) {
-  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-class OrphanCleanup : public testing::Test {
+class OrphanCleanup : public ScratchTest {
  protected:
-  void SetUp() override {
-    root_ = unique_temp_path(L"wintun");
-    std::filesystem::create_directories(std::filesystem::path(temp()));
-    ASSERT_TRUE(::CopyFileW((program_folder() + L"nuv-wintun-driver.exe").c_str(), driver().c_str(),
-                            FALSE));
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(root_), ignored);
+  OrphanCleanup() : ScratchTest(L"wintun") {}
+  void prepare() override {
+    make_folder(L"temp");
+    copy_from_build(L"nuv-wintun-driver.exe", L"nuv-wintun-driver.exe");
   }
 
   std::wstring driver() const { return root_ + L"\\nuv-wintun-driver.exe"; }
@@ -34,8 +24,7 @@ class OrphanCleanup : public testing::Test {
 
   void install_library(const wchar_t* variant = L"full", const std::wstring& folder = {}) {
     const std::wstring from = program_folder() + L"wintun-stand-in\\" + variant + L"\\wintun.dll";
-    ASSERT_TRUE(::CopyFileW(from.c_str(),
-                            ((folder.empty() ? root_ : folder) + L"\\wintun.dll").c_str(), FALSE));
+    ASSERT_TRUE(copy_file(from, (folder.empty() ? root_ : folder) + L"\\wintun.dll"));
   }
 
   // Starts the driver; `changes` adjusts the environment set by default.
@@ -66,8 +55,6 @@ class OrphanCleanup : public testing::Test {
   std::vector<std::string> library_log() const {
     return split_lines(read_file(root_ + L"\\wintun.log").value_or(""));
   }
-
-  std::wstring root_;
 };
 
 TEST_F(OrphanCleanup, WithoutTheLibraryCountsNothingAndRemovesTheLock) {
@@ -85,8 +72,8 @@ TEST_F(OrphanCleanup, LibraryLackingAnEntryPointIsRefusedAndUnloaded) {
 }
 
 TEST_F(OrphanCleanup, LibraryInTheCurrentFolderAloneIsNotLoaded) {
-  const std::wstring planted = root_ + L"\\planted";
-  std::filesystem::create_directories(std::filesystem::path(planted));
+  const std::wstring planted = in_root(L"planted");
+  make_folder(L"planted");
   install_library(L"full", planted);
   EXPECT_EQ(run(L"load", {}, planted), "LoadFailed\nerror mode 0\n");
   EXPECT_EQ(run(L"load", {{L"PATH", planted}}), "LoadFailed\nerror mode 0\n");
@@ -126,8 +113,8 @@ TEST_F(OrphanCleanup, LockFileAlreadyPresentSkipsEverythingAndStays) {
 
 TEST_F(OrphanCleanup, TempUnsetUsesTmpAndAMissingTempFolderGivesZero) {
   install_library();
-  const std::wstring tmp = root_ + L"\\tmp";
-  std::filesystem::create_directories(std::filesystem::path(tmp));
+  const std::wstring tmp = in_root(L"tmp");
+  make_folder(L"tmp");
   EXPECT_EQ(run(L"clean", {{L"TEMP", std::nullopt},
                            {L"TMP", tmp},
                            {L"NUV_WINTUN_LOCK_FILE", tmp + L"\\nuv-wintun-cleanup.lock"}}),

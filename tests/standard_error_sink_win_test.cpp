@@ -4,7 +4,7 @@
 #include <string>
 #include <thread>
 
-#include "support/process_win.h"
+#include "support/checked_win.h"
 #include "watchdog/message_sink_win.h"
 
 namespace nuv {

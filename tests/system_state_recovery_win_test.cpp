@@ -10,32 +10,23 @@
 #include <map>
 
 #include "state/journal_format.h"
-#include "support/process_win.h"
+#include "support/checked_win.h"
+#include "support/scratch_test_win.h"
 
 namespace nuv::test {
 namespace {
 
-class SystemStateRecovery : public testing::Test {
+class SystemStateRecovery : public ScratchTest {
  protected:
-  void SetUp() override {
-    root_ = unique_temp_path(L"recovery");
-    // Wine reuses process ids, and a folder that an earlier run could not
-    // remove would lend this one its tool log.
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(root_), ignored);
-    data_ = root_ + L"\\appdata\\NUV Client";
-    std::filesystem::create_directories(std::filesystem::path(data_));
-    const std::wstring bin = program_folder();
-    ASSERT_TRUE(::CopyFileW((bin + L"nuv-recover-state.exe").c_str(), driver().c_str(), FALSE));
+  SystemStateRecovery() : ScratchTest(L"recovery") {}
+  void prepare() override {
+    data_ = in_root(L"appdata\\NUV Client");
+    make_folder(L"appdata\\NUV Client");
+    copy_from_build(L"nuv-recover-state.exe", L"nuv-recover-state.exe");
     for (const wchar_t* tool : {L"netsh", L"route", L"powershell"}) {
-      ASSERT_TRUE(::CopyFileW((bin + L"nuv-stand-in-tool.exe").c_str(),
-                              (root_ + L"\\" + tool + L".exe").c_str(), FALSE));
+      copy_from_build(L"nuv-stand-in-tool.exe", std::wstring(tool) + L".exe");
     }
-    ASSERT_TRUE(write_file(root_ + L"\\answers.txt", ""));
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(root_), ignored);
+    ASSERT_TRUE(write_file(in_root(L"answers.txt"), ""));
   }
 
   std::wstring driver() const { return root_ + L"\\nuv-recover-state.exe"; }
@@ -85,7 +76,7 @@ class SystemStateRecovery : public testing::Test {
     return names;
   }
 
-  std::wstring root_, data_;
+  std::wstring data_;
 };
 
 TEST_F(SystemStateRecovery, EveryChangeIsUndoneNewestFirstWithItsExactCommand) {

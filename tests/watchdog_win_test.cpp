@@ -2,12 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/process_win.h"
+#include "support/checked_win.h"
+#include "support/scratch_test_win.h"
 
 namespace nuv::test {
 namespace {
@@ -27,10 +27,6 @@ std::string monitoring_line(DWORD pid, const std::wstring& flag) {
   return kPrefix + "monitoring pid=" + std::to_string(pid) + " clean_flag=" + narrow(flag) + "\n";
 }
 
-bool exists(const std::wstring& path) {
-  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 void create_file(const std::wstring& path) {
   UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -43,19 +39,25 @@ struct Outcome {
   std::string stdout_text;
 };
 
-class Watchdog : public testing::Test {
+class Watchdog : public ScratchTest {
  protected:
+  Watchdog() : ScratchTest(L"profiles") {}
+
   const std::wstring watchdog_ = program_folder() + L"nuv-watchdog.exe";
   const std::wstring child_ = program_folder() + L"nuv-test-child.exe";
+
+  // A folder for one run's APPDATA and TEMP, in the scratch folder.
+  std::wstring new_profile() {
+    profile_ = in_root(L"profile-" + std::to_wstring(profiles_++));
+    return profile_;
+  }
 
   // APPDATA and TEMP of its own, so that a recovery never meets another
   // test's journal or lock file.
   // With `data_folder`, the client's folder "NUV Client" exists in it, and
   // the watchdog keeps its log there.
   StartedProcess start_watchdog(const std::wstring& arguments, bool data_folder = false) {
-    profile_ = unique_temp_path(L"profile");
-    profiles_.push_back(profile_);
-    ::CreateDirectoryW(profile_.c_str(), nullptr);
+    ::CreateDirectoryW(new_profile().c_str(), nullptr);
     if (data_folder) ::CreateDirectoryW(data_folder_path().c_str(), nullptr);
     return start_captured(watchdog_, L"\"" + watchdog_ + L"\" " + arguments,
                           environment_block({{L"APPDATA", profile_}, {L"TEMP", profile_}}));
@@ -101,16 +103,9 @@ class Watchdog : public testing::Test {
     return finish(watchdog, first);
   }
 
-  void TearDown() override {
-    std::error_code ignored;
-    for (const auto& profile : profiles_) {
-      std::filesystem::remove_all(std::filesystem::path(profile), ignored);
-    }
-  }
-
   DWORD parent_pid_ = 0;
   std::wstring profile_;
-  std::vector<std::wstring> profiles_;
+  int profiles_ = 0;
 };
 
 TEST_F(Watchdog, ParentGoneWithFlagDeletesTheFlagAndExitsZero) {
@@ -255,9 +250,7 @@ TEST_F(Watchdog, LogIsAppendedToUntilItReachesOneMebibyteThenSetAside) {
     create_file(flag);
     auto parent = start_plain(child_, L"nuv-test-child exit 0");
     ASSERT_EQ(wait_for_exit(parent.process.get()), 0u);
-    profile_ = unique_temp_path(L"profile");
-    profiles_.push_back(profile_);
-    ASSERT_TRUE(::CreateDirectoryW(profile_.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(new_profile().c_str(), nullptr));
     ASSERT_TRUE(::CreateDirectoryW(data_folder_path().c_str(), nullptr));
     ASSERT_TRUE(write_file(log_path(), rotate ? full : small));
     ASSERT_TRUE(write_file(log_path() + L".1", "the oldest run\n"));
