@@ -14,13 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/win32.h"
-#include "common/unique_handle.h"
 #include "common/wide.h"
 #include "platform/process/command_runner.h"
 #include "platform/rollback/rollback_engine.h"
@@ -29,6 +27,8 @@
 #include "state/state_recovery.h"
 #include "table_row.h"
 #include "watchdog/system_state_recovery_win.h"
+#include "tools/support/files_win.h"
+#include "tools/support/process_win.h"
 
 #include <psapi.h>
 
@@ -66,22 +66,22 @@ std::wstring folder_of(const std::wstring& path) {
   std::exit(1);
 }
 
-void write_whole(const std::wstring& path, const std::string& bytes) {
-  const nuv::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD wrote = 0;
-  if (!file ||
-      !::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) ||
-      wrote != bytes.size()) {
-    fail("cannot write the journal");
-  }
+// The support library's answer, or the benchmark stops.
+template <class T>
+T or_fail(nuv::support::Win32Result<T> result) {
+  if (!result) fail(result.error().text().c_str());
+  return std::move(*result);
+}
+
+void or_fail(const nuv::support::Win32Result<void>& result) {
+  if (!result) fail(result.error().text().c_str());
 }
 
 // A fresh APPDATA with the journal in it; returns the APPDATA folder.
 std::wstring prepare(const std::wstring& appdata, const std::string& journal) {
   const std::wstring data = appdata + L"\\NUV Client";
-  std::filesystem::create_directories(std::filesystem::path(data));
-  write_whole(data + L"\\system_state.json", journal);
+  or_fail(nuv::support::make_folders(data));
+  or_fail(nuv::support::write_file(data + L"\\system_state.json", journal));
   return appdata;
 }
 
@@ -184,34 +184,12 @@ struct LoadFigures {
 };
 
 LoadFigures recover_in_child(const std::wstring& appdata) {
-  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-  HANDLE read = nullptr, write = nullptr;
-  if (!::CreatePipe(&read, &write, &inheritable, 0)) fail("CreatePipe failed");
-  nuv::UniqueFileHandle reader(read), writer(write);
-  ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writer.get();
-  startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
-  const std::wstring program = self_path();
-  std::wstring line = L"rollback_bench --recover \"" + appdata + L"\"";
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-    fail("cannot start the load child");
-  }
-  ::CloseHandle(info.hThread);
-  const nuv::UniqueHandle process(info.hProcess);
-  writer.reset();
-  std::string text;
-  char buffer[256];
-  DWORD got = 0;
-  while (::ReadFile(reader.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
-    text.append(buffer, got);
-  ::WaitForSingleObject(process.get(), INFINITE);
-  DWORD code = 1;
-  ::GetExitCodeProcess(process.get(), &code);
+  // Its figures come on standard output; its complaints go to our standard error.
+  const auto child = or_fail(nuv::support::start_process(
+      self_path(), L"rollback_bench --recover \"" + appdata + L"\"",
+      nuv::support::chosen(nuv::support::Output::pipe, nuv::support::Output::ours)));
+  const std::string text = or_fail(nuv::support::read_to_end(child.stdout_read.get()));
+  const DWORD code = or_fail(nuv::support::wait_for_exit(child.process.get()));
   LoadFigures figures;
   if (code != 0 || std::sscanf(text.c_str(), "%lf %lf %lf", &figures.seconds, &figures.peak_before,
                                &figures.peak_after) != 3) {
@@ -227,10 +205,11 @@ int wmain(int argc, wchar_t** argv) {
   const int rounds = argc > 1 ? std::max(1, ::_wtoi(argv[1])) : 4;
   const int load_records = argc > 2 ? std::max(1, ::_wtoi(argv[2])) : 100'000;
 
-  wchar_t temp[MAX_PATH + 1];
-  const DWORD n = ::GetTempPathW(MAX_PATH + 1, temp);
-  const std::wstring root =
-      std::wstring(temp, n) + L"nuv-rollback-bench-" + std::to_wstring(::GetCurrentProcessId());
+  // Removed with everything in it at the end.
+  const auto scratch = or_fail(nuv::support::ScratchFolder::make(
+      or_fail(nuv::support::temp_folder()) + L"nuv-rollback-bench-" +
+      std::to_wstring(::GetCurrentProcessId())));
+  const std::wstring& root = scratch.path();
   const std::wstring helper = folder_of(self_path()) + L"nuv-test-child.exe";
   const std::string helper_utf8 = nuv::from_wide(helper).value_or("");
 
@@ -310,8 +289,5 @@ int wmain(int argc, wchar_t** argv) {
       figure("%.1f ms", best.seconds * 1000), "", "", "");
   nuv::bench::table_row("peak working set of that recovery", figure("%.1f MiB", best.peak_after),
                         figure("%.1f MiB before it", best.peak_before), "", "");
-
-  std::error_code ignored;
-  std::filesystem::remove_all(std::filesystem::path(root), ignored);
   return 0;
 }

@@ -26,19 +26,18 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cwchar>
 #include <future>
-#include <map>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/win32.h"
-#include "common/unique_handle.h"
 #include "common/wide.h"
 #include "state/journal_format.h"
 #include "table_row.h"
+#include "tools/support/files_win.h"
+#include "tools/support/process_win.h"
 
 #include <psapi.h>
 
@@ -55,143 +54,73 @@ double seconds_between(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
 }
 
-std::wstring program_folder() {
-  wchar_t self[MAX_PATH];
-  const DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path(self, n);
-  return path.substr(0, path.find_last_of(L"\\/") + 1);
+// The support library's answer, or the benchmark stops.
+template <class T>
+T or_fail(nuv::support::Win32Result<T> result) {
+  if (!result) {
+    std::fprintf(stderr, "watchdog_bench: %s\n", result.error().text().c_str());
+    std::exit(1);
+  }
+  return std::move(*result);
+}
+
+void or_fail(const nuv::support::Win32Result<void>& result) {
+  if (!result) {
+    std::fprintf(stderr, "watchdog_bench: %s\n", result.error().text().c_str());
+    std::exit(1);
+  }
+}
+
+const std::wstring& program_folder() {
+  static const std::wstring folder = or_fail(nuv::support::program_folder());
+  return folder;
 }
 
 // A scratch folder: the watchdog's copy (no wintun.dll beside it), an empty
-// APPDATA and a TEMP for its lock file.
+// APPDATA and a TEMP for its lock file. What a run that failed half-way left
+// there goes first.
 struct Scratch {
+  nuv::support::ScratchFolder folder;
   std::wstring root, bin, appdata, temp, watchdog, flag;
 
-  Scratch() {
-    wchar_t base[MAX_PATH + 1];
-    const DWORD n = ::GetTempPathW(MAX_PATH + 1, base);
-    root =
-        std::wstring(base, n) + L"nuv-watchdog-bench-" + std::to_wstring(::GetCurrentProcessId());
-    bin = root + L"\\bin";
-    appdata = root + L"\\appdata";
-    temp = root + L"\\temp";
-    for (const auto& folder : {root, bin, appdata, temp}) {
-      // A run that failed half-way may have left the folders behind.
-      if (!::CreateDirectoryW(folder.c_str(), nullptr) &&
-          ::GetLastError() != ERROR_ALREADY_EXISTS) {
-        fail("cannot create a scratch folder");
-      }
-    }
-    watchdog = bin + L"\\nuv-watchdog.exe";
-    if (!::CopyFileW((program_folder() + L"nuv-watchdog.exe").c_str(), watchdog.c_str(), FALSE)) {
-      fail("cannot copy nuv-watchdog.exe");
-    }
-    flag = root + L"\\clean.flag";
-    ::DeleteFileW(flag.c_str());
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  ~Scratch() {
-    ::DeleteFileW(flag.c_str());
-    ::DeleteFileW(watchdog.c_str());
-    for (const auto& folder : {bin, appdata, temp, root}) ::RemoveDirectoryW(folder.c_str());
+  Scratch()
+      : folder(or_fail(nuv::support::ScratchFolder::make(
+            or_fail(nuv::support::temp_folder()) + L"nuv-watchdog-bench-" +
+            std::to_wstring(::GetCurrentProcessId())))),
+        root(folder.path()),
+        bin(root + L"\\bin"),
+        appdata(root + L"\\appdata"),
+        temp(root + L"\\temp"),
+        watchdog(bin + L"\\nuv-watchdog.exe"),
+        flag(root + L"\\clean.flag") {
+    for (const auto& made : {bin, appdata, temp}) or_fail(nuv::support::make_folders(made));
+    or_fail(nuv::support::copy_file(program_folder() + L"nuv-watchdog.exe", watchdog));
   }
 };
 
-// This process's environment with APPDATA, TEMP and TMP replaced: Wine sets
-// them from its profile for a program started from Linux, but keeps what a
-// parent hands over in the block.
+// This process's environment with APPDATA, TEMP and TMP replaced.
 std::wstring environment_block(const Scratch& scratch) {
-  const std::map<std::wstring, std::wstring> changes{
-      {L"APPDATA", scratch.appdata}, {L"TEMP", scratch.temp}, {L"TMP", scratch.temp}};
-  std::map<std::wstring, std::wstring> variables;
-  wchar_t* current = ::GetEnvironmentStringsW();
-  for (const wchar_t* entry = current; *entry; entry += std::wcslen(entry) + 1) {
-    const std::wstring text(entry);
-    const auto equals = text.find(L'=', 1);  // "=C:=C:\\x" names start with '='
-    if (equals == std::wstring::npos) continue;
-    const std::wstring name = text.substr(0, equals);
-    const bool replaced = std::any_of(changes.begin(), changes.end(), [&](const auto& change) {
-      return ::_wcsicmp(change.first.c_str(), name.c_str()) == 0;
-    });
-    if (!replaced) variables[name] = text.substr(equals + 1);
-  }
-  ::FreeEnvironmentStringsW(current);
-  for (const auto& [name, value] : changes) variables[name] = value;
-  std::wstring block;
-  for (const auto& [name, value] : variables) block += name + L"=" + value + L'\0';
-  block += L'\0';
-  return block;
+  return or_fail(nuv::support::environment_block(
+      {{L"APPDATA", scratch.appdata}, {L"TEMP", scratch.temp}, {L"TMP", scratch.temp}}));
 }
 
-struct Started {
-  nuv::UniqueHandle process;
-  DWORD pid = 0;
-  nuv::UniqueFileHandle stderr_read;  // only for the watchdog
-};
-
-Started start_parent() {
-  const std::wstring program = program_folder() + L"nuv-test-child.exe";
-  std::wstring line = L"nuv-test-child wait";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
-    fail("cannot start nuv-test-child.exe");
-  }
-  nuv::UniqueHandle thread(info.hThread);
-  Started started;
-  started.process.reset(info.hProcess);
-  started.pid = info.dwProcessId;
-  return started;
+nuv::support::StartedProcess start_parent() {
+  return or_fail(nuv::support::start_process(program_folder() + L"nuv-test-child.exe",
+                                             L"nuv-test-child wait"));
 }
 
 // The watchdog with its standard error on a pipe that we read.
-Started start_watchdog(const Scratch& scratch, DWORD parent_pid) {
-  SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-  Started started;
-  nuv::UniqueFileHandle write_end;
-  if (!::CreatePipe(started.stderr_read.put(), write_end.put(), &inheritable, 0)) {
-    fail("cannot create a pipe");
-  }
-  ::SetHandleInformation(started.stderr_read.get(), HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdError = write_end.get();
-  std::wstring line =
-      L"nuv-watchdog " + std::to_wstring(parent_pid) + L" \"" + scratch.flag + L"\"";
-  std::wstring environment = environment_block(scratch);
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(scratch.watchdog.c_str(), line.data(), nullptr, nullptr, TRUE,
-                        CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup, &info)) {
-    fail("cannot start nuv-watchdog.exe");
-  }
-  nuv::UniqueHandle thread(info.hThread);
-  started.process.reset(info.hProcess);
-  started.pid = info.dwProcessId;
-  return started;
+nuv::support::StartedProcess start_watchdog(const Scratch& scratch, DWORD parent_pid) {
+  return or_fail(nuv::support::start_process(
+      scratch.watchdog,
+      L"nuv-watchdog " + std::to_wstring(parent_pid) + L" \"" + scratch.flag + L"\"",
+      nuv::support::chosen(nuv::support::Output::none, nuv::support::Output::pipe,
+                           environment_block(scratch))));
 }
 
-std::string read_line(HANDLE pipe) {
-  std::string out;
-  char c;
-  DWORD got = 0;
-  while (::ReadFile(pipe, &c, 1, &got, nullptr) && got == 1) {
-    out.push_back(c);
-    if (c == '\n') break;
-  }
-  return out;
-}
+std::string read_line(HANDLE pipe) { return or_fail(nuv::support::read_line(pipe)); }
 
-std::string read_to_end(HANDLE pipe) {
-  std::string out;
-  char buffer[4096];
-  DWORD got = 0;
-  while (::ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
-  return out;
-}
+std::string read_to_end(HANDLE pipe) { return or_fail(nuv::support::read_to_end(pipe)); }
 
 void kill_and_reap(HANDLE process) {
   ::TerminateProcess(process, 9);
@@ -210,8 +139,8 @@ struct Reaction {
 };
 
 Reaction measure_reaction(const Scratch& scratch, double phase) {
-  Started parent = start_parent();
-  Started watchdog = start_watchdog(scratch, parent.pid);
+  const auto parent = start_parent();
+  const auto watchdog = start_watchdog(scratch, parent.pid);
   const std::string monitoring = read_line(watchdog.stderr_read.get());
   const auto line_seen = Clock::now();
   if (monitoring.find("monitoring pid=") == std::string::npos) fail("no monitoring line");
@@ -263,8 +192,8 @@ struct Idle {
 };
 
 Idle measure_idle(const Scratch& scratch, int seconds) {
-  Started parent = start_parent();
-  Started watchdog = start_watchdog(scratch, parent.pid);
+  const auto parent = start_parent();
+  const auto watchdog = start_watchdog(scratch, parent.pid);
   if (read_line(watchdog.stderr_read.get()).find("monitoring pid=") == std::string::npos) {
     fail("no monitoring line");
   }
@@ -280,10 +209,7 @@ Idle measure_idle(const Scratch& scratch, int seconds) {
   idle.parent_peak = peak_working_set_mib(parent.process.get());
 
   // An orderly end: the flag first, then the parent goes.
-  nuv::UniqueFileHandle flag(::CreateFileW(scratch.flag.c_str(), GENERIC_WRITE, 0, nullptr,
-                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!flag) fail("cannot create the clean flag");
-  flag.reset();
+  or_fail(nuv::support::write_file(scratch.flag, ""));
   kill_and_reap(parent.process.get());
   if (::WaitForSingleObject(watchdog.process.get(), 30'000) != WAIT_OBJECT_0) {
     kill_and_reap(watchdog.process.get());
@@ -303,11 +229,9 @@ std::optional<std::wstring> linux_process_of(const std::wstring& marker) {
   do {
     const std::wstring name = entry.cFileName;
     if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
-    nuv::UniqueFileHandle file(::CreateFileW((L"Z:\\proc\\" + name + L"\\cmdline").c_str(),
-                                             GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) continue;
-    std::string text = read_to_end(file.get());
+    auto read = nuv::support::read_file(L"Z:\\proc\\" + name + L"\\cmdline");
+    if (!read) continue;  // a process that has gone, or not ours to read
+    std::string text = std::move(*read);
     for (char& c : text) {
       if (c == '\0') c = ' ';
     }
@@ -324,14 +248,11 @@ std::optional<std::wstring> linux_process_of(const std::wstring& marker) {
 // VmHWM, the peak resident set, from a Linux process's status file; 0 when
 // the process has gone.
 double peak_resident_mib(const std::wstring& proc_folder) {
-  nuv::UniqueFileHandle file(::CreateFileW((proc_folder + L"\\status").c_str(), GENERIC_READ,
-                                           FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return 0;
-  const std::string status = read_to_end(file.get());
-  const auto at = status.find("VmHWM:");
+  const auto status = nuv::support::read_file(proc_folder + L"\\status");
+  if (!status) return 0;
+  const auto at = status->find("VmHWM:");
   if (at == std::string::npos) return 0;
-  return std::strtod(status.c_str() + at + 6, nullptr) / 1024.0;  // kB
+  return std::strtod(status->c_str() + at + 6, nullptr) / 1024.0;  // kB
 }
 
 // One recovery of a one-command journal; the watchdog's peak in MiB.
@@ -340,18 +261,9 @@ double recovery_peak_mib(const Scratch& scratch, const std::vector<std::string>&
   const std::wstring data = scratch.appdata + L"\\NUV Client";
   ::CreateDirectoryW(data.c_str(), nullptr);
   const std::string journal = nuv::format_journal({nuv::CustomCommand{"flood", undo}});
-  {
-    nuv::UniqueFileHandle file(::CreateFileW((data + L"\\system_state.json").c_str(), GENERIC_WRITE,
-                                             0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                             nullptr));
-    DWORD wrote = 0;
-    if (!file || !::WriteFile(file.get(), journal.data(), static_cast<DWORD>(journal.size()),
-                              &wrote, nullptr)) {
-      fail("cannot write the journal");
-    }
-  }
-  Started parent = start_parent();
-  Started watchdog = start_watchdog(scratch, parent.pid);
+  or_fail(nuv::support::write_file(data + L"\\system_state.json", journal));
+  const auto parent = start_parent();
+  const auto watchdog = start_watchdog(scratch, parent.pid);
   if (read_line(watchdog.stderr_read.get()).find("monitoring pid=") == std::string::npos) {
     fail("no monitoring line");
   }

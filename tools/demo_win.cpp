@@ -9,78 +9,64 @@
 // is Wine's own. The watchdog's standard error is this program's, so its
 // lines appear between this program's narration.
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "common/unique_handle.h"
-#include "common/wide.h"
 #include "state/journal_format.h"
+#include "tools/support/files_win.h"
+#include "tools/support/process_win.h"
+#include "tools/support/text.h"
 
 namespace {
 
-std::wstring program_folder() {
-  wchar_t path[MAX_PATH];
-  const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, n);
-  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}
+using nuv::support::narrow;
 
 void say(const std::string& text) {
   std::fprintf(stderr, "demo: %s\n", text.c_str());
   std::fflush(stderr);
 }
 
-std::string narrow(const std::wstring& text) { return nuv::from_wide(text).value_or("?"); }
-
-struct Process {
-  nuv::UniqueHandle handle;
-  DWORD pid = 0;
-};
-
-Process start(const std::wstring& program, const std::wstring& command_line,
-              const std::wstring* environment) {
-  std::vector<wchar_t> line(command_line.begin(), command_line.end());
-  line.push_back(L'\0');
-  std::wstring block = environment ? *environment : L"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                        environment ? CREATE_UNICODE_ENVIRONMENT : 0,
-                        environment ? block.data() : nullptr, nullptr, &startup, &info)) {
-    say("cannot start " + narrow(program) + " (error " + std::to_string(::GetLastError()) + ")");
+// The demonstration cannot go on without what failed.
+template <class T>
+T or_stop(nuv::support::Win32Result<T> result) {
+  if (!result) {
+    say(result.error().text());
     std::exit(3);
   }
-  ::CloseHandle(info.hThread);
-  return {nuv::UniqueHandle(info.hProcess), info.dwProcessId};
+  return std::move(*result);
 }
 
-DWORD wait_exit(const Process& process) {
-  ::WaitForSingleObject(process.handle.get(), INFINITE);
-  DWORD code = 0;
-  ::GetExitCodeProcess(process.handle.get(), &code);
-  return code;
+void or_stop(const nuv::support::Win32Result<void>& result) {
+  if (!result) {
+    say(result.error().text());
+    std::exit(3);
+  }
 }
 
+const std::wstring& program_folder() {
+  static const std::wstring folder = or_stop(nuv::support::program_folder());
+  return folder;
+}
+
+// Every process of the demonstration shares our standard handles, so that
+// the watchdog's lines appear among ours.
+nuv::support::StartedProcess start(const std::wstring& program, const std::wstring& command_line,
+                                   const std::optional<std::wstring>& environment) {
+  return or_stop(
+      nuv::support::start_process(program, command_line, nuv::support::inheriting(environment)));
+}
+
+// A whole file, even one still open for writing; a missing one reads as
+// empty.
 std::string read_file(const std::filesystem::path& path) {
-  nuv::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                           OPEN_EXISTING, 0, nullptr));
-  if (!file) return {};
-  std::string text;
-  char buffer[4096];
-  DWORD got = 0;
-  while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
-    text.append(buffer, got);
-  return text;
+  auto text = nuv::support::read_file(path.wstring(), FILE_SHARE_READ | FILE_SHARE_WRITE);
+  return text ? std::move(*text) : std::string();
 }
 
 void write_file(const std::filesystem::path& path, const std::string& text) {
-  nuv::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD wrote = 0;
-  ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr);
+  or_stop(nuv::support::write_file(path.wstring(), text));
 }
 
 void show_file(const std::string& title, const std::filesystem::path& path) {
@@ -94,29 +80,20 @@ void show_file(const std::string& title, const std::filesystem::path& path) {
   std::fflush(stderr);
 }
 
-// The environment of this process with the demo's variables.
+// The environment of this process with the demo's variables, and none of
+// the NUV_ variables that the caller may have.
 std::wstring environment(const std::filesystem::path& root) {
-  std::wstring block;
-  wchar_t* current = ::GetEnvironmentStringsW();
-  for (const wchar_t* entry = current; *entry; entry += std::wcslen(entry) + 1) {
-    const std::wstring text(entry);
-    for (const wchar_t* name : {L"APPDATA=", L"TEMP=", L"TMP=", L"NUV_"}) {
-      if (::_wcsnicmp(text.c_str(), name, std::wcslen(name)) == 0) goto skip;
-    }
-    block += text + L'\0';
-  skip:;
-  }
-  ::FreeEnvironmentStringsW(current);
-  const std::pair<const wchar_t*, std::wstring> ours[] = {
-      {L"APPDATA", (root / L"appdata").wstring()},
-      {L"TEMP", (root / L"temp").wstring()},
-      {L"NUV_STAND_IN_LOG", (root / L"tools.log").wstring()},
-      {L"NUV_STAND_IN_SCRIPT", (root / L"answers.txt").wstring()},
-      {L"NUV_WINTUN_LOG", (root / L"wintun.log").wstring()},
-      {L"NUV_WINTUN_ADAPTERS", L"utun-nuv;NuvCore"},
-  };
-  for (const auto& [name, value] : ours) block += std::wstring(name) + L"=" + value + L'\0';
-  return block + L'\0';
+  return or_stop(nuv::support::environment_block(
+      {
+          {L"APPDATA", (root / L"appdata").wstring()},
+          {L"TEMP", (root / L"temp").wstring()},
+          {L"TMP", std::nullopt},
+          {L"NUV_STAND_IN_LOG", (root / L"tools.log").wstring()},
+          {L"NUV_STAND_IN_SCRIPT", (root / L"answers.txt").wstring()},
+          {L"NUV_WINTUN_LOG", (root / L"wintun.log").wstring()},
+          {L"NUV_WINTUN_ADAPTERS", L"utun-nuv;NuvCore"},
+      },
+      {L"NUV_"}));
 }
 
 // Lines appended to a log since `seen` bytes.
@@ -132,11 +109,9 @@ std::string new_lines(const std::filesystem::path& log, std::size_t& seen) {
 void show_log(const std::string& title, const std::filesystem::path& log, std::size_t& seen) {
   const std::string fresh = new_lines(log, seen);
   say(title + (fresh.empty() ? ": nothing" : ":"));
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = fresh.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(fresh.substr(start, end - start));
-    for (auto& c : lines.back())
+  std::vector<std::string> lines = nuv::support::split_lines(fresh);
+  for (auto& line : lines) {
+    for (auto& c : line)
       if (c == '\t') c = ' ';
   }
   int absent = 0;
@@ -185,23 +160,23 @@ struct Demo {
   // writes its flag and exits, or is killed.
   void run(bool orderly) {
     const std::filesystem::path flag = root / L"clean.flag";
-    const Process client =
-        start(program_folder() + L"nuv-demo.exe", L"nuv-demo --stand-in-client", nullptr);
+    const auto client =
+        start(program_folder() + L"nuv-demo.exe", L"nuv-demo --stand-in-client", std::nullopt);
     const std::wstring arguments = std::to_wstring(client.pid) + L" \"" + flag.wstring() + L"\"";
     say("stand-in client (pid " + std::to_string(client.pid) + ") starts: nuv-watchdog " +
         narrow(arguments));
-    const Process dog =
-        start((root / L"nuv-watchdog.exe").wstring(), L"nuv-watchdog " + arguments, &env);
+    const auto dog =
+        start((root / L"nuv-watchdog.exe").wstring(), L"nuv-watchdog " + arguments, env);
     ::Sleep(1000);
     if (orderly) {
       say("client writes the clean flag and exits");
       write_file(flag, "");
-      ::TerminateProcess(client.handle.get(), 0);
+      ::TerminateProcess(client.process.get(), 0);
     } else {
       say("client crashes: killed without writing the clean flag");
-      ::TerminateProcess(client.handle.get(), 0xC0000005);
+      ::TerminateProcess(client.process.get(), 0xC0000005);
     }
-    const DWORD code = wait_exit(dog);
+    const DWORD code = or_stop(nuv::support::wait_for_exit(dog.process.get()));
     say("watchdog exit code " + std::to_string(code));
   }
 };
@@ -213,18 +188,22 @@ int wmain(int argc, wchar_t** argv) {
     ::Sleep(INFINITE);
     return 0;
   }
-  wchar_t temp[MAX_PATH + 1];
-  const DWORD n = ::GetTempPathW(MAX_PATH + 1, temp);
+  // Removed with all it holds when the demonstration ends.
+  const nuv::support::ScratchFolder scratch = or_stop(
+      nuv::support::ScratchFolder::make(or_stop(nuv::support::temp_folder()) + L"nuv-demo-" +
+                                        std::to_wstring(::GetCurrentProcessId())));
   Demo demo;
-  demo.root = std::filesystem::path(std::wstring(temp, n)) /
-              (L"nuv-demo-" + std::to_wstring(::GetCurrentProcessId()));
-  std::filesystem::create_directories(demo.root / L"appdata" / L"NUV Client");
-  std::filesystem::create_directories(demo.root / L"temp");
+  demo.root = scratch.path();
+  or_stop(nuv::support::make_folders((demo.root / L"appdata" / L"NUV Client").wstring()));
+  or_stop(nuv::support::make_folders((demo.root / L"temp").wstring()));
   const std::wstring bin = program_folder();
-  std::filesystem::copy_file(bin + L"nuv-watchdog.exe", demo.root / L"nuv-watchdog.exe");
-  std::filesystem::copy_file(bin + L"wintun-stand-in\\full\\wintun.dll", demo.root / L"wintun.dll");
+  const auto copy = [](const std::wstring& from, const std::filesystem::path& to) {
+    or_stop(nuv::support::copy_file(from, to.wstring()));
+  };
+  copy(bin + L"nuv-watchdog.exe", demo.root / L"nuv-watchdog.exe");
+  copy(bin + L"wintun-stand-in\\full\\wintun.dll", demo.root / L"wintun.dll");
   for (const wchar_t* tool : {L"netsh.exe", L"route.exe", L"powershell.exe"}) {
-    std::filesystem::copy_file(bin + L"nuv-stand-in-tool.exe", demo.root / tool);
+    copy(bin + L"nuv-stand-in-tool.exe", demo.root / tool);
   }
   write_file(demo.root / L"answers.txt", "");
   demo.env = environment(demo.root);
@@ -276,8 +255,5 @@ int wmain(int argc, wchar_t** argv) {
   show_file("journal after (the change that failed, kept for a later run)", demo.journal());
   show_file("meta file after (one partial rollback counted)", demo.journal().wstring() + L".meta");
   show_log("the watchdog's own log gained", demo.log(), demo.log_seen);
-
-  std::error_code ignored;
-  std::filesystem::remove_all(demo.root, ignored);
   return 0;
 }

@@ -16,7 +16,7 @@
 #include "platform/process/nt_pipe_win.h"
 #include "platform/process/program_search_system_win.h"
 #include "platform/process/windows_command_line.h"
-#include "support/process_win.h"
+#include "support/checked_win.h"
 
 namespace nuv {
 namespace {

@@ -11,14 +11,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
 #include <regex>
 
 #include "state/journal_format.h"
-#include "support/process_win.h"
+#include "support/checked_win.h"
+#include "support/scratch_test_win.h"
 
 namespace nuv::test {
 namespace {
@@ -36,26 +36,19 @@ const std::vector<SystemChange> kJournal{
     FirewallRuleAdded{"NUV kill switch"},
 };
 
-class WatchdogRecovery : public testing::Test {
+class WatchdogRecovery : public ScratchTest {
  protected:
-  void SetUp() override {
-    root_ = unique_temp_path(L"crash");
-    std::filesystem::create_directories(std::filesystem::path(data()));
-    std::filesystem::create_directories(std::filesystem::path(root_ + L"\\temp"));
-    const std::wstring bin = program_folder();
-    ASSERT_TRUE(::CopyFileW((bin + L"nuv-watchdog.exe").c_str(), watchdog().c_str(), FALSE));
-    ASSERT_TRUE(::CopyFileW((bin + L"wintun-stand-in\\full\\wintun.dll").c_str(),
-                            (root_ + L"\\wintun.dll").c_str(), FALSE));
+  WatchdogRecovery() : ScratchTest(L"crash") {}
+  void prepare() override {
+    make_folder(L"appdata\\NUV Client");
+    make_folder(L"temp");
+    copy_from_build(L"nuv-watchdog.exe", L"nuv-watchdog.exe");
+    copy_from_build(L"wintun-stand-in\\full\\wintun.dll", L"wintun.dll");
     for (const wchar_t* tool : {L"netsh", L"route", L"powershell"}) {
-      ASSERT_TRUE(::CopyFileW((bin + L"nuv-stand-in-tool.exe").c_str(),
-                              (root_ + L"\\" + tool + L".exe").c_str(), FALSE));
+      copy_from_build(L"nuv-stand-in-tool.exe", std::wstring(tool) + L".exe");
     }
-    ASSERT_TRUE(write_file(root_ + L"\\answers.txt", ""));
+    ASSERT_TRUE(write_file(in_root(L"answers.txt"), ""));
     ASSERT_TRUE(write_file(state(), format_journal(kJournal)));
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(root_), ignored);
   }
 
   std::wstring watchdog() const { return root_ + L"\\nuv-watchdog.exe"; }
@@ -199,8 +192,6 @@ class WatchdogRecovery : public testing::Test {
     ::TerminateProcess(process.get(), 0);
     ::WaitForSingleObject(process.get(), 10'000);
   }
-
-  std::wstring root_;
 };
 
 TEST_F(WatchdogRecovery, CrashRollsEverythingBackAndExitsOne) {

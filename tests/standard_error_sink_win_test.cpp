@@ -4,23 +4,25 @@
 #include <string>
 #include <thread>
 
-#include "support/process_win.h"
+#include "support/checked_win.h"
 #include "watchdog/message_sink_win.h"
 
 namespace nuv {
 namespace {
 
 // Points standard error elsewhere for one test and puts it back afterwards.
-class StandardErrorSinkTest : public testing::Test {
+// The suite bears the name of the class it tests, which is therefore named
+// in full here.
+class StandardErrorSink : public testing::Test {
  protected:
   void SetUp() override { saved_ = ::GetStdHandle(STD_ERROR_HANDLE); }
   void TearDown() override { ::SetStdHandle(STD_ERROR_HANDLE, saved_); }
 
   HANDLE saved_ = nullptr;
-  StandardErrorSink sink_;
+  nuv::StandardErrorSink sink_;
 };
 
-TEST_F(StandardErrorSinkTest, PipeGetsTheUtf8BytesAndOneLineFeed) {
+TEST_F(StandardErrorSink, PipeGetsTheUtf8BytesAndOneLineFeed) {
   HANDLE read = nullptr, write = nullptr;
   ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 0));
   UniqueFileHandle reader(read), writer(write);
@@ -31,7 +33,7 @@ TEST_F(StandardErrorSinkTest, PipeGetsTheUtf8BytesAndOneLineFeed) {
   EXPECT_EQ(test::read_to_end(reader.get()), "nuv-watchdog: a \xE2\x80\x94 b \xC3\xA9\n");
 }
 
-TEST_F(StandardErrorSinkTest, FileGetsTheUtf8Bytes) {
+TEST_F(StandardErrorSink, FileGetsTheUtf8Bytes) {
   const auto path = test::unique_temp_path(L"stderr.txt");
   {
     UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -48,7 +50,7 @@ TEST_F(StandardErrorSinkTest, FileGetsTheUtf8Bytes) {
   EXPECT_EQ(test::read_to_end(file.get()), "one\n\xE2\x80\x94\n");
 }
 
-TEST_F(StandardErrorSinkTest, MissingOrBrokenStandardErrorDropsTheLine) {
+TEST_F(StandardErrorSink, MissingOrBrokenStandardErrorDropsTheLine) {
   ::SetStdHandle(STD_ERROR_HANDLE, nullptr);
   sink_.write_line("dropped");
   ::SetStdHandle(STD_ERROR_HANDLE, INVALID_HANDLE_VALUE);
@@ -67,14 +69,14 @@ TEST_F(StandardErrorSinkTest, MissingOrBrokenStandardErrorDropsTheLine) {
 // A reader that keeps the pipe open but reads nothing: the write is cancelled
 // after the limit, and every later line is dropped at once instead of costing
 // the limit again.
-TEST_F(StandardErrorSinkTest, StalledReaderCostsOneLimitThenLinesAreDropped) {
+TEST_F(StandardErrorSink, StalledReaderCostsOneLimitThenLinesAreDropped) {
   using Clock = std::chrono::steady_clock;
   using namespace std::chrono_literals;
   HANDLE read = nullptr, write = nullptr;
   ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 4096));
   UniqueFileHandle reader(read), writer(write);
   ::SetStdHandle(STD_ERROR_HANDLE, writer.get());
-  StandardErrorSink sink(300ms);
+  nuv::StandardErrorSink sink(300ms);
 
   const auto start = Clock::now();
   sink.write_line(std::string(1 << 20, 'x'));  // far more than the pipe holds
@@ -94,12 +96,12 @@ TEST_F(StandardErrorSinkTest, StalledReaderCostsOneLimitThenLinesAreDropped) {
 
 // A reader that is only slow gets every line whole: the limit is for a
 // reader that stalls, not one that drains the pipe late.
-TEST_F(StandardErrorSinkTest, SlowReaderWithinTheLimitGetsEveryLine) {
+TEST_F(StandardErrorSink, SlowReaderWithinTheLimitGetsEveryLine) {
   HANDLE read = nullptr, write = nullptr;
   ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 4096));
   UniqueFileHandle reader(read), writer(write);
   ::SetStdHandle(STD_ERROR_HANDLE, writer.get());
-  StandardErrorSink sink(std::chrono::seconds(20));
+  nuv::StandardErrorSink sink(std::chrono::seconds(20));
   std::string got;
   std::thread drain([&] {
     ::Sleep(500);

@@ -2,12 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/process_win.h"
+#include "support/checked_win.h"
+#include "support/scratch_test_win.h"
 
 namespace nuv::test {
 namespace {
@@ -27,10 +27,6 @@ std::string monitoring_line(DWORD pid, const std::wstring& flag) {
   return kPrefix + "monitoring pid=" + std::to_string(pid) + " clean_flag=" + narrow(flag) + "\n";
 }
 
-bool exists(const std::wstring& path) {
-  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 void create_file(const std::wstring& path) {
   UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -43,19 +39,25 @@ struct Outcome {
   std::string stdout_text;
 };
 
-class WatchdogEndToEnd : public testing::Test {
+class Watchdog : public ScratchTest {
  protected:
+  Watchdog() : ScratchTest(L"profiles") {}
+
   const std::wstring watchdog_ = program_folder() + L"nuv-watchdog.exe";
   const std::wstring child_ = program_folder() + L"nuv-test-child.exe";
+
+  // A folder for one run's APPDATA and TEMP, in the scratch folder.
+  std::wstring new_profile() {
+    profile_ = in_root(L"profile-" + std::to_wstring(profiles_++));
+    return profile_;
+  }
 
   // APPDATA and TEMP of its own, so that a recovery never meets another
   // test's journal or lock file.
   // With `data_folder`, the client's folder "NUV Client" exists in it, and
   // the watchdog keeps its log there.
   StartedProcess start_watchdog(const std::wstring& arguments, bool data_folder = false) {
-    profile_ = unique_temp_path(L"profile");
-    profiles_.push_back(profile_);
-    ::CreateDirectoryW(profile_.c_str(), nullptr);
+    ::CreateDirectoryW(new_profile().c_str(), nullptr);
     if (data_folder) ::CreateDirectoryW(data_folder_path().c_str(), nullptr);
     return start_captured(watchdog_, L"\"" + watchdog_ + L"\" " + arguments,
                           environment_block({{L"APPDATA", profile_}, {L"TEMP", profile_}}));
@@ -101,19 +103,12 @@ class WatchdogEndToEnd : public testing::Test {
     return finish(watchdog, first);
   }
 
-  void TearDown() override {
-    std::error_code ignored;
-    for (const auto& profile : profiles_) {
-      std::filesystem::remove_all(std::filesystem::path(profile), ignored);
-    }
-  }
-
   DWORD parent_pid_ = 0;
   std::wstring profile_;
-  std::vector<std::wstring> profiles_;
+  int profiles_ = 0;
 };
 
-TEST_F(WatchdogEndToEnd, ParentGoneWithFlagDeletesTheFlagAndExitsZero) {
+TEST_F(Watchdog, ParentGoneWithFlagDeletesTheFlagAndExitsZero) {
   const auto flag = unique_temp_path(L"clean.flag");
   create_file(flag);
   const auto outcome = crash_parent(flag);
@@ -125,7 +120,7 @@ TEST_F(WatchdogEndToEnd, ParentGoneWithFlagDeletesTheFlagAndExitsZero) {
 }
 
 // The log keeps every line of an orderly run, too, in order.
-TEST_F(WatchdogEndToEnd, CleanShutdownIsLoggedInTheDataFolder) {
+TEST_F(Watchdog, CleanShutdownIsLoggedInTheDataFolder) {
   const auto flag = unique_temp_path(L"clean.flag");
   create_file(flag);
   const auto outcome = crash_parent(flag, /*data_folder=*/true);
@@ -133,7 +128,7 @@ TEST_F(WatchdogEndToEnd, CleanShutdownIsLoggedInTheDataFolder) {
   EXPECT_EQ(logged_text(), outcome.stderr_text);
 }
 
-TEST_F(WatchdogEndToEnd, ReadOnlyFlagIsDeletedToo) {
+TEST_F(Watchdog, ReadOnlyFlagIsDeletedToo) {
   const auto flag = unique_temp_path(L"readonly.flag");
   create_file(flag);
   ASSERT_TRUE(::SetFileAttributesW(flag.c_str(), FILE_ATTRIBUTE_READONLY));
@@ -142,7 +137,7 @@ TEST_F(WatchdogEndToEnd, ReadOnlyFlagIsDeletedToo) {
   EXPECT_FALSE(exists(flag));
 }
 
-TEST_F(WatchdogEndToEnd, FlagNamingADirectoryCountsAsPresentAndStays) {
+TEST_F(Watchdog, FlagNamingADirectoryCountsAsPresentAndStays) {
   const auto flag = unique_temp_path(L"flag-dir");
   ASSERT_TRUE(::CreateDirectoryW(flag.c_str(), nullptr));
   const auto outcome = crash_parent(flag);
@@ -153,7 +148,7 @@ TEST_F(WatchdogEndToEnd, FlagNamingADirectoryCountsAsPresentAndStays) {
   ::RemoveDirectoryW(flag.c_str());
 }
 
-TEST_F(WatchdogEndToEnd, ParentGoneWithoutFlagRunsRecoveryAndExitsOne) {
+TEST_F(Watchdog, ParentGoneWithoutFlagRunsRecoveryAndExitsOne) {
   const auto flag = unique_temp_path(L"never.flag");
   const auto outcome = crash_parent(flag);
   EXPECT_EQ(outcome.exit_code, 1u);
@@ -168,7 +163,7 @@ TEST_F(WatchdogEndToEnd, ParentGoneWithoutFlagRunsRecoveryAndExitsOne) {
 // when it happens, wherever it falls in the 2 s poll interval: the exit comes
 // after the 500 ms settle delay and the (here empty) recovery, never after a
 // further poll. Before, a death just after a poll took 2.5 s.
-TEST_F(WatchdogEndToEnd, ParentDeathIsSeenAtOnceWhereverItFallsInThePollInterval) {
+TEST_F(Watchdog, ParentDeathIsSeenAtOnceWhereverItFallsInThePollInterval) {
   using Clock = std::chrono::steady_clock;
   for (const auto phase : {100ms, 700ms, 1300ms, 1900ms}) {
     const auto flag = unique_temp_path(L"never.flag");
@@ -188,7 +183,7 @@ TEST_F(WatchdogEndToEnd, ParentDeathIsSeenAtOnceWhereverItFallsInThePollInterval
 
 // The client reads our standard error through a pipe that dies with it: the
 // lines after its death cannot be written, and the recovery must run anyway.
-TEST_F(WatchdogEndToEnd, ClosedStandardErrorDoesNotStopTheRecovery) {
+TEST_F(Watchdog, ClosedStandardErrorDoesNotStopTheRecovery) {
   const auto flag = unique_temp_path(L"never.flag");
   auto parent = start_plain(child_, L"nuv-test-child wait");
   auto watchdog = start_watchdog(std::to_wstring(parent.pid) + L" \"" + flag + L"\"");
@@ -198,7 +193,7 @@ TEST_F(WatchdogEndToEnd, ClosedStandardErrorDoesNotStopTheRecovery) {
   EXPECT_EQ(wait_for_exit(watchdog.process.get()), 1u);
 }
 
-TEST_F(WatchdogEndToEnd, ParentAlreadyGoneAtStartIsFoundAtTheFirstPoll) {
+TEST_F(Watchdog, ParentAlreadyGoneAtStartIsFoundAtTheFirstPoll) {
   auto parent = start_plain(child_, L"nuv-test-child exit 0");
   ASSERT_EQ(wait_for_exit(parent.process.get()), 0u);
   const auto flag = unique_temp_path(L"never.flag");
@@ -207,7 +202,7 @@ TEST_F(WatchdogEndToEnd, ParentAlreadyGoneAtStartIsFoundAtTheFirstPoll) {
   EXPECT_EQ(outcome.stderr_text, monitoring_line(parent.pid, flag) + disappeared_line(parent.pid));
 }
 
-TEST_F(WatchdogEndToEnd, ProcessIdZeroCannotBeOpenedSoTheFlagDecides) {
+TEST_F(Watchdog, ProcessIdZeroCannotBeOpenedSoTheFlagDecides) {
   const auto flag = unique_temp_path(L"clean.flag");
   create_file(flag);
   const auto outcome = run(L"0 \"" + flag + L"\"");
@@ -217,7 +212,7 @@ TEST_F(WatchdogEndToEnd, ProcessIdZeroCannotBeOpenedSoTheFlagDecides) {
   EXPECT_FALSE(exists(flag));
 }
 
-TEST_F(WatchdogEndToEnd, WrongArgumentsAreRefusedWithExitTwo) {
+TEST_F(Watchdog, WrongArgumentsAreRefusedWithExitTwo) {
   const std::string usage = "usage: nuv-watchdog <parent_pid> <clean_flag_path>\n";
   for (const std::wstring arguments : {L"", L"1234", L"1234 a b", L"\"1 2\""}) {
     const auto outcome = run(arguments);
@@ -238,7 +233,7 @@ TEST_F(WatchdogEndToEnd, WrongArgumentsAreRefusedWithExitTwo) {
 }
 
 // A refused command line is the caller's mistake, not a run: nothing logged.
-TEST_F(WatchdogEndToEnd, UsageErrorsWriteNoLog) {
+TEST_F(Watchdog, UsageErrorsWriteNoLog) {
   for (const std::wstring arguments : {L"1234", L"12a flag"}) {
     EXPECT_EQ(run(arguments, /*data_folder=*/true).exit_code, 2u);
     EXPECT_FALSE(exists(log_path())) << narrow(arguments);
@@ -247,7 +242,7 @@ TEST_F(WatchdogEndToEnd, UsageErrorsWriteNoLog) {
 
 // A log of 1 MiB or more is set aside whole, as nuv-watchdog.log.1 (an older
 // one replaced), before the run's first line; a smaller one is appended to.
-TEST_F(WatchdogEndToEnd, LogIsAppendedToUntilItReachesOneMebibyteThenSetAside) {
+TEST_F(Watchdog, LogIsAppendedToUntilItReachesOneMebibyteThenSetAside) {
   const std::string full(1024 * 1024, 'o');
   const std::string small = "an earlier run\n";
   for (const bool rotate : {true, false}) {
@@ -255,9 +250,7 @@ TEST_F(WatchdogEndToEnd, LogIsAppendedToUntilItReachesOneMebibyteThenSetAside) {
     create_file(flag);
     auto parent = start_plain(child_, L"nuv-test-child exit 0");
     ASSERT_EQ(wait_for_exit(parent.process.get()), 0u);
-    profile_ = unique_temp_path(L"profile");
-    profiles_.push_back(profile_);
-    ASSERT_TRUE(::CreateDirectoryW(profile_.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(new_profile().c_str(), nullptr));
     ASSERT_TRUE(::CreateDirectoryW(data_folder_path().c_str(), nullptr));
     ASSERT_TRUE(write_file(log_path(), rotate ? full : small));
     ASSERT_TRUE(write_file(log_path() + L".1", "the oldest run\n"));
@@ -278,7 +271,7 @@ TEST_F(WatchdogEndToEnd, LogIsAppendedToUntilItReachesOneMebibyteThenSetAside) {
   }
 }
 
-TEST_F(WatchdogEndToEnd, ArgumentThatIsNotUnicodeIsRefusedCleanly) {
+TEST_F(Watchdog, ArgumentThatIsNotUnicodeIsRefusedCleanly) {
   std::wstring flag = L"C:\\x";
   flag.push_back(static_cast<wchar_t>(0xD800));
   const auto outcome = run(L"1234 " + flag);

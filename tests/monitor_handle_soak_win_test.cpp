@@ -1,7 +1,7 @@
 // A day of polls against a live parent must not leak a single handle.
 #include <gtest/gtest.h>
 
-#include "support/process_win.h"
+#include "support/checked_win.h"
 #include "watchdog/exit_codes.h"
 #include "watchdog/monitor_system_win.h"
 

@@ -1,15 +1,24 @@
-// Starting and watching real processes in the Windows tests.
+// The support library's calls for the Windows tests, each failing the calling
+// test on an error instead of handing it back.
 #pragma once
 
-#include <chrono>
+#include <gtest/gtest.h>
+
 #include <map>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "common/unique_handle.h"
+#include "tools/support/files_win.h"
+#include "tools/support/process_win.h"
+#include "tools/support/text.h"
 
 namespace nuv::test {
+
+using support::exists;
+using support::narrow;
+using support::split_lines;
+using support::StartedProcess;
+using support::terminate_at;
 
 // The folder of the running test program, with a trailing backslash; the
 // programs under test are built beside it.
@@ -18,12 +27,8 @@ std::wstring program_folder();
 // A path in the temporary folder that no other test uses.
 std::wstring unique_temp_path(const std::wstring& stem);
 
-struct StartedProcess {
-  UniqueHandle process;
-  DWORD pid = 0;
-  UniqueFileHandle stdout_read;  // read ends of the child's output pipes
-  UniqueFileHandle stderr_read;
-};
+// See support::environment_block.
+std::wstring environment_block(const std::map<std::wstring, std::optional<std::wstring>>& changes);
 
 // Starts a program with no standard input and each output on a pipe of its
 // own. A failure to start fails the calling test. `environment` is a whole
@@ -32,34 +37,24 @@ StartedProcess start_captured(const std::wstring& program, const std::wstring& c
                               const std::optional<std::wstring>& environment = std::nullopt,
                               const std::optional<std::wstring>& current_folder = std::nullopt);
 
-// This process's environment with some variables set (a value) or removed
-// (no value), as a block for CreateProcessW. Wine sets APPDATA, TEMP and TMP
-// from its profile for a program started from Linux, but keeps what a parent
-// hands over this way.
-std::wstring environment_block(const std::map<std::wstring, std::optional<std::wstring>>& changes);
-
 // Starts a program that inherits nothing.
 StartedProcess start_plain(const std::wstring& program, const std::wstring& command_line);
 
-std::string read_to_end(HANDLE pipe);
+std::string read_to_end(HANDLE from);
 // Reads up to and including the first line feed.
-std::string read_line(HANDLE pipe);
+std::string read_line(HANDLE from);
 
 // Waits for the process to end and returns its exit code; a process still
 // running after `timeout_ms` is terminated, and the test fails.
 DWORD wait_for_exit(HANDLE process, DWORD timeout_ms = 60'000);
 
-// Terminates the process with `exit_code` at `when`, to the microsecond as
-// near as the system allows, unless it has ended before. Does not wait for it.
-void terminate_at(HANDLE process, std::chrono::steady_clock::time_point when, DWORD exit_code);
+// Folders and copies, for test fixtures; see their namesakes in support::.
+testing::AssertionResult make_folders(const std::wstring& path);
+testing::AssertionResult copy_file(const std::wstring& from, const std::wstring& to);
 
-std::string narrow(const std::wstring& wide);
-
-// The lines of a text, each without its line feed.
-std::vector<std::string> split_lines(const std::string& text);
-
-// Whole files, for test fixtures.
-bool write_file(const std::wstring& path, const std::string& bytes);
+// Whole files, for test fixtures. A file that cannot be read is absent, which
+// a test may expect.
+testing::AssertionResult write_file(const std::wstring& path, const std::string& bytes);
 std::optional<std::string> read_file(const std::wstring& path);
 
 }  // namespace nuv::test

@@ -10,32 +10,23 @@
 #include <map>
 
 #include "state/journal_format.h"
-#include "support/process_win.h"
+#include "support/checked_win.h"
+#include "support/scratch_test_win.h"
 
 namespace nuv::test {
 namespace {
 
-class StateRecoveryOnWine : public testing::Test {
+class SystemStateRecovery : public ScratchTest {
  protected:
-  void SetUp() override {
-    root_ = unique_temp_path(L"recovery");
-    // Wine reuses process ids, and a folder that an earlier run could not
-    // remove would lend this one its tool log.
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(root_), ignored);
-    data_ = root_ + L"\\appdata\\NUV Client";
-    std::filesystem::create_directories(std::filesystem::path(data_));
-    const std::wstring bin = program_folder();
-    ASSERT_TRUE(::CopyFileW((bin + L"nuv-recover-state.exe").c_str(), driver().c_str(), FALSE));
+  SystemStateRecovery() : ScratchTest(L"recovery") {}
+  void prepare() override {
+    data_ = in_root(L"appdata\\NUV Client");
+    make_folder(L"appdata\\NUV Client");
+    copy_from_build(L"nuv-recover-state.exe", L"nuv-recover-state.exe");
     for (const wchar_t* tool : {L"netsh", L"route", L"powershell"}) {
-      ASSERT_TRUE(::CopyFileW((bin + L"nuv-stand-in-tool.exe").c_str(),
-                              (root_ + L"\\" + tool + L".exe").c_str(), FALSE));
+      copy_from_build(L"nuv-stand-in-tool.exe", std::wstring(tool) + L".exe");
     }
-    ASSERT_TRUE(write_file(root_ + L"\\answers.txt", ""));
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(root_), ignored);
+    ASSERT_TRUE(write_file(in_root(L"answers.txt"), ""));
   }
 
   std::wstring driver() const { return root_ + L"\\nuv-recover-state.exe"; }
@@ -85,10 +76,10 @@ class StateRecoveryOnWine : public testing::Test {
     return names;
   }
 
-  std::wstring root_, data_;
+  std::wstring data_;
 };
 
-TEST_F(StateRecoveryOnWine, EveryChangeIsUndoneNewestFirstWithItsExactCommand) {
+TEST_F(SystemStateRecovery, EveryChangeIsUndoneNewestFirstWithItsExactCommand) {
   ASSERT_TRUE(
       write_file(state(), format_journal({
                               TunInterfaceUp{"utun-nuv", "10.8.0.2", "255.255.255.0"},
@@ -123,7 +114,7 @@ TEST_F(StateRecoveryOnWine, EveryChangeIsUndoneNewestFirstWithItsExactCommand) {
   EXPECT_EQ(read_file(data_ + L"\\last_panic.json"), "{\"panic\": 1}");
 }
 
-TEST_F(StateRecoveryOnWine, FailedUndoStaysInTheJournalAndIsCounted) {
+TEST_F(SystemStateRecovery, FailedUndoStaysInTheJournalAndIsCounted) {
   const std::vector<SystemChange> journal{
       FirewallRuleAdded{"keep me"},
       RouteAdded{"10.0.0.0/8", std::nullopt, std::nullopt, std::nullopt},
@@ -149,7 +140,7 @@ TEST_F(StateRecoveryOnWine, FailedUndoStaysInTheJournalAndIsCounted) {
 // A client relaunched during the recovery writes its new session to the
 // journal (here: each tool copies it in as it runs). Whether every undo
 // succeeds or one fails, that journal and the meta file are left to it.
-TEST_F(StateRecoveryOnWine, AJournalRewrittenDuringTheRecoveryIsLeftToTheClient) {
+TEST_F(SystemStateRecovery, AJournalRewrittenDuringTheRecoveryIsLeftToTheClient) {
   const std::string new_session = format_journal({FirewallRuleAdded{"new session"}});
   ASSERT_TRUE(write_file(root_ + L"\\new_session.json", new_session));
   const std::map<std::wstring, std::optional<std::wstring>> client_relaunched{
@@ -179,7 +170,7 @@ TEST_F(StateRecoveryOnWine, AJournalRewrittenDuringTheRecoveryIsLeftToTheClient)
 // The new journal cannot be written beside the old one (a directory stands in
 // the way, as a full disk would): the old journal keeps every record, and the
 // meta file, written through its own temporary file, still counts.
-TEST_F(StateRecoveryOnWine, UnwritableTemporaryJournalLeavesTheJournalByteForByte) {
+TEST_F(SystemStateRecovery, UnwritableTemporaryJournalLeavesTheJournalByteForByte) {
   const std::string original = format_journal({
       FirewallRuleAdded{"keep me"},
       RouteAdded{"10.0.0.0/8", std::nullopt, std::nullopt, std::nullopt},
@@ -203,7 +194,7 @@ TEST_F(StateRecoveryOnWine, UnwritableTemporaryJournalLeavesTheJournalByteForByt
 // together: the second waits for the first and then finds nothing left, so
 // every undo runs once. The second names the journal in another case and
 // through "..", and still finds the same lock.
-TEST_F(StateRecoveryOnWine, TwoRecoveriesOfOneJournalRunEveryUndoOnce) {
+TEST_F(SystemStateRecovery, TwoRecoveriesOfOneJournalRunEveryUndoOnce) {
   ASSERT_TRUE(write_file(state(), format_journal({
                                       TunInterfaceUp{"utun-nuv", "10.8.0.2", "255.255.255.0"},
                                       RouteAdded{"0.0.0.0/1", "10.8.0.1", "utun-nuv", 5u},
@@ -232,7 +223,7 @@ TEST_F(StateRecoveryOnWine, TwoRecoveriesOfOneJournalRunEveryUndoOnce) {
 
 // A recovery killed while it holds the lock does not block the journal: the
 // system hands the lock to the next one, which undoes everything.
-TEST_F(StateRecoveryOnWine, AKilledHolderOfTheLockDoesNotBlockTheNextRecovery) {
+TEST_F(SystemStateRecovery, AKilledHolderOfTheLockDoesNotBlockTheNextRecovery) {
   const std::string journal = format_journal({
       FirewallRuleAdded{"NUV block"},
       RouteAdded{"0.0.0.0/1", std::nullopt, std::nullopt, std::nullopt},
@@ -272,7 +263,7 @@ std::optional<std::wstring> proxy_value(const wchar_t* name, DWORD* number = nul
   return std::wstring(text);
 }
 
-TEST_F(StateRecoveryOnWine, ProxySettingsAreRestoredWithTheSystemsOwnReg) {
+TEST_F(SystemStateRecovery, ProxySettingsAreRestoredWithTheSystemsOwnReg) {
   ASSERT_TRUE(write_file(state(), format_journal({SystemProxySet{true, "proxy.test:3128"}})));
   EXPECT_EQ(recover(), "errors 0\n");
   DWORD enabled = 7;
@@ -289,7 +280,7 @@ TEST_F(StateRecoveryOnWine, ProxySettingsAreRestoredWithTheSystemsOwnReg) {
   EXPECT_TRUE(commands().empty());  // no stand-in was asked
 }
 
-TEST_F(StateRecoveryOnWine, NothingToRecoverLeavesEveryFileAsItWas) {
+TEST_F(SystemStateRecovery, NothingToRecoverLeavesEveryFileAsItWas) {
   const std::string journal = format_journal({FirewallRuleAdded{"r"}});
   ASSERT_TRUE(write_file(state(), journal));
   EXPECT_EQ(recover(std::nullopt, /*unset=*/true), "absent\n");

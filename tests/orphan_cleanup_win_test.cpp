@@ -3,29 +3,19 @@
 // TEMP, TMP and the stand-in's adapters set for each test.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "platform/wintun/candidate_names.h"
-#include "support/process_win.h"
+#include "support/checked_win.h"
+#include "support/scratch_test_win.h"
 
 namespace nuv::test {
 namespace {
 
-bool exists(const std::wstring& path) {
-  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-class OrphanCleanupOnWine : public testing::Test {
+class OrphanCleanup : public ScratchTest {
  protected:
-  void SetUp() override {
-    root_ = unique_temp_path(L"wintun");
-    std::filesystem::create_directories(std::filesystem::path(temp()));
-    ASSERT_TRUE(::CopyFileW((program_folder() + L"nuv-wintun-driver.exe").c_str(), driver().c_str(),
-                            FALSE));
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(root_), ignored);
+  OrphanCleanup() : ScratchTest(L"wintun") {}
+  void prepare() override {
+    make_folder(L"temp");
+    copy_from_build(L"nuv-wintun-driver.exe", L"nuv-wintun-driver.exe");
   }
 
   std::wstring driver() const { return root_ + L"\\nuv-wintun-driver.exe"; }
@@ -34,8 +24,7 @@ class OrphanCleanupOnWine : public testing::Test {
 
   void install_library(const wchar_t* variant = L"full", const std::wstring& folder = {}) {
     const std::wstring from = program_folder() + L"wintun-stand-in\\" + variant + L"\\wintun.dll";
-    ASSERT_TRUE(::CopyFileW(from.c_str(),
-                            ((folder.empty() ? root_ : folder) + L"\\wintun.dll").c_str(), FALSE));
+    ASSERT_TRUE(copy_file(from, (folder.empty() ? root_ : folder) + L"\\wintun.dll"));
   }
 
   // Starts the driver; `changes` adjusts the environment set by default.
@@ -66,17 +55,15 @@ class OrphanCleanupOnWine : public testing::Test {
   std::vector<std::string> library_log() const {
     return split_lines(read_file(root_ + L"\\wintun.log").value_or(""));
   }
-
-  std::wstring root_;
 };
 
-TEST_F(OrphanCleanupOnWine, WithoutTheLibraryCountsNothingAndRemovesTheLock) {
+TEST_F(OrphanCleanup, WithoutTheLibraryCountsNothingAndRemovesTheLock) {
   EXPECT_EQ(run(L"clean"), "0\n");
   EXPECT_FALSE(exists(lock()));
   EXPECT_EQ(run(L"load"), "LoadFailed\nerror mode 0\n");  // no dialog mode left behind
 }
 
-TEST_F(OrphanCleanupOnWine, LibraryLackingAnEntryPointIsRefusedAndUnloaded) {
+TEST_F(OrphanCleanup, LibraryLackingAnEntryPointIsRefusedAndUnloaded) {
   install_library(L"no-send-packet");
   EXPECT_EQ(run(L"clean"), "0\n");
   EXPECT_EQ(library_log(), (std::vector<std::string>{"load (lock file present)", "unload"}));
@@ -84,9 +71,9 @@ TEST_F(OrphanCleanupOnWine, LibraryLackingAnEntryPointIsRefusedAndUnloaded) {
   EXPECT_EQ(run(L"load"), "EntryPointMissing\nerror mode 0\n");
 }
 
-TEST_F(OrphanCleanupOnWine, LibraryInTheCurrentFolderAloneIsNotLoaded) {
-  const std::wstring planted = root_ + L"\\planted";
-  std::filesystem::create_directories(std::filesystem::path(planted));
+TEST_F(OrphanCleanup, LibraryInTheCurrentFolderAloneIsNotLoaded) {
+  const std::wstring planted = in_root(L"planted");
+  make_folder(L"planted");
   install_library(L"full", planted);
   EXPECT_EQ(run(L"load", {}, planted), "LoadFailed\nerror mode 0\n");
   EXPECT_EQ(run(L"load", {{L"PATH", planted}}), "LoadFailed\nerror mode 0\n");
@@ -96,7 +83,7 @@ TEST_F(OrphanCleanupOnWine, LibraryInTheCurrentFolderAloneIsNotLoaded) {
   EXPECT_EQ(run(L"load", {}, planted), "loaded\nerror mode 0\n");
 }
 
-TEST_F(OrphanCleanupOnWine, TriesTheSixtySixNamesInOrderAndClosesWhatOpened) {
+TEST_F(OrphanCleanup, TriesTheSixtySixNamesInOrderAndClosesWhatOpened) {
   install_library();
   // These adapters exist in the library, but no interface of theirs resolves
   // under Wine here: each is opened, closed again at once, and not counted.
@@ -116,7 +103,7 @@ TEST_F(OrphanCleanupOnWine, TriesTheSixtySixNamesInOrderAndClosesWhatOpened) {
   EXPECT_FALSE(exists(lock()));
 }
 
-TEST_F(OrphanCleanupOnWine, LockFileAlreadyPresentSkipsEverythingAndStays) {
+TEST_F(OrphanCleanup, LockFileAlreadyPresentSkipsEverythingAndStays) {
   install_library();
   ASSERT_TRUE(write_file(lock(), ""));
   EXPECT_EQ(run(L"clean"), "0\n");
@@ -124,10 +111,10 @@ TEST_F(OrphanCleanupOnWine, LockFileAlreadyPresentSkipsEverythingAndStays) {
   EXPECT_TRUE(exists(lock()));
 }
 
-TEST_F(OrphanCleanupOnWine, TempUnsetUsesTmpAndAMissingTempFolderGivesZero) {
+TEST_F(OrphanCleanup, TempUnsetUsesTmpAndAMissingTempFolderGivesZero) {
   install_library();
-  const std::wstring tmp = root_ + L"\\tmp";
-  std::filesystem::create_directories(std::filesystem::path(tmp));
+  const std::wstring tmp = in_root(L"tmp");
+  make_folder(L"tmp");
   EXPECT_EQ(run(L"clean", {{L"TEMP", std::nullopt},
                            {L"TMP", tmp},
                            {L"NUV_WINTUN_LOCK_FILE", tmp + L"\\nuv-wintun-cleanup.lock"}}),
@@ -142,7 +129,7 @@ TEST_F(OrphanCleanupOnWine, TempUnsetUsesTmpAndAMissingTempFolderGivesZero) {
   EXPECT_FALSE(exists(tmp + L"\\nuv-wintun-cleanup.lock"));
 }
 
-TEST_F(OrphanCleanupOnWine, LoggerIsInstalledOnceAcrossTwoLoads) {
+TEST_F(OrphanCleanup, LoggerIsInstalledOnceAcrossTwoLoads) {
   install_library();
   EXPECT_EQ(run(L"open-twice utun-nuv NuvCore"),
             "WintunOpenAdapter failed\nWintunOpenAdapter failed\n");
@@ -154,7 +141,7 @@ TEST_F(OrphanCleanupOnWine, LoggerIsInstalledOnceAcrossTwoLoads) {
 
 // A watchdog killed while it holds the lock must not leave the lock file
 // behind: every later cleanup on the machine would be skipped.
-TEST_F(OrphanCleanupOnWine, LockFileIsGoneAfterAKill) {
+TEST_F(OrphanCleanup, LockFileIsGoneAfterAKill) {
   install_library();
   auto child = start(L"clean", {{L"NUV_WINTUN_OPEN_DELAY_MS", L"10000"}});
   for (int i = 0; i < 500 && library_log().size() < 4; ++i) ::Sleep(20);

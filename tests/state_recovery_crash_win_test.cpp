@@ -22,13 +22,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <random>
 #include <thread>
 #include <tuple>
 
 #include "state/journal_format.h"
-#include "support/process_win.h"
+#include "support/checked_win.h"
+#include "support/scratch_test_win.h"
 
 namespace nuv::test {
 namespace {
@@ -113,18 +113,10 @@ struct KillPlan {
   Microseconds delay{0};
 };
 
-class StateRecoveryCrash : public testing::Test {
+class StateRecoveryCrash : public ScratchTest {
  protected:
-  void SetUp() override {
-    root_ = unique_temp_path(L"crash");
-    std::filesystem::create_directories(std::filesystem::path(root_));
-    ASSERT_TRUE(::CopyFileW((program_folder() + L"nuv-recover-state.exe").c_str(), driver().c_str(),
-                            FALSE));
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(root_), ignored);
-  }
+  StateRecoveryCrash() : ScratchTest(L"crash") {}
+  void prepare() override { copy_from_build(L"nuv-recover-state.exe", L"nuv-recover-state.exe"); }
 
   std::wstring driver() const { return root_ + L"\\nuv-recover-state.exe"; }
 
@@ -138,16 +130,14 @@ class StateRecoveryCrash : public testing::Test {
     Trial trial;
     trial.appdata = root_ + L"\\run-" + std::to_wstring(runs_++);
     trial.data = trial.appdata + L"\\NUV Client";
-    std::filesystem::create_directories(std::filesystem::path(trial.data));
+    EXPECT_TRUE(make_folders(trial.data));
     trial.journal = trial.data + L"\\system_state.json";
     trial.meta = trial.journal + L".meta";
     EXPECT_TRUE(write_file(trial.journal, journal_text));
     return trial;
   }
-  static void discard(const Trial& trial) {
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(trial.appdata), ignored);
-  }
+  // What a run that is still ending holds stays, to go with the folder.
+  static void discard(const Trial& trial) { (void)support::remove_tree(trial.appdata); }
 
   struct Run {
     bool killed = false;
@@ -197,7 +187,6 @@ class StateRecoveryCrash : public testing::Test {
     return run;
   }
 
-  std::wstring root_;
   int runs_ = 0;
 };
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/process/command_runner.h"
-#include "support/process_win.h"
+#include "support/checked_win.h"
 
 namespace nuv {
 namespace {

@@ -1,0 +1,112 @@
+#include "support/checked_win.h"
+
+namespace nuv::test {
+
+std::wstring program_folder() {
+  auto folder = support::program_folder();
+  if (!folder) {
+    ADD_FAILURE() << folder.error().text();
+    return {};
+  }
+  return std::move(*folder);
+}
+
+std::wstring unique_temp_path(const std::wstring& stem) {
+  auto path = support::unique_temp_path(stem);
+  if (!path) {
+    ADD_FAILURE() << path.error().text();
+    return stem;
+  }
+  return std::move(*path);
+}
+
+std::wstring environment_block(const std::map<std::wstring, std::optional<std::wstring>>& changes) {
+  auto block = support::environment_block(changes);
+  if (!block) {
+    ADD_FAILURE() << block.error().text();
+    return std::wstring(2, L'\0');  // an empty block
+  }
+  return std::move(*block);
+}
+
+namespace {
+
+StartedProcess start(const std::wstring& program, const std::wstring& command_line,
+                     const support::StartOptions& options) {
+  auto started = support::start_process(program, command_line, options);
+  if (!started) {
+    ADD_FAILURE() << "cannot start " << narrow(program) << ": " << started.error().text();
+    return {};
+  }
+  return std::move(*started);
+}
+
+}  // namespace
+
+StartedProcess start_captured(const std::wstring& program, const std::wstring& command_line,
+                              const std::optional<std::wstring>& environment,
+                              const std::optional<std::wstring>& current_folder) {
+  return start(program, command_line, support::captured(environment, current_folder));
+}
+
+StartedProcess start_plain(const std::wstring& program, const std::wstring& command_line) {
+  return start(program, command_line, {});
+}
+
+std::string read_to_end(HANDLE from) {
+  auto text = support::read_to_end(from);
+  if (!text) {
+    ADD_FAILURE() << text.error().text();
+    return {};
+  }
+  return std::move(*text);
+}
+
+std::string read_line(HANDLE from) {
+  auto line = support::read_line(from);
+  if (!line) {
+    ADD_FAILURE() << line.error().text();
+    return {};
+  }
+  return std::move(*line);
+}
+
+DWORD wait_for_exit(HANDLE process, DWORD timeout_ms) {
+  auto code = support::wait_for_exit(process, timeout_ms);
+  if (code) return *code;
+  ADD_FAILURE() << "the process has not ended: " << code.error().text();
+  ::TerminateProcess(process, 255);
+  ::WaitForSingleObject(process, INFINITE);
+  DWORD ended = 0;
+  ::GetExitCodeProcess(process, &ended);
+  return ended;
+}
+
+namespace {
+
+testing::AssertionResult checked(const support::Win32Result<void>& done) {
+  if (!done) return testing::AssertionFailure() << done.error().text();
+  return testing::AssertionSuccess();
+}
+
+}  // namespace
+
+testing::AssertionResult make_folders(const std::wstring& path) {
+  return checked(support::make_folders(path));
+}
+
+testing::AssertionResult copy_file(const std::wstring& from, const std::wstring& to) {
+  return checked(support::copy_file(from, to));
+}
+
+testing::AssertionResult write_file(const std::wstring& path, const std::string& bytes) {
+  return checked(support::write_file(path, bytes));
+}
+
+std::optional<std::string> read_file(const std::wstring& path) {
+  auto text = support::read_file(path);
+  if (!text) return std::nullopt;
+  return std::move(*text);
+}
+
+}  // namespace nuv::test
