@@ -7,11 +7,11 @@
 
 #include "common/win32.h"
 #include "common/environment_win.h"
+#include "common/os_error.h"
 #include "common/sized_buffer_win.h"
 #include "common/unique_handle.h"
 #include "common/wide.h"
 #include "platform/process/command_runner.h"
-#include "platform/process/os_error.h"
 #include "platform/rollback/rollback_engine.h"
 #include "platform/runtime/event_loop.h"
 #include "state/state_files_win.h"

@@ -7,20 +7,15 @@
 #include <iterator>
 #include <vector>
 
+#include "common/sized_buffer_win.h"
 #include "common/wide.h"
 
 namespace nuv::test {
 
 std::wstring program_folder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n < path.size()) {
-      path.resize(n);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
+  const std::wstring path = ask_sized([](wchar_t* buffer, DWORD size) {
+                              return ::GetModuleFileNameW(nullptr, buffer, size);
+                            }).value_or(L"");
   return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 

@@ -16,12 +16,12 @@
 #include <optional>
 
 #include "common/win32.h"
+#include "common/os_error.h"
 #include "common/unique_handle.h"
 #include "common/utf.h"
 #include "platform/process/command_line.h"
 #include "platform/process/nt_pipe_win.h"
-#include "platform/process/os_error.h"
-#include "platform/process/program_search_system_win.h"
+#include "platform/process/windows_program_search_win.h"
 
 namespace nuv {
 namespace {
@@ -120,7 +120,7 @@ std::string program_text(const std::u16string& resolved) {
 
 Result<Launch, LaunchError> prepare_launch(const CommandRequest& request,
                                            std::string& program_path) {
-  SystemProgramSearch system;
+  WindowsProgramSearch system;
   auto resolved = resolve_program(request.program, system);
   if (!resolved) return unexpected(std::move(resolved).error());
   program_path = program_text(*resolved);

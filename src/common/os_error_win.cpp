@@ -1,4 +1,4 @@
-#include "platform/process/os_error.h"
+#include "common/os_error.h"
 
 #include "common/win32.h"
 #include "common/wide.h"
