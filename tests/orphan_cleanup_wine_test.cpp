@@ -5,6 +5,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
 
 #include "platform/wintun/candidate_names.h"
 #include "support/process_win.h"

@@ -4,7 +4,9 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/process_win.h"

@@ -10,12 +10,17 @@
 // opened, fail the look-up, are closed again and not counted.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
+#include <optional>
 #include <regex>
+#include <string>
+#include <system_error>
+#include <vector>
 
 #include "state/journal_format.h"
 #include "support/process_win.h"

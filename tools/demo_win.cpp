@@ -9,8 +9,13 @@
 // is Wine's own. The watchdog's standard error is this program's, so its
 // lines appear between this program's narration.
 #include <cstdio>
+#include <cstdlib>
+#include <cwchar>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "common/unique_handle.h"

@@ -2,9 +2,12 @@
 
 #include <array>
 #include <charconv>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
+#include <variant>
 
 #include <nlohmann/json.hpp>
 

@@ -1,5 +1,8 @@
 #include "state/state_files_win.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "common/win32.h"
 #include "common/unique_handle.h"
 #include "common/wide.h"

@@ -2,8 +2,14 @@
 // the journal, and a runtime of its own on which every undo runs through
 // run_command.
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/win32.h"
 #include "common/environment_win.h"

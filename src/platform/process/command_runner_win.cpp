@@ -9,11 +9,16 @@
 #include "platform/process/command_runner.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "common/win32.h"
 #include "common/os_error.h"

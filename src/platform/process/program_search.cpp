@@ -1,5 +1,7 @@
 #include "platform/process/program_search.h"
 
+#include <utility>
+
 #include "common/path.h"
 #include "common/utf.h"
 

@@ -1,5 +1,8 @@
 #include "platform/wintun/orphan_cleanup_win.h"
 
+#include <string_view>
+#include <utility>
+
 #include "common/win32.h"
 #include "common/environment_win.h"
 #include "common/list_notation.h"
