@@ -1,6 +1,10 @@
 // A thousand commands must leave the process with the handles it had.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
 #include "platform/process/command_runner.h"
 #include "support/checked_win.h"
 

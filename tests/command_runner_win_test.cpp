@@ -3,19 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <future>
 #include <memory>
 #include <new>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "common/os_error.h"
 #include "common/wide.h"
 #include "platform/process/command_runner.h"
 #include "platform/process/nt_pipe_win.h"
-#include "platform/process/program_search_system_win.h"
 #include "platform/process/windows_command_line.h"
+#include "platform/process/windows_program_search_win.h"
 #include "support/checked_win.h"
 
 namespace nuv {
@@ -183,7 +188,7 @@ TEST_F(CommandRunner, ABatchScriptRunsThroughTheSystemsCmd) {
 // the line built with this system's answers, not in what the script echoes.
 TEST(BatchLaunch, UsesTheSystemFoldersCmdAndGuardsPercentSigns) {
   const std::wstring script = test::unique_temp_path(L"guard.cmd");
-  SystemProgramSearch system;
+  WindowsProgramSearch system;
   const std::u16string script16(script.begin(), script.end());
   auto batch = is_batch_program(script16, system);
   ASSERT_TRUE(batch);

@@ -7,8 +7,11 @@
 #include <asio/use_awaitable.hpp>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "platform/runtime/event_loop.h"
 

@@ -3,10 +3,12 @@
 // valid, every n_ file must make it invalid, and no i_ file may crash.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "state/journal_format.h"
 

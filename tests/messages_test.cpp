@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "watchdog/message_sink.h"
 #include "watchdog/messages.h"
 

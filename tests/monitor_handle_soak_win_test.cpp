@@ -1,6 +1,10 @@
 // A day of polls against a live parent must not leak a single handle.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
+#include <string_view>
+
 #include "support/checked_win.h"
 #include "watchdog/exit_codes.h"
 #include "watchdog/monitor_system_win.h"

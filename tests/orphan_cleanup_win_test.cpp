@@ -3,6 +3,14 @@
 // TEMP, TMP and the stand-in's adapters set for each test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
 #include "platform/wintun/candidate_names.h"
 #include "support/checked_win.h"
 #include "support/scratch_test_win.h"
@@ -137,6 +145,25 @@ TEST_F(OrphanCleanup, LoggerIsInstalledOnceAcrossTwoLoads) {
                                                      "logger called from another thread",
                                                      "WintunOpenAdapter utun-nuv", "unload", "load",
                                                      "WintunOpenAdapter NuvCore", "unload"}));
+}
+
+// An adapter that opens but whose interface does not resolve (none does
+// under Wine) is closed at once; the error carries the system's message on
+// one line, then its code, as every system failure does.
+TEST_F(OrphanCleanupOnWine, AdapterWithoutAnInterfaceGivesTheSystemMessageOnOneLine) {
+  install_library();
+  const std::string output =
+      run(L"open-twice utun-nuv NuvCore", {{L"NUV_WINTUN_ADAPTERS", L"utun-nuv;NuvCore"}});
+  const auto lines = split_lines(output);
+  ASSERT_EQ(lines.size(), 2u) << output;
+  for (const auto& line : lines) {
+    EXPECT_EQ(line.find('\r'), std::string::npos) << line;
+    EXPECT_NE(line.rfind(" (os error "), std::string::npos) << line;
+    EXPECT_EQ(line.back(), ')') << line;
+  }
+  const auto log = library_log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "WintunCloseAdapter utun-nuv"), 1) << output;
+  EXPECT_EQ(std::count(log.begin(), log.end(), "WintunCloseAdapter NuvCore"), 1) << output;
 }
 
 // A watchdog killed while it holds the lock must not leave the lock file

@@ -1,6 +1,10 @@
 // The fixed search order of program names, against a file system in a table.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "platform/process/program_search.h"
 #include "support/fake_program_search.h"
 

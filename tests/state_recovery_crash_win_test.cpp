@@ -21,10 +21,18 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <random>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "state/journal_format.h"
 #include "support/checked_win.h"

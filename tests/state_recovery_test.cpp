@@ -3,6 +3,11 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "state/journal_format.h"
 #include "state/state_recovery.h"

@@ -8,6 +8,11 @@
 #include <cwctype>
 #include <filesystem>
 #include <map>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
 
 #include "state/journal_format.h"
 #include "support/checked_win.h"

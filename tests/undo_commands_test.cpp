@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/rollback/undo_commands.h"
 #include "support/fake_runner.h"
 #include "support/recording_log.h"

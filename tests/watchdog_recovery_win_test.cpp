@@ -10,11 +10,16 @@
 // opened, fail the look-up, are closed again and not counted.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
 #include <future>
+#include <optional>
 #include <regex>
+#include <string>
+#include <system_error>
+#include <vector>
 
 #include "state/journal_format.h"
 #include "support/checked_win.h"

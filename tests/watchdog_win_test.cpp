@@ -3,7 +3,9 @@
 
 #include <chrono>
 #include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/checked_win.h"

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "common/utf.h"
 #include "platform/process/windows_command_line.h"

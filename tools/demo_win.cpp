@@ -10,8 +10,12 @@
 // lines appear between this program's narration.
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "state/journal_format.h"

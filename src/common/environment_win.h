@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/win32.h"
+#include "common/sized_buffer_win.h"
 #include "common/wide.h"
 
 namespace nuv {
@@ -12,20 +13,17 @@ namespace nuv {
 // The variable's value, possibly empty; nothing when it is not set (or its
 // value is not valid UTF-16).
 inline std::optional<std::string> environment_variable(const wchar_t* name) {
-  std::wstring value(MAX_PATH, L'\0');
-  for (;;) {
+  const auto value = ask_sized([name](wchar_t* buffer, DWORD size) {
+    // A variable that is set and empty also gives 0, without an error code
+    // of its own.
     ::SetLastError(ERROR_SUCCESS);
-    const DWORD n = ::GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    if (n == 0) {
-      if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-      return std::string();  // set, and empty
-    }
-    if (n < value.size()) {
-      value.resize(n);
-      return from_wide(value);
-    }
-    value.resize(n);  // too small: n is the size needed
+    return ::GetEnvironmentVariableW(name, buffer, size);
+  });
+  if (!value) {
+    if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+    return std::string();  // set, and empty
   }
+  return from_wide(*value);
 }
 
 }  // namespace nuv

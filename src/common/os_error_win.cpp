@@ -1,5 +1,10 @@
 #include "common/os_error.h"
 
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
 #include "common/win32.h"
 #include "common/wide.h"
 

@@ -26,6 +26,8 @@ inline std::optional<std::wstring> ask_sized(const std::function<DWORD(wchar_t*,
     }
     buffer.resize(std::max<std::size_t>(n, buffer.size() * 2));
   }
+  // The answer kept growing faster than the buffer.
+  ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
   return std::nullopt;
 }
 

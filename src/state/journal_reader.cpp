@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <charconv>
 #include <cstdint>
 #include <limits>
 #include <optional>

@@ -1,6 +1,7 @@
 #include "state/state_recovery.h"
 
 #include <cstdint>
+#include <utility>
 
 #include "common/list_notation.h"
 #include "common/path.h"

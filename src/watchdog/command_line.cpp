@@ -2,6 +2,7 @@
 
 #include <array>
 #include <limits>
+#include <utility>
 
 #include "common/utf.h"
 #include "watchdog/messages.h"

@@ -1,5 +1,8 @@
 #include "watchdog/log_file_win.h"
 
+#include <cstdint>
+#include <string_view>
+
 #include "common/win32.h"
 #include "common/log_line.h"
 #include "common/path.h"

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "common/log.h"
 #include "common/unique_handle.h"

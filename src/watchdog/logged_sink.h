@@ -2,6 +2,8 @@
 // reads standard error is usually dead exactly when the recovery speaks.
 #pragma once
 
+#include <string_view>
+
 #include "common/log.h"
 #include "watchdog/message_sink.h"
 

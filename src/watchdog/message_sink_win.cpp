@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <string>
+#include <string_view>
 
 #include "common/win32.h"
 #include "common/unique_handle.h"

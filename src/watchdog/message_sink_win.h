@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <string_view>
 
 #include "watchdog/message_sink.h"
 

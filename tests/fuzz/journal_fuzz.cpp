@@ -3,6 +3,7 @@
 // format again to the same text.
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "state/journal_format.h"

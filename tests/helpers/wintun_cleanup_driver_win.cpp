@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "common/wide.h"
 #include "platform/wintun/orphan_cleanup_win.h"

@@ -2,8 +2,11 @@
 // from a script the test sets, per program name.
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/rollback/undo_commands.h"

@@ -9,19 +9,24 @@
 #include "platform/process/command_runner.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "common/win32.h"
 #include "common/os_error.h"
 #include "common/unique_handle.h"
 #include "common/utf.h"
 #include "platform/process/nt_pipe_win.h"
-#include "platform/process/program_search_system_win.h"
 #include "platform/process/windows_command_line.h"
+#include "platform/process/windows_program_search_win.h"
 
 namespace nuv {
 namespace {
@@ -120,7 +125,7 @@ std::string program_text(const std::u16string& resolved) {
 
 Result<Launch, LaunchError> prepare_launch(const CommandRequest& request,
                                            std::string& program_path) {
-  SystemProgramSearch system;
+  WindowsProgramSearch system;
   auto resolved = resolve_program(request.program, system);
   if (!resolved) return unexpected(std::move(resolved).error());
   program_path = program_text(*resolved);

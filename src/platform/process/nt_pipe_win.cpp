@@ -8,18 +8,19 @@
 #include <winternl.h>
 
 #include "common/os_error.h"
+#include "common/proc_address_win.h"
 
 namespace nuv {
 namespace {
 
-using NtCreateNamedPipeFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
-                                                 PIO_STATUS_BLOCK, ULONG, ULONG, ULONG, ULONG,
-                                                 ULONG, ULONG, ULONG, ULONG, ULONG, PLARGE_INTEGER);
-using NtOpenFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
-                                      ULONG, ULONG);
-using NtReadFileFn = NTSTATUS(NTAPI*)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK,
-                                      PVOID, ULONG, PLARGE_INTEGER, PULONG);
-using RtlNtStatusToDosErrorFn = ULONG(NTAPI*)(NTSTATUS);
+using NtCreateNamedPipeFileFn = NTSTATUS NTAPI(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                               PIO_STATUS_BLOCK, ULONG, ULONG, ULONG, ULONG, ULONG,
+                                               ULONG, ULONG, ULONG, ULONG, PLARGE_INTEGER);
+using NtOpenFileFn = NTSTATUS NTAPI(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                    ULONG, ULONG);
+using NtReadFileFn = NTSTATUS NTAPI(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK, PVOID,
+                                    ULONG, PLARGE_INTEGER, PULONG);
+using RtlNtStatusToDosErrorFn = ULONG NTAPI(NTSTATUS);
 
 constexpr NTSTATUS kStatusPending = 0x00000103;
 constexpr NTSTATUS kStatusEndOfFile = static_cast<NTSTATUS>(0xC0000011);
@@ -33,22 +34,15 @@ constexpr ULONG kPipeQuota = 65536;
 constexpr LONGLONG kPipeDefaultTimeout = -50 * 10'000;  // 50 ms, relative, in 100 ns units
 
 struct NtApi {
-  NtCreateNamedPipeFileFn create_named_pipe_file = nullptr;
-  NtOpenFileFn open_file = nullptr;
-  NtReadFileFn read_file = nullptr;
-  RtlNtStatusToDosErrorFn status_to_error = nullptr;
+  NtCreateNamedPipeFileFn* create_named_pipe_file = nullptr;
+  NtOpenFileFn* open_file = nullptr;
+  NtReadFileFn* read_file = nullptr;
+  RtlNtStatusToDosErrorFn* status_to_error = nullptr;
 
   bool complete() const {
     return create_named_pipe_file && open_file && read_file && status_to_error;
   }
 };
-
-template <class Fn>
-Fn entry_point(HMODULE module, const char* name) {
-  // Through void(*)(), the one cast between function types that GCC accepts
-  // without a warning.
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
-}
 
 // ntdll is in every process from its first instruction, so a module handle
 // without a reference is enough.
@@ -57,10 +51,11 @@ const NtApi& nt_api() {
     NtApi loaded;
     if (const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll")) {
       loaded.create_named_pipe_file =
-          entry_point<NtCreateNamedPipeFileFn>(ntdll, "NtCreateNamedPipeFile");
-      loaded.open_file = entry_point<NtOpenFileFn>(ntdll, "NtOpenFile");
-      loaded.read_file = entry_point<NtReadFileFn>(ntdll, "NtReadFile");
-      loaded.status_to_error = entry_point<RtlNtStatusToDosErrorFn>(ntdll, "RtlNtStatusToDosError");
+          proc_address<NtCreateNamedPipeFileFn>(ntdll, "NtCreateNamedPipeFile");
+      loaded.open_file = proc_address<NtOpenFileFn>(ntdll, "NtOpenFile");
+      loaded.read_file = proc_address<NtReadFileFn>(ntdll, "NtReadFile");
+      loaded.status_to_error =
+          proc_address<RtlNtStatusToDosErrorFn>(ntdll, "RtlNtStatusToDosError");
     }
     return loaded;
   }();

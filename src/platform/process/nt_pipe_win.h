@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "common/result.h"
 #include "common/unique_handle.h"

@@ -1,11 +1,12 @@
 #include "platform/process/program_search.h"
 
+#include <utility>
+
+#include "common/path.h"
 #include "common/utf.h"
 
 namespace nuv {
 namespace {
-
-bool is_separator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 char16_t ascii_lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + (u'a' - u'A') : c; }
 
@@ -16,12 +17,6 @@ bool ends_with_ascii_nocase(std::u16string_view text, std::u16string_view suffix
     if (ascii_lower(tail[i]) != ascii_lower(suffix[i])) return false;
   }
   return true;
-}
-
-std::u16string join(std::u16string folder, std::u16string_view name) {
-  if (!folder.empty() && !is_separator(folder.back())) folder.push_back(u'\\');
-  folder.append(name);
-  return folder;
 }
 
 std::optional<std::u16string> parent_folder(const std::u16string& path) {
@@ -48,24 +43,24 @@ Result<std::u16string, LaunchError> search_bare_name(std::u16string name,
   if (name.find(u'.') == std::u16string::npos) name += u".exe";
 
   const auto found_in = [&](const std::optional<std::u16string>& folder) {
-    return folder && system.exists(join(*folder, name));
+    return folder && system.exists(join_path(*folder, name));
   };
   std::optional<std::u16string> folder;
   if (auto self = system.executable_path()) folder = parent_folder(*self);
-  if (found_in(folder)) return join(*folder, name);
+  if (found_in(folder)) return join_path(*folder, name);
 
   if (auto sys = system.system_directory())
     folder = *sys;
   else
     folder.reset();
-  if (found_in(folder)) return join(*folder, name);
+  if (found_in(folder)) return join_path(*folder, name);
 
   folder = system.windows_directory();
-  if (found_in(folder)) return join(*folder, name);
+  if (found_in(folder)) return join_path(*folder, name);
 
   if (auto path = system.path_variable()) {
     for (auto& entry : split_path_variable(*path)) {
-      if (system.exists(join(entry, name))) return join(entry, name);
+      if (system.exists(join_path(entry, name))) return join_path(entry, name);
     }
   }
   return unexpected(LaunchError::not_found(kProgramNotFoundText));

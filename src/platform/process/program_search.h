@@ -13,7 +13,7 @@
 namespace nuv {
 
 // The read-only questions the search asks the system. The real one lives in
-// program_search_system_win.cpp; tests answer from a table.
+// windows_program_search_win.cpp; tests answer from a table.
 class ProgramSearchSystem {
  public:
   virtual ~ProgramSearchSystem() = default;

@@ -1,5 +1,7 @@
 #include "platform/process/windows_command_line.h"
 
+#include <utility>
+
 #include "common/utf.h"
 
 namespace nuv {

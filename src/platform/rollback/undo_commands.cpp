@@ -1,6 +1,9 @@
 #include "platform/rollback/undo_commands.h"
 
 #include <chrono>
+#include <cstdint>
+#include <utility>
+#include <variant>
 
 #include "common/list_notation.h"
 #include "common/utf.h"

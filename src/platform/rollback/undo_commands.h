@@ -2,6 +2,7 @@
 // arguments, which answers count as success, and the message of a failure.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>

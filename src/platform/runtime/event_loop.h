@@ -29,6 +29,7 @@
 #include <optional>
 #include <thread>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <asio/any_io_executor.hpp>

@@ -1,9 +1,13 @@
 #include "platform/wintun/orphan_cleanup_win.h"
 
+#include <string_view>
+#include <utility>
+
 #include "common/win32.h"
 #include "common/environment_win.h"
 #include "common/list_notation.h"
 #include "common/path.h"
+#include "common/proc_address_win.h"
 #include "common/unique_handle.h"
 #include "common/wide.h"
 #include "platform/wintun/candidate_names.h"
@@ -13,11 +17,10 @@ namespace nuv {
 namespace {
 
 std::optional<std::string> system_temp_folder() {
-  using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
   // Newer systems have GetTempPath2W (a folder of its own for SYSTEM); it is
   // looked up at run time so that older systems still start the program.
-  const auto get_temp_path2 = reinterpret_cast<GetTempPath2Fn>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
+  const auto get_temp_path2 = proc_address<DWORD WINAPI(DWORD, LPWSTR)>(
+      ::GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W");
   wchar_t buffer[MAX_PATH + 1];
   const DWORD n =
       get_temp_path2 ? get_temp_path2(MAX_PATH + 1, buffer) : ::GetTempPathW(MAX_PATH + 1, buffer);

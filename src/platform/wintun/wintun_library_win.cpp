@@ -1,17 +1,22 @@
 #include "platform/wintun/wintun_library_win.h"
 
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <cwchar>
 
 #include <iphlpapi.h>
 #include <netioapi.h>
 
+#include "common/os_error.h"
+#include "common/proc_address_win.h"
 #include "common/wide.h"
 
 namespace nuv {
 namespace {
 
-constexpr const char* kEntryPointNames[] = {
+// Indexed by WintunLibrary::Entry.
+constexpr std::array kEntryPointNames{
     "WintunCreateAdapter",
     "WintunCloseAdapter",
     "WintunOpenAdapter",
@@ -27,18 +32,17 @@ constexpr const char* kEntryPointNames[] = {
     "WintunAllocateSendPacket",
     "WintunSendPacket",
 };
-static_assert(sizeof(kEntryPointNames) / sizeof(kEntryPointNames[0]) ==
-              sizeof(WintunLibrary::EntryPoints) / sizeof(FARPROC));
+static_assert(kEntryPointNames.size() == WintunLibrary::kEntryCount);
 
 std::atomic<bool> logger_installed{false};
 
-using OpenAdapterFn = WintunAdapterHandle(WINAPI*)(const wchar_t*);
-using CloseAdapterFn = void(WINAPI*)(WintunAdapterHandle);
-using SetLoggerFn = void(WINAPI*)(WintunLoggerCallback);
+using OpenAdapterFn = WintunAdapterHandle WINAPI(const wchar_t*);
+using CloseAdapterFn = void WINAPI(WintunAdapterHandle);
+using SetLoggerFn = void WINAPI(WintunLoggerCallback);
 
-template <class Fn>
-Fn as(FARPROC address) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(address));
+template <class F>
+F* entry(const WintunLibrary::EntryPoints& entries, WintunLibrary::Entry which) {
+  return function_cast<F>(entries[static_cast<std::size_t>(which)]);
 }
 
 WintunError system_error(WintunErrorKind kind, const char* text) {
@@ -68,29 +72,27 @@ Result<std::shared_ptr<const WintunLibrary>, WintunError> WintunLibrary::load() 
   }
 
   EntryPoints entries{};
-  FARPROC* slot = &entries.create_adapter;
-  for (const char* name : kEntryPointNames) {
-    *slot = ::GetProcAddress(module.get(), name);
-    if (*slot == nullptr) {
+  for (std::size_t i = 0; i < kEntryCount; ++i) {
+    entries[i] = ::GetProcAddress(module.get(), kEntryPointNames[i]);
+    if (entries[i] == nullptr) {
       auto error = system_error(WintunErrorKind::EntryPointMissing, "GetProcAddress failed");
       module.reset();  // later names are not tried
       return unexpected(std::move(error));
     }
-    ++slot;
   }
   return std::make_shared<const WintunLibrary>(std::move(module), entries);
 }
 
 WintunAdapterHandle WintunLibrary::open_adapter(const wchar_t* name) const {
-  return as<OpenAdapterFn>(entries_.open_adapter)(name);
+  return entry<OpenAdapterFn>(entries_, Entry::OpenAdapter)(name);
 }
 
 void WintunLibrary::close_adapter(WintunAdapterHandle adapter) const {
-  as<CloseAdapterFn>(entries_.close_adapter)(adapter);
+  entry<CloseAdapterFn>(entries_, Entry::CloseAdapter)(adapter);
 }
 
 void WintunLibrary::set_logger(WintunLoggerCallback logger) const {
-  as<SetLoggerFn>(entries_.set_logger)(logger);
+  entry<SetLoggerFn>(entries_, Entry::SetLogger)(logger);
 }
 
 Result<WintunAdapter, WintunError> WintunAdapter::open(std::shared_ptr<const WintunLibrary> library,
@@ -103,8 +105,8 @@ Result<WintunAdapter, WintunError> WintunAdapter::open(std::shared_ptr<const Win
   bool expected = false;
   if (logger_installed.compare_exchange_strong(expected, true)) library->set_logger(silent_logger);
 
-  const WintunAdapterHandle handle = library->open_adapter(wide->c_str());
-  if (handle == nullptr) {
+  UniqueAdapterHandle handle(library, library->open_adapter(wide->c_str()));
+  if (!handle) {
     return unexpected(
         WintunError{WintunErrorKind::Message, std::nullopt, "WintunOpenAdapter failed"});
   }
@@ -116,38 +118,11 @@ Result<WintunAdapter, WintunError> WintunAdapter::open(std::shared_ptr<const Win
   if (status == NO_ERROR) status = ::ConvertInterfaceLuidToIndex(&luid, &index);
   if (status == NO_ERROR) status = ::ConvertInterfaceLuidToGuid(&luid, &guid);
   if (status != NO_ERROR) {
-    library->close_adapter(handle);
-    wchar_t text[512] = L"";
-    ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, status, 0,
-                     text, 512, nullptr);
+    handle.reset();  // of no use without its identifiers: closed before anything else
     return unexpected(WintunError{WintunErrorKind::SystemError, static_cast<std::uint32_t>(status),
-                                  from_wide(text).value_or("")});
+                                  os_error_text(static_cast<std::uint32_t>(status))});
   }
-  return WintunAdapter(std::move(library), handle, luid, index, guid);
-}
-
-WintunAdapter::WintunAdapter(WintunAdapter&& other) noexcept
-    : library_(std::move(other.library_)),
-      handle_(std::exchange(other.handle_, nullptr)),
-      luid_(other.luid_),
-      index_(other.index_),
-      guid_(other.guid_) {}
-
-WintunAdapter& WintunAdapter::operator=(WintunAdapter&& other) noexcept {
-  if (this != &other) {
-    close();
-    library_ = std::move(other.library_);
-    handle_ = std::exchange(other.handle_, nullptr);
-    luid_ = other.luid_;
-    index_ = other.index_;
-    guid_ = other.guid_;
-  }
-  return *this;
-}
-
-void WintunAdapter::close() {
-  if (handle_ != nullptr) library_->close_adapter(std::exchange(handle_, nullptr));
-  library_.reset();  // the module goes with its last holder, after the close returned
+  return WintunAdapter(std::move(handle), luid, index, guid);
 }
 
 std::string wintun_log_text(const wchar_t* message) {

@@ -2,11 +2,14 @@
 // the adapters opened through it.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "common/win32.h"
 #include "common/result.h"
@@ -35,22 +38,24 @@ class WintunLibrary {
   static Result<std::shared_ptr<const WintunLibrary>, WintunError> load();
 
   // Every entry point, in binding order.
-  struct EntryPoints {
-    FARPROC create_adapter;
-    FARPROC close_adapter;
-    FARPROC open_adapter;
-    FARPROC get_adapter_luid;
-    FARPROC get_running_driver_version;
-    FARPROC delete_driver;
-    FARPROC set_logger;
-    FARPROC start_session;
-    FARPROC end_session;
-    FARPROC get_read_wait_event;
-    FARPROC receive_packet;
-    FARPROC release_receive_packet;
-    FARPROC allocate_send_packet;
-    FARPROC send_packet;
+  enum class Entry : std::size_t {
+    CreateAdapter,
+    CloseAdapter,
+    OpenAdapter,
+    GetAdapterLuid,
+    GetRunningDriverVersion,
+    DeleteDriver,
+    SetLogger,
+    StartSession,
+    EndSession,
+    GetReadWaitEvent,
+    ReceivePacket,
+    ReleaseReceivePacket,
+    AllocateSendPacket,
+    SendPacket,
   };
+  static constexpr std::size_t kEntryCount = static_cast<std::size_t>(Entry::SendPacket) + 1;
+  using EntryPoints = std::array<FARPROC, kEntryCount>;
 
   WintunLibrary(UniqueModule module, const EntryPoints& entries)
       : module_(std::move(module)), entries_(entries) {}
@@ -64,6 +69,43 @@ class WintunLibrary {
   EntryPoints entries_;
 };
 
+// An open adapter handle with the library that closes it: closed exactly
+// once, and the library let go only after the close returned, so that the
+// module is never freed under a handle of its own.
+class UniqueAdapterHandle {
+ public:
+  UniqueAdapterHandle() = default;
+  UniqueAdapterHandle(std::shared_ptr<const WintunLibrary> library, WintunAdapterHandle handle)
+      : library_(std::move(library)), handle_(handle) {}
+  UniqueAdapterHandle(const UniqueAdapterHandle&) = delete;
+  UniqueAdapterHandle& operator=(const UniqueAdapterHandle&) = delete;
+  UniqueAdapterHandle(UniqueAdapterHandle&& other) noexcept
+      : library_(std::move(other.library_)), handle_(std::exchange(other.handle_, nullptr)) {}
+  UniqueAdapterHandle& operator=(UniqueAdapterHandle&& other) noexcept {
+    if (this != &other) {
+      reset();
+      library_ = std::move(other.library_);
+      handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+  }
+  ~UniqueAdapterHandle() { reset(); }
+
+  WintunAdapterHandle get() const { return handle_; }
+  bool valid() const { return handle_ != nullptr; }
+  explicit operator bool() const { return valid(); }
+
+  // Closes the handle, if one is held, and lets go of the library.
+  void reset() {
+    if (handle_ != nullptr) library_->close_adapter(std::exchange(handle_, nullptr));
+    library_.reset();
+  }
+
+ private:
+  std::shared_ptr<const WintunLibrary> library_;
+  WintunAdapterHandle handle_ = nullptr;
+};
+
 class WintunAdapter {
  public:
   // Opens the adapter by name (its interface alias) and resolves its
@@ -71,26 +113,24 @@ class WintunAdapter {
   static Result<WintunAdapter, WintunError> open(std::shared_ptr<const WintunLibrary> library,
                                                  std::string_view name);
 
-  WintunAdapter(WintunAdapter&& other) noexcept;
-  WintunAdapter& operator=(WintunAdapter&& other) noexcept;
+  WintunAdapter(WintunAdapter&& other) noexcept = default;
+  WintunAdapter& operator=(WintunAdapter&& other) noexcept = default;
   WintunAdapter(const WintunAdapter&) = delete;
   WintunAdapter& operator=(const WintunAdapter&) = delete;
-  ~WintunAdapter() { close(); }
+  ~WintunAdapter() = default;
 
   // Closes the handle once and lets go of the library.
-  void close();
+  void close() { handle_.reset(); }
 
   NET_LUID luid() const { return luid_; }
   NET_IFINDEX index() const { return index_; }
   GUID guid() const { return guid_; }
 
  private:
-  WintunAdapter(std::shared_ptr<const WintunLibrary> library, WintunAdapterHandle handle,
-                NET_LUID luid, NET_IFINDEX index, GUID guid)
-      : library_(std::move(library)), handle_(handle), luid_(luid), index_(index), guid_(guid) {}
+  WintunAdapter(UniqueAdapterHandle handle, NET_LUID luid, NET_IFINDEX index, GUID guid)
+      : handle_(std::move(handle)), luid_(luid), index_(index), guid_(guid) {}
 
-  std::shared_ptr<const WintunLibrary> library_;
-  WintunAdapterHandle handle_ = nullptr;
+  UniqueAdapterHandle handle_;
   NET_LUID luid_{};
   NET_IFINDEX index_ = 0;
   GUID guid_{};

@@ -1,4 +1,4 @@
-#include "platform/process/program_search_system_win.h"
+#include "platform/process/windows_program_search_win.h"
 
 #include "common/win32.h"
 #include "common/os_error.h"
@@ -25,24 +25,21 @@ std::optional<std::wstring> to_system_path(std::u16string_view path) {
   return L"\\\\?\\" + *full;
 }
 
-bool SystemProgramSearch::exists(const std::u16string& path) {
+bool WindowsProgramSearch::exists(const std::u16string& path) {
   const auto system_path = to_system_path(path);
   return system_path && ::GetFileAttributesW(system_path->c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::optional<std::u16string> SystemProgramSearch::executable_path() {
-  // GetModuleFileNameW truncates instead of failing when the buffer is short.
-  std::wstring buffer(MAX_PATH, L'\0');
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return std::nullopt;
-    if (n < buffer.size()) return to_u16(std::wstring_view(buffer.data(), n));
-    buffer.resize(buffer.size() * 2);
-  }
-  return std::nullopt;
+std::optional<std::u16string> WindowsProgramSearch::executable_path() {
+  // GetModuleFileNameW truncates instead of failing when the buffer is short:
+  // it then returns the buffer's full size, which ask_sized takes as "larger".
+  auto path = ask_sized(
+      [](wchar_t* buffer, DWORD size) { return ::GetModuleFileNameW(nullptr, buffer, size); });
+  if (!path) return std::nullopt;
+  return to_u16(*path);
 }
 
-Result<std::u16string, LaunchError> SystemProgramSearch::system_directory() {
+Result<std::u16string, LaunchError> WindowsProgramSearch::system_directory() {
   auto folder =
       ask_sized([](wchar_t* buffer, DWORD size) { return ::GetSystemDirectoryW(buffer, size); });
   if (!folder) {
@@ -52,21 +49,21 @@ Result<std::u16string, LaunchError> SystemProgramSearch::system_directory() {
   return to_u16(*folder);
 }
 
-std::optional<std::u16string> SystemProgramSearch::windows_directory() {
+std::optional<std::u16string> WindowsProgramSearch::windows_directory() {
   auto folder =
       ask_sized([](wchar_t* buffer, DWORD size) { return ::GetWindowsDirectoryW(buffer, size); });
   if (!folder) return std::nullopt;
   return to_u16(*folder);
 }
 
-std::optional<std::u16string> SystemProgramSearch::path_variable() {
+std::optional<std::u16string> WindowsProgramSearch::path_variable() {
   auto value = ask_sized(
       [](wchar_t* buffer, DWORD size) { return ::GetEnvironmentVariableW(L"PATH", buffer, size); });
   if (!value) return std::nullopt;
   return to_u16(*value);
 }
 
-Result<std::u16string, LaunchError> SystemProgramSearch::full_path(const std::u16string& path) {
+Result<std::u16string, LaunchError> WindowsProgramSearch::full_path(const std::u16string& path) {
   const auto system_path = to_system_path(path);
   if (!system_path) return unexpected(LaunchError::invalid_input(kNulInPathText));
   auto full = ask_sized([&](wchar_t* buffer, DWORD size) {

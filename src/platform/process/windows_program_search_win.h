@@ -9,7 +9,7 @@
 
 namespace nuv {
 
-class SystemProgramSearch final : public ProgramSearchSystem {
+class WindowsProgramSearch final : public ProgramSearchSystem {
  public:
   bool exists(const std::u16string& path) override;
   std::optional<std::u16string> executable_path() override;
