@@ -150,7 +150,7 @@ TEST_F(OrphanCleanup, LoggerIsInstalledOnceAcrossTwoLoads) {
 // An adapter that opens but whose interface does not resolve (none does
 // under Wine) is closed at once; the error carries the system's message on
 // one line, then its code, as every system failure does.
-TEST_F(OrphanCleanupOnWine, AdapterWithoutAnInterfaceGivesTheSystemMessageOnOneLine) {
+TEST_F(OrphanCleanup, AdapterWithoutAnInterfaceGivesTheSystemMessageOnOneLine) {
   install_library();
   const std::string output =
       run(L"open-twice utun-nuv NuvCore", {{L"NUV_WINTUN_ADAPTERS", L"utun-nuv;NuvCore"}});
