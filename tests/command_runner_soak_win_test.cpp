@@ -18,7 +18,7 @@ namespace {
 // it is counted rather than fatal; any other failure fails the test.
 constexpr std::uint32_t kWineSpuriousCreateProcessError = 1359;
 
-TEST(CommandRunnerSoak, AThousandRunsLeakNoHandle) {
+TEST(RunCommandSoak, AThousandRunsLeakNoHandle) {
   const std::string helper = test::narrow(test::program_folder() + L"nuv-test-child.exe");
   EventLoop loop;
   int spurious = 0;

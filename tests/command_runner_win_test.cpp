@@ -64,7 +64,7 @@ void terminate_process(DWORD pid) {
 // soak test); the runner retries nothing, so the tests try such a run again.
 constexpr std::uint32_t kWineSpuriousCreateProcessError = 1359;
 
-class CommandRunner : public ::testing::Test {
+class RunCommand : public ::testing::Test {
  protected:
   Result<CommandOutput, LaunchError> run(const CommandRequest& request, CommandLimits limits = {}) {
     for (int attempt = 1;; ++attempt) {
@@ -76,7 +76,7 @@ class CommandRunner : public ::testing::Test {
   std::unique_ptr<EventLoop> loop_ = std::make_unique<EventLoop>();
 };
 
-TEST_F(CommandRunner, MegabyteOnStandardErrorWithExitCodeTwoComesBackWhole) {
+TEST_F(RunCommand, MegabyteOnStandardErrorWithExitCodeTwoComesBackWhole) {
   auto out = run({helper(), {"write", "0", "1048576", "2"}});
   ASSERT_TRUE(out) << out.error().text;
   EXPECT_EQ(out->exit_code, 2u);
@@ -85,7 +85,7 @@ TEST_F(CommandRunner, MegabyteOnStandardErrorWithExitCodeTwoComesBackWhole) {
   EXPECT_TRUE(out->stderr_bytes == pattern(1048576));
 }
 
-TEST_F(CommandRunner, BothPipesBeyondTheirQuotaAtOnceDoNotDeadlock) {
+TEST_F(RunCommand, BothPipesBeyondTheirQuotaAtOnceDoNotDeadlock) {
   auto out = run({helper(), {"write", "300000", "500000", "0"}});
   ASSERT_TRUE(out) << out.error().text;
   EXPECT_EQ(out->exit_code, 0u);  // exit 0 with standard error is an ordinary run
@@ -93,7 +93,7 @@ TEST_F(CommandRunner, BothPipesBeyondTheirQuotaAtOnceDoNotDeadlock) {
   EXPECT_TRUE(out->stderr_bytes == pattern(500000));
 }
 
-TEST_F(CommandRunner, ArgumentsReachTheChildExactly) {
+TEST_F(RunCommand, ArgumentsReachTheChildExactly) {
   const std::vector<std::string> args = {"plain",
                                          "two words",
                                          "tab\there",
@@ -117,21 +117,21 @@ TEST_F(CommandRunner, ArgumentsReachTheChildExactly) {
   EXPECT_EQ(out->stdout_bytes, expected);
 }
 
-TEST_F(CommandRunner, AHelperBesideTheProgramWinsOverTheSystemsNetsh) {
+TEST_F(RunCommand, AHelperBesideTheProgramWinsOverTheSystemsNetsh) {
   auto out = run({"netsh", {"args", "from", "beside"}});
   ASSERT_TRUE(out) << out.error().text;
   EXPECT_EQ(out->exit_code, 0u);
   EXPECT_EQ(out->stdout_bytes, "from\nbeside\n");
 }
 
-TEST_F(CommandRunner, ABareNameFoundNowhereIsNotFound) {
+TEST_F(RunCommand, ABareNameFoundNowhereIsNotFound) {
   auto out = run({"nuv-no-such-tool", {}});
   ASSERT_FALSE(out);
   EXPECT_EQ(out.error().kind, LaunchErrorKind::not_found);
   EXPECT_EQ(out.error().text, "program not found");
 }
 
-TEST_F(CommandRunner, AMissingExePathFailsInProcessCreationWithFileNotFound) {
+TEST_F(RunCommand, AMissingExePathFailsInProcessCreationWithFileNotFound) {
   auto out = run({test::narrow(test::program_folder() + L"no-such-tool.exe"), {}});
   ASSERT_FALSE(out);
   EXPECT_EQ(out.error().kind, LaunchErrorKind::os_error);
@@ -139,7 +139,7 @@ TEST_F(CommandRunner, AMissingExePathFailsInProcessCreationWithFileNotFound) {
   EXPECT_EQ(out.error().text, os_error_text(2));
 }
 
-TEST_F(CommandRunner, ChildWithoutStandardInputWhenTheWatchdogHasNone) {
+TEST_F(RunCommand, ChildWithoutStandardInputWhenTheWatchdogHasNone) {
   const HANDLE saved = ::GetStdHandle(STD_INPUT_HANDLE);
   const std::wstring path = test::unique_temp_path(L"stdin.txt");
   const UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -158,7 +158,7 @@ TEST_F(CommandRunner, ChildWithoutStandardInputWhenTheWatchdogHasNone) {
   EXPECT_EQ(with->stdout_bytes, "present\n");
 }
 
-TEST_F(CommandRunner, CreationFlagsAreTheCallersWithTheUnicodeEnvironment) {
+TEST_F(RunCommand, CreationFlagsAreTheCallersWithTheUnicodeEnvironment) {
   EXPECT_EQ(process_creation_flags(0), 0x00000400u);
   EXPECT_EQ(process_creation_flags(0x08000000), 0x08000400u);
   auto out = run({helper(), {"exit", "7"}, 0x08000000});
@@ -166,7 +166,7 @@ TEST_F(CommandRunner, CreationFlagsAreTheCallersWithTheUnicodeEnvironment) {
   EXPECT_EQ(out->exit_code, 7u);
 }
 
-TEST_F(CommandRunner, ABatchScriptRunsThroughTheSystemsCmd) {
+TEST_F(RunCommand, ABatchScriptRunsThroughTheSystemsCmd) {
   const std::wstring script = test::unique_temp_path(L"undo.cmd");
   {
     std::ofstream file(script.c_str(), std::ios::binary);
@@ -188,7 +188,7 @@ TEST_F(CommandRunner, ABatchScriptRunsThroughTheSystemsCmd) {
 // the line built with this system's answers, not in what the script echoes.
 TEST(BatchLaunch, UsesTheSystemFoldersCmdAndGuardsPercentSigns) {
   const std::wstring script = test::unique_temp_path(L"guard.cmd");
-  WindowsProgramSearch system;
+  const ProgramSearchSystem system = windows_program_search();
   const std::u16string script16(script.begin(), script.end());
   auto batch = is_batch_program(script16, system);
   ASSERT_TRUE(batch);
@@ -202,7 +202,7 @@ TEST(BatchLaunch, UsesTheSystemFoldersCmdAndGuardsPercentSigns) {
             u"cmd.exe /e:ON /v:OFF /d /c \"\"" + script16 + u"\" \"%%cd:~,%PATH%%cd:~,%\"\"");
 }
 
-TEST_F(CommandRunner, OsErrorTextIsTheSystemsMessageAndTheCode) {
+TEST_F(RunCommand, OsErrorTextIsTheSystemsMessageAndTheCode) {
   const std::string text = os_error_text(2);
   const std::string suffix = " (os error 2)";
   ASSERT_GT(text.size(), suffix.size());
@@ -217,7 +217,7 @@ TEST_F(CommandRunner, OsErrorTextIsTheSystemsMessageAndTheCode) {
 
 // A grandchild that inherited the pipes keeps them open after the child has
 // gone; the grace period ends the run with what was captured.
-TEST_F(CommandRunner, PipesHeldByAGrandchildEndTheRunAfterTheGracePeriod) {
+TEST_F(RunCommand, PipesHeldByAGrandchildEndTheRunAfterTheGracePeriod) {
   CommandLimits limits;
   limits.grace_period = 300ms;
   auto out = run({helper(), {"grandchild", "3"}}, limits);
@@ -229,7 +229,7 @@ TEST_F(CommandRunner, PipesHeldByAGrandchildEndTheRunAfterTheGracePeriod) {
   terminate_process(grandchild);
 }
 
-TEST_F(CommandRunner, AChildThatNeverExitsTimesOutAndIsLeftRunning) {
+TEST_F(RunCommand, AChildThatNeverExitsTimesOutAndIsLeftRunning) {
   CommandLimits limits;
   limits.exit_deadline = 400ms;
   const std::wstring pid_file = test::unique_temp_path(L"pid.txt");
@@ -253,7 +253,7 @@ TEST_F(CommandRunner, AChildThatNeverExitsTimesOutAndIsLeftRunning) {
 
 // A tool that floods standard error costs us its first mebibyte; the rest is
 // read, so that the tool finishes, and counted.
-TEST_F(CommandRunner, AFloodOnStandardErrorKeepsItsFirstMebibyteAndCountsTheRest) {
+TEST_F(RunCommand, AFloodOnStandardErrorKeepsItsFirstMebibyteAndCountsTheRest) {
   auto out = run({helper(), {"fill", "E", "268435456", "1"}});
   ASSERT_TRUE(out) << out.error().text;
   EXPECT_EQ(out->exit_code, 1u);
@@ -264,7 +264,7 @@ TEST_F(CommandRunner, AFloodOnStandardErrorKeepsItsFirstMebibyteAndCountsTheRest
   EXPECT_EQ(out->stderr_dropped, 268435456u - kCaptureLimit);
 }
 
-TEST_F(CommandRunner, EachStreamKeepsExactlyItsFirstMebibyte) {
+TEST_F(RunCommand, EachStreamKeepsExactlyItsFirstMebibyte) {
   auto out = run({helper(), {"write", "1048576", "1048577", "0"}});
   ASSERT_TRUE(out) << out.error().text;
   EXPECT_TRUE(out->stdout_bytes == pattern(1048576));

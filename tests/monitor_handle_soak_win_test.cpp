@@ -32,7 +32,7 @@ TEST(MonitorHandleSoak, DayOfPollsOnALiveParentKeepsTheHandleCount) {
     int code = -1;
     {
       std::chrono::nanoseconds now{0};
-      MonitorSeams seams = system_monitor_seams();
+      MonitorSystem seams = windows_monitor_system();
       const auto real_open = seams.open_parent;
       const auto real_wait = seams.wait_for_parent;
       seams.monotonic_now = [&] { return now; };

@@ -42,7 +42,7 @@ struct FakeSystem {
     if (on_sleep) on_sleep(d);
   }
 
-  MonitorSeams seams() {
+  MonitorSystem seams() {
     return {
         .monotonic_now = [this] { return now; },
         .sleep =

@@ -41,6 +41,6 @@ int wmain(int argc, wchar_t** argv) {
       .clean_wintun_orphans = [&details] { return nuv::clean_wintun_orphans(details); },
       .recover_system_state = [&details] { return nuv::recover_system_state(details); },
   };
-  return nuv::watchdog_main(arguments, nuv::system_monitor_seams(), standard_error, sink,
+  return nuv::watchdog_main(arguments, nuv::windows_monitor_system(), standard_error, sink,
                             [&] { nuv::run_recovery(sink, steps); });
 }

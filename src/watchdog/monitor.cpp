@@ -5,35 +5,35 @@
 
 namespace nuv {
 
-int run_watchdog(const WatchdogArguments& arguments, const MonitorSeams& seams, MessageSink& sink,
+int run_watchdog(const WatchdogArguments& arguments, const MonitorSystem& system, MessageSink& sink,
                  const RecoveryHook& recovery) {
   // Held from the start: a handle keeps the parent's id from being reused by
   // another process after the parent's death, and its wait ends the moment
   // the parent does.
-  const ParentOpening opening = seams.open_parent(arguments.parent_pid);
-  const auto start = seams.monotonic_now();
+  const ParentOpening opening = system.open_parent(arguments.parent_pid);
+  const auto start = system.monotonic_now();
   sink.write_line(monitoring_message(arguments.parent_pid, arguments.clean_flag));
 
   bool gone = opening == ParentOpening::gone;
   while (!gone) {
-    const auto now = seams.monotonic_now();
+    const auto now = system.monotonic_now();
     const auto elapsed = now > start ? now - start : std::chrono::nanoseconds::zero();
     if (elapsed > kMaxLifetime) {
       sink.write_line(max_lifetime_message());
       return kExitClean;
     }
     if (opening == ParentOpening::held) {
-      gone = !seams.wait_for_parent(kPollInterval);
+      gone = !system.wait_for_parent(kPollInterval);
     } else {
-      gone = !seams.parent_running(arguments.parent_pid);
-      if (!gone) seams.sleep(kPollInterval);
+      gone = !system.parent_running(arguments.parent_pid);
+      if (!gone) system.sleep(kPollInterval);
     }
   }
 
-  seams.sleep(kSettleDelay);
-  if (seams.flag_present(arguments.clean_flag)) {
+  system.sleep(kSettleDelay);
+  if (system.flag_present(arguments.clean_flag)) {
     sink.write_line(clean_shutdown_message());
-    seams.delete_flag(arguments.clean_flag);
+    system.delete_flag(arguments.clean_flag);
     return kExitClean;
   }
   sink.write_line(parent_disappeared_message(arguments.parent_pid));
@@ -41,14 +41,14 @@ int run_watchdog(const WatchdogArguments& arguments, const MonitorSeams& seams, 
   return kExitRecovered;
 }
 
-int watchdog_main(const std::vector<std::u16string>& arguments, const MonitorSeams& seams,
+int watchdog_main(const std::vector<std::u16string>& arguments, const MonitorSystem& system,
                   MessageSink& usage_sink, MessageSink& sink, const RecoveryHook& recovery) {
   auto parsed = parse_command_line(arguments);
   if (!parsed) {
     usage_sink.write_line(parsed.error().message);
     return kExitUsage;
   }
-  return run_watchdog(*parsed, seams, sink, recovery);
+  return run_watchdog(*parsed, system, sink, recovery);
 }
 
 }  // namespace nuv

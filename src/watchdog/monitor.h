@@ -26,7 +26,7 @@ enum class ParentOpening {
 
 // What the monitor asks of the system. The program passes the real ones; a
 // test passes fakes, so that a day of monitoring takes no time.
-struct MonitorSeams {
+struct MonitorSystem {
   // A monotonic clock; only differences between two readings matter.
   std::function<std::chrono::nanoseconds()> monotonic_now;
   std::function<void(std::chrono::milliseconds)> sleep;
@@ -47,13 +47,13 @@ struct MonitorSeams {
 using RecoveryHook = std::function<void()>;
 
 // Monitors the parent and returns the exit code.
-int run_watchdog(const WatchdogArguments& arguments, const MonitorSeams& seams, MessageSink& sink,
+int run_watchdog(const WatchdogArguments& arguments, const MonitorSystem& system, MessageSink& sink,
                  const RecoveryHook& recovery);
 
 // The whole program after the command line has been split: the arguments are
 // checked, then the parent is monitored. A refusal of the arguments goes to
 // `usage_sink` alone, every later line to `sink`. Returns the exit code.
-int watchdog_main(const std::vector<std::u16string>& arguments, const MonitorSeams& seams,
+int watchdog_main(const std::vector<std::u16string>& arguments, const MonitorSystem& system,
                   MessageSink& usage_sink, MessageSink& sink, const RecoveryHook& recovery);
 
 }  // namespace nuv

@@ -94,10 +94,10 @@ void delete_flag_file(const std::string& path) {
   if (!::DeleteFileW(wide->c_str())) ::SetFileAttributesW(wide->c_str(), attributes);
 }
 
-MonitorSeams system_monitor_seams() {
+MonitorSystem windows_monitor_system() {
   auto sleeper = std::make_shared<Sleeper>();
   auto parent = std::make_shared<UniqueHandle>();
-  return MonitorSeams{
+  return MonitorSystem{
       .monotonic_now = performance_counter_now,
       .sleep = [sleeper](std::chrono::milliseconds d) { sleeper->sleep(d); },
       .open_parent = [parent](std::uint32_t pid) { return open_parent_process(pid, *parent); },

@@ -1,4 +1,4 @@
-// The monitor's seams on the real system.
+// The monitor's system: the clock, the sleep, the parent and the flag, for real.
 #pragma once
 
 #include <chrono>
@@ -33,8 +33,8 @@ bool flag_file_present(const std::string& path);
 // deletion. Failures are ignored.
 void delete_flag_file(const std::string& path);
 
-// Real seams; the sleep uses one high-resolution waitable timer for the whole
+// The real system; the sleep uses one high-resolution waitable timer for the whole
 // run where the system has them, else Sleep.
-MonitorSeams system_monitor_seams();
+MonitorSystem windows_monitor_system();
 
 }  // namespace nuv

@@ -12,7 +12,7 @@
 
 namespace nuv::test {
 
-struct FakeProgramSearchSystem final : ProgramSearchSystem {
+struct FakeProgramSearchSystem {
   std::set<std::u16string> files;
   std::optional<std::u16string> exe = u"C:\\Program Files\\NUV\\nuv-watchdog.exe";
   std::optional<std::u16string> system = u"C:\\Windows\\system32";
@@ -21,21 +21,34 @@ struct FakeProgramSearchSystem final : ProgramSearchSystem {
   std::map<std::u16string, std::u16string> full_paths;  // missing: the path itself
   std::vector<std::u16string> asked;
 
-  bool exists(const std::u16string& p) override {
+  bool exists(const std::u16string& p) {
     asked.push_back(p);
     return files.count(p) > 0;
   }
-  std::optional<std::u16string> executable_path() override { return exe; }
-  Result<std::u16string, LaunchError> system_directory() override {
+  std::optional<std::u16string> executable_path() { return exe; }
+  Result<std::u16string, LaunchError> system_directory() {
     if (!system) return unexpected(LaunchError::os_error(5, "Access is denied. (os error 5)"));
     return *system;
   }
-  std::optional<std::u16string> windows_directory() override { return windows; }
-  std::optional<std::u16string> path_variable() override { return path; }
-  Result<std::u16string, LaunchError> full_path(const std::u16string& p) override {
+  std::optional<std::u16string> windows_directory() { return windows; }
+  std::optional<std::u16string> path_variable() { return path; }
+  Result<std::u16string, LaunchError> full_path(const std::u16string& p) {
     if (p == u"<bad>") return unexpected(LaunchError::os_error(123, "bad name (os error 123)"));
     const auto found = full_paths.find(p);
     return found == full_paths.end() ? p : found->second;
+  }
+
+  // The seam the search is given: each question answered from the table above.
+  operator ProgramSearchSystem() {  // NOLINT(google-explicit-constructor): stands in where the real
+                                    // one goes
+    return ProgramSearchSystem{
+        .exists = [this](const std::u16string& p) { return exists(p); },
+        .executable_path = [this] { return executable_path(); },
+        .system_directory = [this] { return system_directory(); },
+        .windows_directory = [this] { return windows_directory(); },
+        .path_variable = [this] { return path_variable(); },
+        .full_path = [this](const std::u16string& p) { return full_path(p); },
+    };
   }
 };
 

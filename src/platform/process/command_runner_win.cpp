@@ -125,7 +125,7 @@ std::string program_text(const std::u16string& resolved) {
 
 Result<Launch, LaunchError> prepare_launch(const CommandRequest& request,
                                            std::string& program_path) {
-  WindowsProgramSearch system;
+  const ProgramSearchSystem system = windows_program_search();
   auto resolved = resolve_program(request.program, system);
   if (!resolved) return unexpected(std::move(resolved).error());
   program_path = program_text(*resolved);

@@ -25,7 +25,8 @@ std::optional<std::u16string> parent_folder(const std::u16string& path) {
   return path.substr(0, cut);
 }
 
-Result<std::u16string, LaunchError> resolve_path(std::u16string path, ProgramSearchSystem& system) {
+Result<std::u16string, LaunchError> resolve_path(std::u16string path,
+                                                 const ProgramSearchSystem& system) {
   if (path.find(u'\0') != std::u16string::npos) {
     return unexpected(LaunchError::invalid_input(kNulInPathText));
   }
@@ -36,7 +37,7 @@ Result<std::u16string, LaunchError> resolve_path(std::u16string path, ProgramSea
 }
 
 Result<std::u16string, LaunchError> search_bare_name(std::u16string name,
-                                                     ProgramSearchSystem& system) {
+                                                     const ProgramSearchSystem& system) {
   if (name.find(u'\0') != std::u16string::npos) {
     return unexpected(LaunchError::invalid_input(kNulInDataText));
   }
@@ -69,7 +70,7 @@ Result<std::u16string, LaunchError> search_bare_name(std::u16string name,
 }  // namespace
 
 Result<std::u16string, LaunchError> resolve_program(std::string_view program,
-                                                    ProgramSearchSystem& system) {
+                                                    const ProgramSearchSystem& system) {
   if (program.empty() || program.back() == '\\' || program.back() == '/') {
     return unexpected(LaunchError::invalid_input(kNoFileNameText));
   }
@@ -82,7 +83,7 @@ Result<std::u16string, LaunchError> resolve_program(std::string_view program,
 }
 
 Result<bool, LaunchError> is_batch_program(const std::u16string& resolved,
-                                           ProgramSearchSystem& system) {
+                                           const ProgramSearchSystem& system) {
   auto full = system.full_path(resolved);
   if (!full) return unexpected(std::move(full).error());
   return ends_with_ascii_nocase(*full, u".bat") || ends_with_ascii_nocase(*full, u".cmd");

@@ -2,6 +2,7 @@
 // current folder, and telling a batch script from a program.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,19 +13,17 @@
 
 namespace nuv {
 
-// The read-only questions the search asks the system. The real one lives in
-// windows_program_search_win.cpp; tests answer from a table.
-class ProgramSearchSystem {
- public:
-  virtual ~ProgramSearchSystem() = default;
+// The read-only questions the search asks the system. The real answers come
+// from windows_program_search(); tests answer from a table.
+struct ProgramSearchSystem {
   // True when the path's attributes can be read (links are not followed).
-  virtual bool exists(const std::u16string& path) = 0;
+  std::function<bool(const std::u16string& path)> exists;
   // Absent when the answer cannot be had.
-  virtual std::optional<std::u16string> executable_path() = 0;
-  virtual Result<std::u16string, LaunchError> system_directory() = 0;
-  virtual std::optional<std::u16string> windows_directory() = 0;
-  virtual std::optional<std::u16string> path_variable() = 0;
-  virtual Result<std::u16string, LaunchError> full_path(const std::u16string& path) = 0;
+  std::function<std::optional<std::u16string>()> executable_path;
+  std::function<Result<std::u16string, LaunchError>()> system_directory;
+  std::function<std::optional<std::u16string>()> windows_directory;
+  std::function<std::optional<std::u16string>()> path_variable;
+  std::function<Result<std::u16string, LaunchError>(const std::u16string& path)> full_path;
 };
 
 // The file to start for `program` (UTF-8): a path is used as given (with
@@ -32,11 +31,11 @@ class ProgramSearchSystem {
 // watchdog's own folder, the system folder, the Windows folder and PATH, in
 // that order.
 Result<std::u16string, LaunchError> resolve_program(std::string_view program,
-                                                    ProgramSearchSystem& system);
+                                                    const ProgramSearchSystem& system);
 
 // True when the resolved program's full path ends in .bat or .cmd.
 Result<bool, LaunchError> is_batch_program(const std::u16string& resolved,
-                                           ProgramSearchSystem& system);
+                                           const ProgramSearchSystem& system);
 
 // PATH entries in order: split at ';' outside double quotes, quotes dropped,
 // empty entries skipped.

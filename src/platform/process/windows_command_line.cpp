@@ -112,7 +112,7 @@ Result<std::u16string, LaunchError> quote_batch_argument(std::string_view argume
 
 Result<BatchLaunch, LaunchError> build_batch_command_line(std::u16string_view script,
                                                           const std::vector<std::string>& args,
-                                                          ProgramSearchSystem& system) {
+                                                          const ProgramSearchSystem& system) {
   auto system_folder = system.system_directory();
   if (!system_folder) return unexpected(std::move(system_folder).error());
   BatchLaunch launch;

@@ -34,6 +34,6 @@ struct BatchLaunch {
 // cmd.exe /e:ON /v:OFF /d /c ""script" args..." for a resolved .bat or .cmd.
 Result<BatchLaunch, LaunchError> build_batch_command_line(std::u16string_view script,
                                                           const std::vector<std::string>& args,
-                                                          ProgramSearchSystem& system);
+                                                          const ProgramSearchSystem& system);
 
 }  // namespace nuv

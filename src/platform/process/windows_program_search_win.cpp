@@ -25,12 +25,14 @@ std::optional<std::wstring> to_system_path(std::u16string_view path) {
   return L"\\\\?\\" + *full;
 }
 
-bool WindowsProgramSearch::exists(const std::u16string& path) {
+namespace {
+
+bool exists(const std::u16string& path) {
   const auto system_path = to_system_path(path);
   return system_path && ::GetFileAttributesW(system_path->c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::optional<std::u16string> WindowsProgramSearch::executable_path() {
+std::optional<std::u16string> executable_path() {
   // GetModuleFileNameW truncates instead of failing when the buffer is short:
   // it then returns the buffer's full size, which ask_sized takes as "larger".
   auto path = ask_sized(
@@ -39,7 +41,7 @@ std::optional<std::u16string> WindowsProgramSearch::executable_path() {
   return to_u16(*path);
 }
 
-Result<std::u16string, LaunchError> WindowsProgramSearch::system_directory() {
+Result<std::u16string, LaunchError> system_directory() {
   auto folder =
       ask_sized([](wchar_t* buffer, DWORD size) { return ::GetSystemDirectoryW(buffer, size); });
   if (!folder) {
@@ -49,21 +51,21 @@ Result<std::u16string, LaunchError> WindowsProgramSearch::system_directory() {
   return to_u16(*folder);
 }
 
-std::optional<std::u16string> WindowsProgramSearch::windows_directory() {
+std::optional<std::u16string> windows_directory() {
   auto folder =
       ask_sized([](wchar_t* buffer, DWORD size) { return ::GetWindowsDirectoryW(buffer, size); });
   if (!folder) return std::nullopt;
   return to_u16(*folder);
 }
 
-std::optional<std::u16string> WindowsProgramSearch::path_variable() {
+std::optional<std::u16string> path_variable() {
   auto value = ask_sized(
       [](wchar_t* buffer, DWORD size) { return ::GetEnvironmentVariableW(L"PATH", buffer, size); });
   if (!value) return std::nullopt;
   return to_u16(*value);
 }
 
-Result<std::u16string, LaunchError> WindowsProgramSearch::full_path(const std::u16string& path) {
+Result<std::u16string, LaunchError> full_path(const std::u16string& path) {
   const auto system_path = to_system_path(path);
   if (!system_path) return unexpected(LaunchError::invalid_input(kNulInPathText));
   auto full = ask_sized([&](wchar_t* buffer, DWORD size) {
@@ -74,6 +76,19 @@ Result<std::u16string, LaunchError> WindowsProgramSearch::full_path(const std::u
     return unexpected(LaunchError::os_error(code, os_error_text(code)));
   }
   return to_u16(*full);
+}
+
+}  // namespace
+
+ProgramSearchSystem windows_program_search() {
+  return ProgramSearchSystem{
+      .exists = exists,
+      .executable_path = executable_path,
+      .system_directory = system_directory,
+      .windows_directory = windows_directory,
+      .path_variable = path_variable,
+      .full_path = full_path,
+  };
 }
 
 }  // namespace nuv
