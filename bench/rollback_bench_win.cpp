@@ -30,9 +30,9 @@
 #include "state/state_files_win.h"
 #include "state/state_recovery.h"
 #include "table_row.h"
-#include "watchdog/system_state_recovery_win.h"
 #include "tools/support/files_win.h"
 #include "tools/support/process_win.h"
+#include "watchdog/system_state_recovery_win.h"
 
 #include <psapi.h>
 

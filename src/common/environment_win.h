@@ -10,7 +10,7 @@
 
 namespace nuv {
 
-// The variable's value, possibly empty; nothing when it is not set (or its
+// The variable's value, possibly empty; absent when it is not set (or its
 // value is not valid UTF-16).
 inline std::optional<std::string> environment_variable(const wchar_t* name) {
   const auto value = ask_sized([name](wchar_t* buffer, DWORD size) {

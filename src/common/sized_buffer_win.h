@@ -13,7 +13,7 @@ namespace nuv {
 
 // `ask` gets a buffer and its size in characters and returns what the system
 // call returned: the length written, the size needed when the buffer is too
-// small, or 0 on failure. Empty on failure, with the system's error code left
+// small, or 0 on failure. Absent on failure, with the system's error code left
 // in GetLastError().
 inline std::optional<std::wstring> ask_sized(const std::function<DWORD(wchar_t*, DWORD)>& ask) {
   std::wstring buffer(MAX_PATH, L'\0');

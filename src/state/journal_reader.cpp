@@ -3,8 +3,8 @@
 #include "state/journal_format.h"
 
 #include <array>
-#include <cstddef>
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>

@@ -39,8 +39,9 @@ struct FakeProgramSearchSystem {
   }
 
   // The seam the search is given: each question answered from the table above.
-  operator ProgramSearchSystem() {  // NOLINT(google-explicit-constructor): stands in where the real
-                                    // one goes
+  // Implicit, so that a test hands the fake wherever the real system goes.
+  // NOLINTNEXTLINE(google-explicit-constructor)
+  operator ProgramSearchSystem() {
     return ProgramSearchSystem{
         .exists = [this](const std::u16string& p) { return exists(p); },
         .executable_path = [this] { return executable_path(); },
