@@ -1,32 +1,27 @@
 #include "support/checked_win.h"
 
 namespace nuv::test {
+namespace {
 
-std::wstring program_folder() {
-  auto folder = support::program_folder();
-  if (!folder) {
-    ADD_FAILURE() << folder.error().text();
-    return {};
-  }
-  return std::move(*folder);
+// The value, or `fallback` with the failure added to the running test.
+template <class T>
+T value_or_failure(support::Win32Result<T> result, T fallback = {}) {
+  if (result) return std::move(*result);
+  ADD_FAILURE() << result.error().text();
+  return fallback;
 }
 
+}  // namespace
+
+std::wstring program_folder() { return value_or_failure(support::program_folder()); }
+
 std::wstring unique_temp_path(const std::wstring& stem) {
-  auto path = support::unique_temp_path(stem);
-  if (!path) {
-    ADD_FAILURE() << path.error().text();
-    return stem;
-  }
-  return std::move(*path);
+  return value_or_failure(support::unique_temp_path(stem), stem);
 }
 
 std::wstring environment_block(const std::map<std::wstring, std::optional<std::wstring>>& changes) {
-  auto block = support::environment_block(changes);
-  if (!block) {
-    ADD_FAILURE() << block.error().text();
-    return std::wstring(2, L'\0');  // an empty block
-  }
-  return std::move(*block);
+  return value_or_failure(support::environment_block(changes),
+                          std::wstring(2, L'\0'));  // an empty block
 }
 
 namespace {
@@ -53,23 +48,9 @@ StartedProcess start_plain(const std::wstring& program, const std::wstring& comm
   return start(program, command_line, {});
 }
 
-std::string read_to_end(HANDLE from) {
-  auto text = support::read_to_end(from);
-  if (!text) {
-    ADD_FAILURE() << text.error().text();
-    return {};
-  }
-  return std::move(*text);
-}
+std::string read_to_end(HANDLE from) { return value_or_failure(support::read_to_end(from)); }
 
-std::string read_line(HANDLE from) {
-  auto line = support::read_line(from);
-  if (!line) {
-    ADD_FAILURE() << line.error().text();
-    return {};
-  }
-  return std::move(*line);
-}
+std::string read_line(HANDLE from) { return value_or_failure(support::read_line(from)); }
 
 DWORD wait_for_exit(HANDLE process, DWORD timeout_ms) {
   auto code = support::wait_for_exit(process, timeout_ms);
