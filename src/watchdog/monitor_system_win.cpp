@@ -66,9 +66,16 @@ bool wait_for_process(HANDLE process, std::chrono::milliseconds timeout) {
 }
 
 bool parent_process_running(std::uint32_t pid) {
-  const UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
-  if (!process) return ::GetLastError() != ERROR_INVALID_PARAMETER;
-  return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+  UniqueHandle process;
+  switch (open_parent_process(pid, process)) {
+    case ParentOpening::held:
+      return wait_for_process(process.get(), std::chrono::milliseconds::zero());
+    case ParentOpening::gone:
+      return false;
+    case ParentOpening::unopenable:
+      break;
+  }
+  return true;  // it exists: only its handle is refused
 }
 
 bool flag_file_present(const std::string& path) {

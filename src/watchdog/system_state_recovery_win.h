@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "common/log.h"
-#include "state/journal_outcome.h"
 
 namespace nuv {
 

@@ -11,6 +11,22 @@ T value_or_failure(support::Win32Result<T> result, T fallback = {}) {
   return fallback;
 }
 
+StartedProcess start(const std::wstring& program, const std::wstring& command_line,
+                     const support::StartOptions& options) {
+  auto started = support::start_process(program, command_line, options);
+  if (!started) {
+    ADD_FAILURE() << "cannot start " << narrow(program) << ": " << started.error().text();
+    return {};
+  }
+  return std::move(*started);
+}
+
+// Success, or a failure that names the call and the system's error.
+testing::AssertionResult checked(const support::Win32Result<void>& done) {
+  if (!done) return testing::AssertionFailure() << done.error().text();
+  return testing::AssertionSuccess();
+}
+
 }  // namespace
 
 std::wstring program_folder() { return value_or_failure(support::program_folder()); }
@@ -23,20 +39,6 @@ std::wstring environment_block(const std::map<std::wstring, std::optional<std::w
   return value_or_failure(support::environment_block(changes),
                           std::wstring(2, L'\0'));  // an empty block
 }
-
-namespace {
-
-StartedProcess start(const std::wstring& program, const std::wstring& command_line,
-                     const support::StartOptions& options) {
-  auto started = support::start_process(program, command_line, options);
-  if (!started) {
-    ADD_FAILURE() << "cannot start " << narrow(program) << ": " << started.error().text();
-    return {};
-  }
-  return std::move(*started);
-}
-
-}  // namespace
 
 StartedProcess start_captured(const std::wstring& program, const std::wstring& command_line,
                               const std::optional<std::wstring>& environment,
@@ -62,15 +64,6 @@ DWORD wait_for_exit(HANDLE process, DWORD timeout_ms) {
   ::GetExitCodeProcess(process, &ended);
   return ended;
 }
-
-namespace {
-
-testing::AssertionResult checked(const support::Win32Result<void>& done) {
-  if (!done) return testing::AssertionFailure() << done.error().text();
-  return testing::AssertionSuccess();
-}
-
-}  // namespace
 
 testing::AssertionResult make_folders(const std::wstring& path) {
   return checked(support::make_folders(path));

@@ -11,8 +11,8 @@
 // Operations are asio::awaitable coroutines, so one operation can co_await
 // another. The rollback engine is not one of them: it runs on the thread that
 // owns the loop and blocks in run_blocking once per command, one command at a
-// time (run_command_blocking). shutdown(), or
-// the destructor, stops the loop and waits for every thread it started.
+// time (run_command_blocking). shutdown(), or the destructor, stops the loop
+// and waits for every thread it started.
 //
 // No exception leaves a thread of the loop: one thrown by a handler or by
 // blocking work is dropped there, and the thread goes on serving. Work that
