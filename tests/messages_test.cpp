@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "watchdog/message_sink.h"
 #include "watchdog/messages.h"
@@ -15,6 +16,13 @@ TEST(Messages, HaveTheirExactText) {
             "nuv-watchdog: monitoring pid=4294967295 clean_flag=C:\\x y\\clean.flag");
   EXPECT_EQ(max_lifetime_message(), "nuv-watchdog: max lifetime reached, exiting cleanly");
   EXPECT_EQ(clean_shutdown_message(), "nuv-watchdog: parent shut down cleanly (flag present)");
+  EXPECT_EQ(help_lines(), (std::vector<std::string>{
+                              "usage: nuv-watchdog <parent_pid> <clean_flag_path>",
+                              "       nuv-watchdog --recover",
+                              "       nuv-watchdog --plan [journal_path]",
+                              "       nuv-watchdog --help | /? | --version",
+                          }));
+  EXPECT_EQ(version_message("1.2.3"), "nuv-watchdog 1.2.3");
 }
 
 TEST(Messages, DisappearanceUsesTheEmDashInUtf8) {

@@ -82,6 +82,9 @@ struct FakeSystem {
               log.push_back("delete " + path);
               flag = false;
             },
+        .raise_monitoring_marker = {},
+        .lower_monitoring_marker = {},
+        .log = {},
     };
   }
 };
@@ -209,6 +212,35 @@ TEST(MonitorLoop, ClockGoingBackwardsNeverCountsAsElapsedTime) {
     system.on_sleep = [&](std::chrono::milliseconds d) { system.now -= 2 * d + 100h; };
     RecordingSink sink;
     EXPECT_EQ(run_watchdog(kArguments, system.seams(), sink, [] {}), kExitRecovered);
+  }
+}
+
+// The marker is up from the monitoring line until the parent is found gone,
+// so that a recovery on request is refused exactly while a client is
+// watched; a flag already there at the start is logged, and still counts as
+// an orderly shutdown when the parent ends.
+TEST(MonitorLoop, MarkerCoversTheWatchAndAStaleFlagIsLogged) {
+  for (const bool stale_flag : {false, true}) {
+    FakeSystem system;
+    system.parent_runs_for(2);
+    system.flag = stale_flag;
+    std::vector<std::string> logged;
+    MonitorSystem seams = system.seams();
+    seams.raise_monitoring_marker = [&] { system.log.emplace_back("marker up"); };
+    seams.lower_monitoring_marker = [&] { system.log.emplace_back("marker down"); };
+    seams.log = [&](std::string_view line) { logged.emplace_back(line); };
+    RecordingSink sink;
+    const int code = run_watchdog(kArguments, seams, sink, [] {});
+
+    EXPECT_EQ(code, stale_flag ? kExitClean : kExitRecovered);
+    std::vector<std::string> expected{"open 42", "marker up", "flag? C:\\clean.flag", "wait 2000",
+                                      "wait ended", "marker down", "sleep 500",
+                                      "flag? C:\\clean.flag"};
+    if (stale_flag) expected.emplace_back("delete C:\\clean.flag");
+    EXPECT_EQ(system.log, expected);
+    EXPECT_EQ(logged, stale_flag ? std::vector<std::string>{"clean flag already present as "
+                                                            "monitoring begins: [\"C:\\\\clean.flag\"]"}
+                                 : std::vector<std::string>{});
   }
 }
 

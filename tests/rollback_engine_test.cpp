@@ -67,6 +67,7 @@ struct FakeFiles {
         .replace = [this](const std::string& from,
                           const std::string& to) { return replace(from, to); },
         .read_error = {},
+        .read_found_nothing = {},
     };
   }
 };

@@ -36,6 +36,7 @@ struct FakeSystem {
   std::vector<std::string> events;
   bool locking = false;
   bool lock_fails = false;
+  bool unreadable = false;  // a missing file reads as one that is there but refused
   std::vector<std::string> logged;
 
   struct FakeLock final : JournalLock {
@@ -67,6 +68,7 @@ struct FakeSystem {
                 .write = {},
                 .replace = {},
                 .read_error = [] { return std::string("not found (os error 2)"); },
+                .read_found_nothing = [this] { return !unreadable; },
             },
         .roll_back = [this](SystemStateStore& store) -> std::optional<RollbackOutcome> {
           if (runtime_fails) return std::nullopt;

@@ -1,6 +1,8 @@
 // The lock of a journal on Windows: a named mutex per journal.
 #include "state/journal_lock_win.h"
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,22 +45,44 @@ std::optional<std::wstring> upper_case(const std::wstring& text) {
 
 }  // namespace
 
-std::unique_ptr<JournalLock> lock_journal(const std::string& state_path) {
+std::optional<std::u16string> journal_name_key(const std::string& state_path) {
   const auto wide = to_wide(state_path);
-  if (!wide) return nullptr;
+  if (!wide) return std::nullopt;
   const auto full = ask_sized([&wide](wchar_t* buffer, DWORD size) {
     return ::GetFullPathNameW(wide->c_str(), size, buffer, nullptr);
   });
-  if (!full) return nullptr;
+  if (!full) return std::nullopt;
   const auto upper = upper_case(*full);
-  if (!upper) return nullptr;
-  const std::u16string name = journal_lock_name(std::u16string(upper->begin(), upper->end()));
+  if (!upper) return std::nullopt;
+  return std::u16string(upper->begin(), upper->end());
+}
+
+namespace {
+
+std::unique_ptr<JournalLock> lock_waiting(const std::string& state_path, DWORD milliseconds) {
+  const auto key = journal_name_key(state_path);
+  if (!key) return nullptr;
+  const std::u16string name = journal_lock_name(*key);
   UniqueHandle mutex(
       ::CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(name.c_str())));
   if (!mutex) return nullptr;
-  const DWORD waited = ::WaitForSingleObject(mutex.get(), INFINITE);
+  const DWORD waited = ::WaitForSingleObject(mutex.get(), milliseconds);
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return nullptr;
   return std::make_unique<MutexJournalLock>(std::move(mutex));
+}
+
+}  // namespace
+
+std::unique_ptr<JournalLock> lock_journal(const std::string& state_path) {
+  return lock_waiting(state_path, INFINITE);
+}
+
+std::unique_ptr<JournalLock> lock_journal_within(const std::string& state_path,
+                                                 std::chrono::milliseconds limit) {
+  // Below INFINITE, which would wait for ever.
+  const auto capped = std::min<std::chrono::milliseconds::rep>(
+      std::max<std::chrono::milliseconds::rep>(limit.count(), 0), INFINITE - 1);
+  return lock_waiting(state_path, static_cast<DWORD>(capped));
 }
 
 }  // namespace nuv

@@ -22,6 +22,9 @@ struct StateFiles {
   // Why the last read that came back absent failed, in a few words. Not set:
   // no reason is given.
   std::function<std::string()> read_error;
+  // True when the last read that came back absent found no such file or
+  // folder, rather than a file it could not read. Not set: never.
+  std::function<bool()> read_found_nothing;
 };
 
 }  // namespace nuv

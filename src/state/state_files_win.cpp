@@ -47,18 +47,27 @@ bool replace_file(const std::string& from, const std::string& to) {
 }  // namespace
 
 StateFiles windows_state_files() {
-  auto read_error = std::make_shared<std::string>();
+  struct LastRead {
+    std::string error;
+    bool found_nothing = false;
+  };
+  auto last = std::make_shared<LastRead>();
   return StateFiles{
       .read =
-          [read_error](const std::string& path) {
+          [last](const std::string& path) {
             auto bytes = read_whole_file(path);
-            if (!bytes) *read_error = os_error_text(::GetLastError());
+            if (!bytes) {
+              const DWORD code = ::GetLastError();
+              last->error = os_error_text(code);
+              last->found_nothing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+            }
             return bytes;
           },
       .remove = remove_file,
       .write = write_file,
       .replace = replace_file,
-      .read_error = [read_error] { return *read_error; },
+      .read_error = [last] { return last->error; },
+      .read_found_nothing = [last] { return last->found_nothing; },
   };
 }
 

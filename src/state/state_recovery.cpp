@@ -21,7 +21,9 @@ StatePaths state_paths(std::string_view appdata) {
 // 64-bit FNV-1a over the UTF-16 code units. Two journals whose names collide
 // would only wait for each other, never lose a record; and a watchdog sees a
 // handful of journals at most.
-std::u16string journal_lock_name(std::u16string_view upper_case_full_path) {
+namespace {
+
+std::u16string hashed_name(std::u16string_view prefix, std::u16string_view upper_case_full_path) {
   std::uint64_t hash = 0xcbf29ce484222325u;
   const auto mix = [&hash](unsigned byte) {
     hash ^= byte;
@@ -31,18 +33,50 @@ std::u16string journal_lock_name(std::u16string_view upper_case_full_path) {
     mix(unit & 0xFFu);
     mix(static_cast<unsigned>(unit) >> 8u);
   }
-  std::u16string name = u"Local\\nuv-watchdog-journal-";
+  std::u16string name(prefix);
   for (int shift = 60; shift >= 0; shift -= 4) {
     name.push_back(u"0123456789abcdef"[(hash >> shift) & 0xFu]);
   }
   return name;
 }
 
-namespace {
+}  // namespace
 
-std::string records(std::size_t count) {
+std::u16string journal_lock_name(std::u16string_view upper_case_full_path) {
+  return hashed_name(u"Local\\nuv-watchdog-journal-", upper_case_full_path);
+}
+
+std::u16string monitoring_marker_name(std::u16string_view upper_case_full_path) {
+  return hashed_name(u"Local\\nuv-watchdog-monitor-", upper_case_full_path);
+}
+
+std::string record_count_text(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " record" : " records");
 }
+
+Result<LoadedJournal, JournalUnavailable> load_journal(const StateFiles& files,
+                                                       const std::string& path) {
+  auto text = files.read(path);
+  if (!text) {
+    const bool nothing = files.read_found_nothing && files.read_found_nothing();
+    return unexpected(JournalUnavailable{
+        nothing ? NothingToRecover::kNoJournal : NothingToRecover::kUnreadable,
+        "cannot be read" + (files.read_error ? ": " + files.read_error() : std::string())});
+  }
+  if (!is_valid_utf8(*text)) {
+    return unexpected(JournalUnavailable{NothingToRecover::kInvalid, "is invalid: it is not UTF-8"});
+  }
+  std::string fault;
+  auto changes = parse_journal(*text, &fault);
+  if (!changes) {
+    return unexpected(JournalUnavailable{NothingToRecover::kInvalid, "is invalid: " + fault});
+  }
+  return LoadedJournal{std::move(*text), std::move(*changes)};
+}
+
+namespace {
+
+std::string records(std::size_t count) { return record_count_text(count); }
 
 // How the outcome was kept, for the log.
 std::string kept_text(const JournalOutcome& journal, const std::string& state_path) {
@@ -67,15 +101,14 @@ std::string kept_text(const JournalOutcome& journal, const std::string& state_pa
 
 }  // namespace
 
-std::optional<RollbackOutcome> recover_system_state_with_outcome(
-    const StateRecoverySystem& system) {
+Result<RollbackOutcome, NothingToRecover> recover_journal(const StateRecoverySystem& system) {
   const auto log = [&system](const std::string& line) {
     if (system.log) system.log(line);
   };
   const auto appdata = system.appdata();
   if (!appdata) {
     log("no journal: APPDATA is not set");
-    return std::nullopt;
+    return unexpected(NothingToRecover::kNoAppdata);
   }
   auto paths = state_paths(*appdata);
   const std::string journal = "journal " + list_notation({paths.state});
@@ -88,27 +121,17 @@ std::optional<RollbackOutcome> recover_system_state_with_outcome(
       system.lock_journal ? system.lock_journal(paths.state) : nullptr;
   if (system.lock_journal && !lock) log(journal + ": no lock to be had; recovering without one");
 
-  auto text = system.files.read(paths.state);
-  if (!text) {
-    log(journal + " cannot be read" +
-        (system.files.read_error ? ": " + system.files.read_error() : ""));
-    return std::nullopt;
+  auto loaded = load_journal(system.files, paths.state);
+  if (!loaded) {
+    const bool invalid = loaded.error().why == NothingToRecover::kInvalid;
+    log(journal + " " + loaded.error().reason + (invalid ? "; left as it is" : ""));
+    return unexpected(loaded.error().why);
   }
-  if (!is_valid_utf8(*text)) {
-    log(journal + " is invalid: it is not UTF-8; left as it is");
-    return std::nullopt;
-  }
-  std::string fault;
-  auto changes = parse_journal(*text, &fault);
-  if (!changes) {
-    log(journal + " is invalid: " + fault + "; left as it is");
-    return std::nullopt;
-  }
-  if (changes->empty()) {
+  if (loaded->changes.empty()) {
     log(journal + " holds no records");
-    return std::nullopt;
+    return unexpected(NothingToRecover::kNoRecords);
   }
-  log(journal + " holds " + records(changes->size()));
+  log(journal + " holds " + records(loaded->changes.size()));
 
   SystemStateMeta meta;
   if (const auto meta_text = system.files.read(paths.meta);
@@ -116,15 +139,16 @@ std::optional<RollbackOutcome> recover_system_state_with_outcome(
     meta = parse_meta(*meta_text).value_or(SystemStateMeta{});
   }
 
+  const std::string text = loaded->text;
   SystemStateStore store;
   store.state_path = paths.state;
   store.meta_path = paths.meta;
-  store.loaded_journal = *text;
-  store.changes = std::move(*changes);
+  store.loaded_journal = std::move(loaded->text);
+  store.changes = std::move(loaded->changes);
   store.meta = meta;
 
   auto outcome = system.roll_back(store);
-  if (!outcome) return std::nullopt;
+  if (!outcome) return unexpected(NothingToRecover::kNoRuntime);
   log(kept_text(outcome->journal, paths.state));
   // The engine has normally deleted it already. A journal that no longer
   // holds what was loaded is the client's new one and stays.
@@ -132,7 +156,14 @@ std::optional<RollbackOutcome> recover_system_state_with_outcome(
       system.files.read(paths.state) == text) {
     system.files.remove(paths.state);
   }
-  return outcome;
+  return std::move(*outcome);
+}
+
+std::optional<RollbackOutcome> recover_system_state_with_outcome(
+    const StateRecoverySystem& system) {
+  auto outcome = recover_journal(system);
+  if (!outcome) return std::nullopt;
+  return std::move(*outcome);
 }
 
 std::optional<std::vector<std::string>> recover_system_state(const StateRecoverySystem& system) {

@@ -9,8 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "common/result.h"
 #include "state/journal_outcome.h"
 #include "state/state_files.h"
+#include "state/system_change.h"
 #include "state/system_state_store.h"
 
 namespace nuv {
@@ -39,6 +41,41 @@ class JournalLock {
 // the path, because a mutex name holds no backslash and is limited in length.
 std::u16string journal_lock_name(std::u16string_view upper_case_full_path);
 
+// The name of the event that a monitoring watchdog holds for the journal at
+// that path: the same hash as the lock's name, under another prefix.
+std::u16string monitoring_marker_name(std::u16string_view upper_case_full_path);
+
+// Why there is nothing to roll back.
+enum class NothingToRecover {
+  kNoAppdata,   // APPDATA is not set
+  kNoJournal,   // no journal file (or no data folder)
+  kUnreadable,  // a journal is there but cannot be read
+  kInvalid,     // a journal is there but is not UTF-8 or not a valid journal
+  kNoRecords,   // a valid journal that holds no record
+  kNoRuntime,   // the runtime of the rollback could not be made
+};
+
+// A journal read and understood.
+struct LoadedJournal {
+  std::string text;  // the bytes as read
+  std::vector<SystemChange> changes;
+};
+
+// Why a journal could not be loaded: kNoJournal, kUnreadable or kInvalid,
+// and the words the log and the plan use for it ("cannot be read: ...",
+// "is invalid: ...").
+struct JournalUnavailable {
+  NothingToRecover why = NothingToRecover::kUnreadable;
+  std::string reason;
+};
+
+// Reads the journal at `path` whole and parses it strictly. Nothing is written.
+Result<LoadedJournal, JournalUnavailable> load_journal(const StateFiles& files,
+                                                       const std::string& path);
+
+// "2 records", "1 record".
+std::string record_count_text(std::size_t count);
+
 // What the run asks of the system.
 struct StateRecoverySystem {
   // The value of APPDATA; absent when it is not set.
@@ -59,10 +96,13 @@ struct StateRecoverySystem {
   std::function<void(std::string_view line)> log;
 };
 
-// Absent when there is nothing to recover (no APPDATA, no readable, UTF-8,
-// valid and non-empty journal) or the runtime could not be made; then neither
-// file has been touched. Otherwise the rollback's messages, possibly none,
-// and how the journal was left.
+// Why there was nothing to recover (no APPDATA, no readable, UTF-8, valid and
+// non-empty journal, or no runtime); then neither file has been touched.
+// Otherwise the rollback's messages, possibly none, and how the journal was
+// left.
+Result<RollbackOutcome, NothingToRecover> recover_journal(const StateRecoverySystem& system);
+
+// The same, absent when there was nothing to recover.
 std::optional<RollbackOutcome> recover_system_state_with_outcome(const StateRecoverySystem& system);
 
 // The same, the messages alone.

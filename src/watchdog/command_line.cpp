@@ -1,6 +1,5 @@
 #include "watchdog/command_line.h"
 
-#include <array>
 #include <limits>
 #include <utility>
 
@@ -22,20 +21,68 @@ std::optional<std::uint32_t> parse_parent_pid(std::string_view text) {
   return static_cast<std::uint32_t>(value);
 }
 
-Result<WatchdogArguments, StartupRefusal> parse_command_line(
-    const std::vector<std::u16string>& arguments) {
-  if (arguments.size() != 2) return unexpected(StartupRefusal{usage_message()});
+namespace {
 
-  std::array<std::string, 2> utf8;
-  for (std::size_t i = 0; i < 2; ++i) {
+Unexpected<StartupRefusal> usage() { return unexpected(StartupRefusal{usage_message()}); }
+
+// Every argument as UTF-8, or the refusal that names the first that is not
+// Unicode text.
+Result<std::vector<std::string>, StartupRefusal> to_utf8(
+    const std::vector<std::u16string>& arguments) {
+  std::vector<std::string> utf8;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
     auto converted = utf16_to_utf8(arguments[i]);
     if (!converted) return unexpected(StartupRefusal{invalid_unicode_message(i + 1)});
-    utf8[i] = std::move(*converted);
+    utf8.push_back(std::move(*converted));
   }
+  return utf8;
+}
 
-  const auto pid = parse_parent_pid(utf8[0]);
-  if (!pid) return unexpected(StartupRefusal{invalid_pid_message(utf8[0])});
-  return WatchdogArguments{*pid, std::move(utf8[1])};
+Result<Invocation, StartupRefusal> keyword_form(const std::vector<std::string>& arguments) {
+  const std::string& keyword = arguments.front();
+  const std::size_t extra = arguments.size() - 1;
+  if (keyword == "--recover") {
+    if (extra != 0) return usage();
+    return Invocation{RecoverRequest{}};
+  }
+  if (keyword == "--plan") {
+    if (extra > 1) return usage();
+    return Invocation{PlanRequest{extra == 1 ? std::optional(arguments[1]) : std::nullopt}};
+  }
+  if (keyword == "--help" || keyword == "/?") {
+    if (extra != 0) return usage();
+    return Invocation{HelpRequest{}};
+  }
+  if (extra != 0) return usage();
+  return Invocation{VersionRequest{}};
+}
+
+bool is_keyword(std::u16string_view argument) {
+  return argument == u"--recover" || argument == u"--plan" || argument == u"--help" ||
+         argument == u"/?" || argument == u"--version";
+}
+
+}  // namespace
+
+Result<Invocation, StartupRefusal> parse_invocation(const std::vector<std::u16string>& arguments) {
+  if (!arguments.empty() && is_keyword(arguments.front())) {
+    auto utf8 = to_utf8(arguments);
+    if (!utf8) return unexpected(std::move(utf8.error()));
+    return keyword_form(*utf8);
+  }
+  auto watched = parse_command_line(arguments);
+  if (!watched) return unexpected(std::move(watched.error()));
+  return Invocation{std::move(*watched)};
+}
+
+Result<WatchdogArguments, StartupRefusal> parse_command_line(
+    const std::vector<std::u16string>& arguments) {
+  if (arguments.size() != 2) return usage();
+  auto utf8 = to_utf8(arguments);
+  if (!utf8) return unexpected(std::move(utf8.error()));
+  const auto pid = parse_parent_pid((*utf8)[0]);
+  if (!pid) return unexpected(StartupRefusal{invalid_pid_message((*utf8)[0])});
+  return WatchdogArguments{*pid, std::move((*utf8)[1])};
 }
 
 }  // namespace nuv

@@ -1,8 +1,11 @@
 // nuv-watchdog <parent_pid> <clean_flag_path>
+// nuv-watchdog --recover | --plan [journal_path] | --help | /? | --version
 #include <cwchar>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "common/environment_win.h"
@@ -10,12 +13,20 @@
 #include "common/log_line.h"
 #include "platform/wintun/orphan_cleanup_win.h"
 #include "state/state_recovery.h"
+#include "watchdog/command_line.h"
+#include "watchdog/exit_codes.h"
 #include "watchdog/log_file_win.h"
 #include "watchdog/logged_sink.h"
 #include "watchdog/message_sink_win.h"
+#include "watchdog/messages.h"
 #include "watchdog/monitor.h"
 #include "watchdog/monitor_system_win.h"
+#include "watchdog/monitoring_marker_win.h"
 #include "watchdog/recovery.h"
+#include "watchdog/recovery_on_request.h"
+#include "watchdog/recovery_on_request_win.h"
+#include "watchdog/recovery_plan.h"
+#include "watchdog/recovery_plan_win.h"
 #include "watchdog/system_state_recovery_win.h"
 
 // Arguments are taken as given: no wildcard expansion by the C runtime.
@@ -23,24 +34,85 @@ extern "C" {
 int _dowildcard = 0;
 }
 
+namespace nuv {
+namespace {
+
+// The log lives beside the journal, found the same way.
+struct ClientFiles {
+  std::optional<std::string> data_folder;
+  std::optional<std::string> state_path;
+};
+
+ClientFiles client_files() {
+  const auto appdata = environment_variable(L"APPDATA");
+  if (!appdata) return {};
+  return {data_folder(*appdata), state_paths(*appdata).state};
+}
+
+int watch(const WatchdogArguments& arguments, MessageSink& standard_error) {
+  const ClientFiles files = client_files();
+  LogFile log(files.data_folder);
+  LoggedSink sink(standard_error, log);
+  BudgetedLog details(log, kDetailLogBudget);
+  const RecoverySteps steps{
+      .clean_wintun_orphans = [&details] { return clean_wintun_orphans(details); },
+      .recover_system_state = [&details] { return recover_system_state(details); },
+  };
+  MonitorSystem system = windows_monitor_system();
+  MonitoringMarker marker;
+  if (files.state_path) {
+    system.raise_monitoring_marker = [&marker, &details, &files] {
+      if (const auto failure = marker.raise(*files.state_path)) {
+        details.write("monitoring marker not raised: " + *failure);
+      }
+    };
+    system.lower_monitoring_marker = [&marker] { marker.lower(); };
+  }
+  system.log = [&details](std::string_view line) { details.write(line); };
+  return run_watchdog(arguments, system, sink, [&] { run_recovery(sink, steps); });
+}
+
+int recover(MessageSink& standard_error) {
+  LogFile log(client_files().data_folder);
+  LoggedSink sink(standard_error, log);
+  BudgetedLog details(log, kDetailLogBudget);
+  return recover_on_request(sink, windows_recovery_on_request_system(details));
+}
+
+int answer(const std::vector<std::string>& lines) {
+  StandardOutputSink out;
+  for (const auto& line : lines) out.write_line(line);
+  return kExitClean;
+}
+
+}  // namespace
+}  // namespace nuv
+
 int wmain(int argc, wchar_t** argv) {
   std::vector<std::u16string> arguments;
   for (int i = 1; i < argc; ++i) {
     arguments.emplace_back(argv[i], argv[i] + std::wcslen(argv[i]));
   }
   nuv::StandardErrorSink standard_error;
-  // The log lives beside the journal, found the same way.
-  std::optional<std::string> folder;
-  if (const auto appdata = nuv::environment_variable(L"APPDATA")) {
-    folder = nuv::data_folder(*appdata);
+  auto invocation = nuv::parse_invocation(arguments);
+  if (!invocation) {
+    standard_error.write_line(invocation.error().message);
+    return nuv::kExitUsage;
   }
-  nuv::LogFile log(std::move(folder));
-  nuv::LoggedSink sink(standard_error, log);
-  nuv::BudgetedLog details(log, nuv::kDetailLogBudget);
-  const nuv::RecoverySteps steps{
-      .clean_wintun_orphans = [&details] { return nuv::clean_wintun_orphans(details); },
-      .recover_system_state = [&details] { return nuv::recover_system_state(details); },
+  struct Dispatch {
+    nuv::MessageSink& standard_error;
+    int operator()(const nuv::WatchdogArguments& watched) const {
+      return nuv::watch(watched, standard_error);
+    }
+    int operator()(const nuv::RecoverRequest&) const { return nuv::recover(standard_error); }
+    int operator()(const nuv::PlanRequest& plan) const {
+      nuv::StandardOutputSink out;
+      return nuv::show_recovery_plan(plan, nuv::windows_plan_system(), out);
+    }
+    int operator()(const nuv::HelpRequest&) const { return nuv::answer(nuv::help_lines()); }
+    int operator()(const nuv::VersionRequest&) const {
+      return nuv::answer({nuv::version_message(NUV_VERSION_TEXT)});
+    }
   };
-  return nuv::watchdog_main(arguments, nuv::windows_monitor_system(), standard_error, sink,
-                            [&] { nuv::run_recovery(sink, steps); });
+  return std::visit(Dispatch{standard_error}, *invocation);
 }

@@ -94,9 +94,10 @@ Written write_bytes(HANDLE file, std::string_view text) {
 
 }  // namespace
 
-void StandardErrorSink::write_line(std::string_view line) {
+void StandardStreamSink::write_line(std::string_view line) {
   if (stalled_) return;
-  const HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+  const HANDLE handle =
+      ::GetStdHandle(stream_ == StandardStream::kError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
 
   std::string text(line);

@@ -17,6 +17,21 @@ std::string prefixed(std::string_view text) {
 
 std::string usage_message() { return "usage: nuv-watchdog <parent_pid> <clean_flag_path>"; }
 
+std::vector<std::string> help_lines() {
+  return {
+      usage_message(),
+      "       nuv-watchdog --recover",
+      "       nuv-watchdog --plan [journal_path]",
+      "       nuv-watchdog --help | /? | --version",
+  };
+}
+
+std::string version_message(std::string_view version) {
+  std::string line = "nuv-watchdog ";
+  line += version;
+  return line;
+}
+
 std::string invalid_pid_message(std::string_view argument) {
   std::string line = prefixed("invalid PID '");
   line += argument;
@@ -41,6 +56,16 @@ std::string clean_shutdown_message() { return prefixed("parent shut down cleanly
 std::string parent_disappeared_message(std::uint32_t parent_pid) {
   return prefixed("parent pid=" + std::to_string(parent_pid) +
                   " disappeared without clean flag \xE2\x80\x94 running recovery");
+}
+
+std::string recovery_on_request_message() { return prefixed("running recovery on request"); }
+
+std::string watchdog_monitoring_refusal_message() {
+  return prefixed("a watchdog is monitoring a running client; recovery not started");
+}
+
+std::string recovery_running_refusal_message() {
+  return prefixed("another recovery of this journal is still running; recovery not started");
 }
 
 std::string orphan_cleanup_message(std::uint64_t orphans) {

@@ -11,6 +11,10 @@
 namespace nuv {
 
 std::string usage_message();
+// The four lines of --help, one text each.
+std::vector<std::string> help_lines();
+// "nuv-watchdog <version>"
+std::string version_message(std::string_view version);
 std::string invalid_pid_message(std::string_view argument);
 // `position` counts the arguments after the program name from 1.
 std::string invalid_unicode_message(std::size_t position);
@@ -18,6 +22,11 @@ std::string monitoring_message(std::uint32_t parent_pid, std::string_view clean_
 std::string max_lifetime_message();
 std::string clean_shutdown_message();
 std::string parent_disappeared_message(std::uint32_t parent_pid);
+
+// The recovery on request.
+std::string recovery_on_request_message();
+std::string watchdog_monitoring_refusal_message();
+std::string recovery_running_refusal_message();
 
 // The summary lines of the recovery.
 std::string orphan_cleanup_message(std::uint64_t orphans);

@@ -1,5 +1,6 @@
 #include "watchdog/monitor.h"
 
+#include "common/list_notation.h"
 #include "watchdog/exit_codes.h"
 #include "watchdog/messages.h"
 
@@ -13,6 +14,13 @@ int run_watchdog(const WatchdogArguments& arguments, const MonitorSystem& system
   const ParentOpening opening = system.open_parent(arguments.parent_pid);
   const auto start = system.monotonic_now();
   sink.write_line(monitoring_message(arguments.parent_pid, arguments.clean_flag));
+  if (system.raise_monitoring_marker) system.raise_monitoring_marker();
+  // A flag left from an earlier session would make this session's crash
+  // look like an orderly shutdown; support should see that it was there.
+  if (system.log && system.flag_present(arguments.clean_flag)) {
+    system.log("clean flag already present as monitoring begins: " +
+               list_notation({arguments.clean_flag}));
+  }
 
   bool gone = opening == ParentOpening::gone;
   while (!gone) {
@@ -30,6 +38,7 @@ int run_watchdog(const WatchdogArguments& arguments, const MonitorSystem& system
     }
   }
 
+  if (system.lower_monitoring_marker) system.lower_monitoring_marker();
   system.sleep(kSettleDelay);
   if (system.flag_present(arguments.clean_flag)) {
     sink.write_line(clean_shutdown_message());

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "watchdog/command_line.h"
@@ -42,6 +43,14 @@ struct MonitorSystem {
   std::function<bool(const std::string&)> flag_present;
   // Deletes the flag file, read-only or not; failures are ignored.
   std::function<void(const std::string&)> delete_flag;
+  // Raises the monitoring marker as monitoring begins, and lowers it once the
+  // parent is found gone, so that a recovery on request is refused only
+  // while a client is watched. Not set: no marker.
+  std::function<void()> raise_monitoring_marker;
+  std::function<void()> lower_monitoring_marker;
+  // Detail lines for the log. Not set: none are written, and nothing is
+  // looked at only to be logged.
+  std::function<void(std::string_view)> log;
 };
 
 using RecoveryHook = std::function<void()>;

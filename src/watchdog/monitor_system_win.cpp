@@ -115,6 +115,10 @@ MonitorSystem windows_monitor_system() {
       .parent_running = parent_process_running,
       .flag_present = flag_file_present,
       .delete_flag = delete_flag_file,
+      // Set by the program, which knows the journal and the log.
+      .raise_monitoring_marker = {},
+      .lower_monitoring_marker = {},
+      .log = {},
   };
 }
 

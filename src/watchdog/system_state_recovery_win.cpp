@@ -51,9 +51,9 @@ std::optional<RollbackOutcome> roll_back_on_own_runtime(SystemStateStore& store,
   return outcome;
 }
 
-StateRecoverySystem real_system(Log& log) {
+StateRecoverySystem real_system(Log& log, bool take_lock) {
   StateFiles files = windows_state_files();
-  return StateRecoverySystem{
+  StateRecoverySystem system{
       .appdata = [] { return environment_variable(L"APPDATA"); },
       .files = files,
       .roll_back =
@@ -63,12 +63,18 @@ StateRecoverySystem real_system(Log& log) {
       .lock_journal = lock_journal,
       .log = [&log](std::string_view line) { log.write(line); },
   };
+  if (!take_lock) system.lock_journal = nullptr;
+  return system;
 }
 
 }  // namespace
 
 std::optional<std::vector<std::string>> recover_system_state(Log& log) {
-  return recover_system_state(real_system(log));
+  return recover_system_state(real_system(log, /*take_lock=*/true));
+}
+
+Result<RollbackOutcome, NothingToRecover> recover_journal_holding_its_lock(Log& log) {
+  return recover_journal(real_system(log, /*take_lock=*/false));
 }
 
 }  // namespace nuv

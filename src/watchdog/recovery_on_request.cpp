@@ -1,0 +1,67 @@
+#include "watchdog/recovery_on_request.h"
+
+#include <utility>
+
+#include "watchdog/exit_codes.h"
+#include "watchdog/messages.h"
+
+namespace nuv {
+namespace {
+
+int exit_code_for(const Result<RollbackOutcome, NothingToRecover>& outcome,
+                  const RecoveryOnRequestSystem& system) {
+  if (!outcome) {
+    switch (outcome.error()) {
+      case NothingToRecover::kNoJournal:
+      case NothingToRecover::kNoRecords:
+        return kExitClean;
+      case NothingToRecover::kNoAppdata:
+      case NothingToRecover::kUnreadable:
+      case NothingToRecover::kInvalid:
+        return kExitJournalUnusable;
+      case NothingToRecover::kNoRuntime:
+        break;  // nothing was undone
+    }
+    return kExitRecovered;
+  }
+  if (!outcome->errors.empty() || outcome->journal.kept != JournalKept::kDeleted) {
+    return kExitRecovered;
+  }
+  // What is on disk decides: a journal the engine meant to delete may still
+  // be there.
+  return system.journal_has_records() ? kExitRecovered : kExitClean;
+}
+
+}  // namespace
+
+int recover_on_request(MessageSink& sink, const RecoveryOnRequestSystem& system) {
+  // Without APPDATA there is no journal to guard, and no watchdog can have
+  // named a marker for it either: the adapter step runs, and the journal
+  // step says why it found nothing.
+  const auto state_path = system.state_path();
+  std::unique_ptr<JournalLock> lock;
+  if (state_path) {
+    if (system.watchdog_monitors(*state_path)) {
+      sink.write_line(watchdog_monitoring_refusal_message());
+      return kExitNotStarted;
+    }
+    lock = system.lock_journal(*state_path, kRecoveryLockLimit);
+    if (!lock) {
+      sink.write_line(recovery_running_refusal_message());
+      return kExitNotStarted;
+    }
+    // A client and its watchdog may have started while this one waited.
+    if (system.watchdog_monitors(*state_path)) {
+      sink.write_line(watchdog_monitoring_refusal_message());
+      return kExitNotStarted;
+    }
+  }
+  sink.write_line(recovery_on_request_message());
+  sink.write_line(orphan_cleanup_message(system.clean_wintun_orphans()));
+  const auto outcome = system.recover_journal();
+  sink.write_line(state_recovery_message(
+      outcome ? std::optional(outcome->errors) : std::optional<std::vector<std::string>>()));
+  return exit_code_for(outcome, system);
+}
+
+}  // namespace nuv

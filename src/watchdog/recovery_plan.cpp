@@ -1,0 +1,97 @@
+#include "watchdog/recovery_plan.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "common/list_notation.h"
+#include "common/utf.h"
+#include "platform/rollback/undo_commands.h"
+#include "platform/wintun/candidate_names.h"
+#include "state/journal_format.h"
+#include "state/journal_schema.h"
+#include "state/state_recovery.h"
+#include "watchdog/exit_codes.h"
+
+namespace nuv {
+namespace {
+
+// One line per command that the undo would run, each the program as the
+// search finds it now and then the arguments in list notation, as the log
+// names a command it ran.
+void show_change(std::size_t number, const SystemChange& change, const PlanSystem& system,
+                 MessageSink& out) {
+  const std::string head = std::to_string(number) + ". " +
+                           std::string(journal_schema::kKindNames[change.index()]) + ": ";
+  const auto steps = undo_plan(change);
+  if (steps.empty()) {
+    out.write_line(head + "nothing to run");
+    return;
+  }
+  for (const UndoStep& step : steps) {
+    if (step.refusal) {
+      out.write_line(head + step.launch_prefix + *step.refusal);
+      continue;
+    }
+    const auto program = system.resolve_program(step.request.program);
+    std::string line = head + (program ? *program : step.request.program) + " " +
+                       list_notation(step.request.args);
+    if (!program) line += " (cannot be started: " + program.error() + ")";
+    if (!step.checked) line += " (its result is ignored)";
+    out.write_line(line);
+  }
+}
+
+void show_meta(const std::string& meta_path, const PlanSystem& system, MessageSink& out) {
+  const auto text = system.files.read(meta_path);
+  if (!text) return;  // none, or none to be read: a recovery counts from 0
+  const std::string meta = "meta " + list_notation({meta_path});
+  const auto values = is_valid_utf8(*text) ? parse_meta(*text) : std::nullopt;
+  if (!values) {
+    out.write_line(meta + " is invalid; a recovery counts from 0");
+    return;
+  }
+  out.write_line(meta + ": partial_rollback_count " +
+                 std::to_string(values->partial_rollback_count) + ", last_partial_rollback_unix " +
+                 std::to_string(values->last_partial_rollback_unix));
+}
+
+}  // namespace
+
+int show_recovery_plan(const PlanRequest& request, const PlanSystem& system, MessageSink& out) {
+  std::string state_path;
+  if (request.journal_path) {
+    state_path = *request.journal_path;
+  } else {
+    const auto appdata = system.appdata();
+    if (!appdata) {
+      out.write_line("no journal: APPDATA is not set");
+      return kExitJournalUnusable;
+    }
+    state_path = state_paths(*appdata).state;
+  }
+
+  const std::string journal = "journal " + list_notation({state_path});
+  const auto loaded = load_journal(system.files, state_path);
+  int code = kExitClean;
+  if (loaded) {
+    out.write_line(journal + " holds " + record_count_text(loaded->changes.size()));
+  } else {
+    out.write_line(journal + " " + loaded.error().reason);
+    // The client's journal may well be absent; a file named to be checked
+    // must be there.
+    const bool absent_is_fine =
+        loaded.error().why == NothingToRecover::kNoJournal && !request.journal_path;
+    if (!absent_is_fine) code = kExitJournalUnusable;
+  }
+  out.write_line("adapters: a recovery first tries the client's " +
+                 std::to_string(wintun_candidate_names().size()) + " adapter names");
+  if (loaded) {
+    const auto& changes = loaded->changes;
+    for (std::size_t i = changes.size(); i > 0; --i) show_change(i, changes[i - 1], system, out);
+  }
+  show_meta(state_path + ".meta", system, out);
+  return code;
+}
+
+}  // namespace nuv

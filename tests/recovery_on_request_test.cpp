@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "watchdog/exit_codes.h"
+#include "watchdog/recovery_on_request.h"
+
+namespace nuv {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct RecordingSink final : MessageSink {
+  void write_line(std::string_view line) override { lines.emplace_back(line); }
+  std::vector<std::string> lines;
+};
+
+const std::string kState = R"(C:\Users\u\AppData\Roaming\NUV Client\system_state.json)";
+const std::string kRunning = "nuv-watchdog: running recovery on request";
+const std::string kMonitored =
+    "nuv-watchdog: a watchdog is monitoring a running client; recovery not started";
+const std::string kBusy =
+    "nuv-watchdog: another recovery of this journal is still running; recovery not started";
+
+// Every call in order, so that a test sees what ran under the lock.
+struct FakeSystem {
+  std::optional<std::string> state = kState;
+  // The answers of the marker probe, one per call; the last repeats.
+  std::vector<bool> monitored{false};
+  bool lock_had = true;
+  Result<RollbackOutcome, NothingToRecover> outcome =
+      RollbackOutcome{{}, {JournalKept::kDeleted, 0}};
+  bool records_left = false;
+  std::vector<std::string> events;
+  std::optional<std::chrono::milliseconds> lock_limit;
+
+  struct FakeLock final : JournalLock {
+    explicit FakeLock(std::vector<std::string>& e) : events(e) {}
+    FakeLock(const FakeLock&) = delete;
+    FakeLock& operator=(const FakeLock&) = delete;
+    ~FakeLock() override { events.emplace_back("unlock"); }
+    std::vector<std::string>& events;
+  };
+
+  RecoveryOnRequestSystem seams() {
+    return {
+        .state_path = [this] { return state; },
+        .watchdog_monitors =
+            [this](const std::string& path) {
+              events.push_back("marker? " + path);
+              const bool answer = monitored.front();
+              if (monitored.size() > 1) monitored.erase(monitored.begin());
+              return answer;
+            },
+        .lock_journal = [this](const std::string& path, std::chrono::milliseconds limit)
+            -> std::unique_ptr<JournalLock> {
+          events.push_back("lock " + path);
+          lock_limit = limit;
+          if (!lock_had) return nullptr;
+          return std::make_unique<FakeLock>(events);
+        },
+        .clean_wintun_orphans =
+            [this] {
+              events.emplace_back("adapters");
+              return std::uint64_t{2};
+            },
+        .recover_journal =
+            [this] {
+              events.emplace_back("journal");
+              return outcome;
+            },
+        .journal_has_records =
+            [this] {
+              events.emplace_back("records?");
+              return records_left;
+            },
+    };
+  }
+};
+
+TEST(RecoveryOnRequest, RunsBothStepsUnderTheLockWaitedForAMinute) {
+  FakeSystem system;
+  RecordingSink sink;
+  EXPECT_EQ(recover_on_request(sink, system.seams()), kExitClean);
+  EXPECT_EQ(system.events,
+            (std::vector<std::string>{"marker? " + kState, "lock " + kState, "marker? " + kState,
+                                      "adapters", "journal", "records?", "unlock"}));
+  EXPECT_EQ(system.lock_limit, 60'000ms);
+  EXPECT_EQ(sink.lines, (std::vector<std::string>{kRunning,
+                                                  "nuv-watchdog: cleaned 2 wintun orphan(s)",
+                                                  "nuv-watchdog: system_state recovery clean"}));
+}
+
+// A watchdog that monitors, seen before the wait or after it, and a lock not
+// had in time: nothing runs and nothing is touched.
+TEST(RecoveryOnRequest, NeverStartsBesideAWatchedClientOrAnotherRecovery) {
+  struct Case {
+    std::vector<bool> monitored;
+    bool lock_had;
+    std::string line;
+  };
+  for (const auto& c : {Case{{true}, true, kMonitored}, Case{{false, true}, true, kMonitored},
+                        Case{{false}, false, kBusy}}) {
+    FakeSystem system;
+    system.monitored = c.monitored;
+    system.lock_had = c.lock_had;
+    RecordingSink sink;
+    EXPECT_EQ(recover_on_request(sink, system.seams()), kExitNotStarted) << c.line;
+    EXPECT_EQ(sink.lines, std::vector<std::string>{c.line});
+    for (const char* step : {"adapters", "journal", "records?"}) {
+      EXPECT_EQ(std::count(system.events.begin(), system.events.end(), step), 0) << step;
+    }
+  }
+}
+
+TEST(RecoveryOnRequest, ExitCodeSaysWhetherChangesRemain) {
+  struct Case {
+    Result<RollbackOutcome, NothingToRecover> outcome;
+    bool records_left;
+    int code;
+    std::string summary;
+  };
+  const std::string none = "nuv-watchdog: no system_state to recover";
+  const std::string clean = "nuv-watchdog: system_state recovery clean";
+  const std::vector<Case> cases{
+      {unexpected(NothingToRecover::kNoJournal), false, kExitClean, none},
+      {unexpected(NothingToRecover::kNoRecords), false, kExitClean, none},
+      {unexpected(NothingToRecover::kNoAppdata), false, kExitJournalUnusable, none},
+      {unexpected(NothingToRecover::kUnreadable), true, kExitJournalUnusable, none},
+      {unexpected(NothingToRecover::kInvalid), true, kExitJournalUnusable, none},
+      {unexpected(NothingToRecover::kNoRuntime), true, kExitRecovered, none},
+      {RollbackOutcome{{}, {JournalKept::kDeleted, 0}}, false, kExitClean, clean},
+      // Meant to be deleted, still there: what is on disk decides.
+      {RollbackOutcome{{}, {JournalKept::kDeleted, 0}}, true, kExitRecovered, clean},
+      {RollbackOutcome{{}, {JournalKept::kLeftBecauseChanged, 0}}, true, kExitRecovered, clean},
+      {RollbackOutcome{{"route delete failed: x"}, {JournalKept::kRewritten, 1}}, true,
+       kExitRecovered, "nuv-watchdog: system_state recovery had 1 errors: [\"route delete failed: x\"]"},
+      {RollbackOutcome{{"e"}, {JournalKept::kLeftBecauseTemporaryUnwritable, 0}}, true,
+       kExitRecovered, "nuv-watchdog: system_state recovery had 1 errors: [\"e\"]"},
+  };
+  for (const auto& c : cases) {
+    FakeSystem system;
+    system.outcome = c.outcome;
+    system.records_left = c.records_left;
+    RecordingSink sink;
+    EXPECT_EQ(recover_on_request(sink, system.seams()), c.code) << c.summary;
+    ASSERT_EQ(sink.lines.size(), 3u);
+    EXPECT_EQ(sink.lines[2], c.summary);
+  }
+}
+
+// Without APPDATA there is no journal to guard and no marker to look for:
+// the adapters are still tried, as after a crash, and the exit code says
+// that the journal could not be found.
+TEST(RecoveryOnRequest, WithoutAppdataTriesTheAdaptersAndExitsThree) {
+  FakeSystem system;
+  system.state.reset();
+  system.outcome = unexpected(NothingToRecover::kNoAppdata);
+  RecordingSink sink;
+  EXPECT_EQ(recover_on_request(sink, system.seams()), kExitJournalUnusable);
+  EXPECT_EQ(system.events, (std::vector<std::string>{"adapters", "journal"}));
+  EXPECT_EQ(sink.lines.front(), kRunning);
+}
+
+}  // namespace
+}  // namespace nuv

@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "state/journal_format.h"
+#include "watchdog/exit_codes.h"
+#include "watchdog/recovery_plan.h"
+
+namespace nuv {
+namespace {
+
+struct RecordingSink final : MessageSink {
+  void write_line(std::string_view line) override { lines.emplace_back(line); }
+  std::vector<std::string> lines;
+};
+
+const std::string kState = R"(C:\Users\me\AppData\Roaming\NUV Client\system_state.json)";
+const std::string kJournalLine = R"(journal ["C:\\Users\\me\\AppData\\Roaming\\NUV Client\\system_state.json"])";
+const std::string kAdapters = "adapters: a recovery first tries the client's 66 adapter names";
+
+// Files in a map, read only; programs found in the system folder, except
+// those named "missing".
+struct FakeSystem {
+  std::optional<std::string> appdata = R"(C:\Users\me\AppData\Roaming)";
+  std::map<std::string, std::string> files;
+  std::string unreadable;  // a path that is there but refuses to be read
+  std::vector<std::string> reads;
+
+  PlanSystem seams() {
+    return {
+        .appdata = [this] { return appdata; },
+        .files =
+            {
+                .read = [this](const std::string& path) -> std::optional<std::string> {
+                  reads.push_back(path);
+                  const auto it = files.find(path);
+                  if (it == files.end() || path == unreadable) return std::nullopt;
+                  return it->second;
+                },
+                .remove = {},
+                .write = {},
+                .replace = {},
+                .read_error = [] { return std::string("refused (os error 5)"); },
+                .read_found_nothing = [this] { return !files.count(reads.back()); },
+            },
+        .resolve_program = [](const std::string& program) -> Result<std::string, std::string> {
+          if (program == "missing") return unexpected(std::string("program not found"));
+          return R"(C:\Windows\system32\)" + program + ".exe";
+        },
+    };
+  }
+};
+
+TEST(RecoveryPlan, ShowsEveryCommandNewestFirstWithTheMeta) {
+  FakeSystem system;
+  system.files[kState] = format_journal({
+      RouteAdded{"0.0.0.0/1", "10.8.0.1", "utun-nuv", 5u},
+      DnsOverridden{"Wi-Fi", std::nullopt, {"192.168.1.1", "1.1.1.1"}},
+      TunInterfaceUp{"utun-nuv", "gateway=all", "255.255.255.0"},
+      CustomCommand{"nothing", {}},
+      CustomCommand{"gone", {"missing", "a b"}},
+      FirewallRuleAdded{"NUV kill switch"},
+  });
+  system.files[kState + ".meta"] = format_meta({3, 1765000000});
+  RecordingSink out;
+  EXPECT_EQ(show_recovery_plan(PlanRequest{}, system.seams(), out), kExitClean);
+  EXPECT_EQ(out.lines,
+            (std::vector<std::string>{
+                kJournalLine + " holds 6 records",
+                kAdapters,
+                R"(6. FirewallRuleAdded: C:\Windows\system32\netsh.exe ["advfirewall", "firewall", "delete", "rule", "name=NUV kill switch"])",
+                R"(5. CustomCommand: missing ["a b"] (cannot be started: program not found))",
+                "4. CustomCommand: nothing to run",
+                "3. TunInterfaceUp: netsh delete address: refused: a named parameter in place of "
+                "the address",
+                R"(2. DnsOverridden: C:\Windows\system32\netsh.exe ["interface", "ip", "set", "dns", "Wi-Fi", "static", "192.168.1.1"])",
+                R"(2. DnsOverridden: C:\Windows\system32\netsh.exe ["interface", "ip", "add", "dns", "Wi-Fi", "1.1.1.1"] (its result is ignored))",
+                R"(1. RouteAdded: C:\Windows\system32\route.exe ["delete", "0.0.0.0/1", "10.8.0.1"])",
+                R"(meta ["C:\\Users\\me\\AppData\\Roaming\\NUV Client\\system_state.json.meta"]: partial_rollback_count 3, last_partial_rollback_unix 1765000000)",
+            }));
+}
+
+// Exit 0 for a client's journal that is absent, empty or valid; 3 for one
+// that cannot be read or understood, for no APPDATA, and for a file named to
+// be checked that is not there.
+TEST(RecoveryPlan, ExitCodeChecksTheJournal) {
+  struct Case {
+    std::optional<std::string> path;     // --plan's argument
+    std::optional<std::string> journal;  // the text at the journal's path
+    bool unreadable;
+    int code;
+    std::string first_line;
+  };
+  const std::string given = R"(D:\sent by a user.json)";
+  const std::string given_line = R"(journal ["D:\\sent by a user.json"])";
+  const std::vector<Case> cases{
+      {std::nullopt, std::nullopt, false, kExitClean,
+       kJournalLine + " cannot be read: refused (os error 5)"},
+      {std::nullopt, " [ ] ", false, kExitClean, kJournalLine + " holds 0 records"},
+      {std::nullopt, "[]", true, kExitJournalUnusable,
+       kJournalLine + " cannot be read: refused (os error 5)"},
+      {std::nullopt, "\xEF\xBB\xBF[]", false, kExitJournalUnusable,
+       kJournalLine + " is invalid: it starts with a byte-order mark"},
+      {std::nullopt, "[\xFF]", false, kExitJournalUnusable,
+       kJournalLine + " is invalid: it is not UTF-8"},
+      {std::nullopt, "[{\"NewKind\": {}}]", false, kExitJournalUnusable,
+       kJournalLine + " is invalid: "},
+      {given, std::nullopt, false, kExitJournalUnusable,
+       given_line + " cannot be read: refused (os error 5)"},
+      {given, "[]", false, kExitClean, given_line + " holds 0 records"},
+  };
+  for (const auto& c : cases) {
+    FakeSystem system;
+    const std::string path = c.path.value_or(kState);
+    if (c.journal) system.files[path] = *c.journal;
+    if (c.unreadable) system.unreadable = path;
+    RecordingSink out;
+    EXPECT_EQ(show_recovery_plan(PlanRequest{c.path}, system.seams(), out), c.code)
+        << c.first_line;
+    ASSERT_GE(out.lines.size(), 2u);
+    EXPECT_TRUE(out.lines[0].starts_with(c.first_line)) << out.lines[0];
+    EXPECT_EQ(out.lines[1], kAdapters);
+  }
+
+  FakeSystem unset;
+  unset.appdata.reset();
+  RecordingSink out;
+  EXPECT_EQ(show_recovery_plan(PlanRequest{}, unset.seams(), out), kExitJournalUnusable);
+  EXPECT_EQ(out.lines, std::vector<std::string>{"no journal: APPDATA is not set"});
+  // With a path, APPDATA is not needed.
+  unset.files["j.json"] = "[]";
+  EXPECT_EQ(show_recovery_plan(PlanRequest{"j.json"}, unset.seams(), out), kExitClean);
+}
+
+TEST(RecoveryPlan, AnInvalidMetaFileIsSaidToCountFromZero) {
+  FakeSystem system;
+  system.files[kState] = "[]";
+  system.files[kState + ".meta"] = "{}";
+  RecordingSink out;
+  EXPECT_EQ(show_recovery_plan(PlanRequest{}, system.seams(), out), kExitClean);
+  EXPECT_EQ(out.lines.back(),
+            R"(meta ["C:\\Users\\me\\AppData\\Roaming\\NUV Client\\system_state.json.meta"] is invalid; a recovery counts from 0)");
+}
+
+}  // namespace
+}  // namespace nuv
