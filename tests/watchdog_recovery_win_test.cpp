@@ -81,24 +81,67 @@ class WatchdogRecovery : public ScratchTest {
   // sets the reader as asked, then kills the parent. `after_exit` runs once
   // the watchdog has exited and the rest of its standard error has had its
   // 10 s: it may end what still holds the pipe.
-  Crash crash(Reader reader = Reader::reads, const std::function<void()>& after_exit = {}) {
-    auto parent = start_plain(program_folder() + L"nuv-test-child.exe", L"nuv-test-child wait");
-    const auto block = environment_block({
+  // The client's profile, its adapters and the tools' script; `tool_sleep`
+  // makes every tool take that long.
+  std::wstring profile_block(const std::optional<std::wstring>& tool_sleep = std::nullopt) const {
+    return environment_block({
         {L"APPDATA", root_ + L"\\appdata"},
         {L"TEMP", root_ + L"\\temp"},
         {L"TMP", std::nullopt},
         {L"NUV_STAND_IN_LOG", root_ + L"\\tools.log"},
         {L"NUV_STAND_IN_SCRIPT", root_ + L"\\answers.txt"},
+        {L"NUV_STAND_IN_SLEEP_MS", tool_sleep},
         {L"NUV_WINTUN_LOG", root_ + L"\\wintun.log"},
         {L"NUV_WINTUN_ADAPTERS", L"utun-nuv;NuvCore;utun-nuv 3"},
     });
+  }
+
+  // Starts a watchdog in the monitoring form on a parent of its own and
+  // waits for its monitoring line.
+  struct Watched {
+    StartedProcess parent;
+    StartedProcess dog;
+    std::string first_line;
+  };
+  Watched start_watched(const std::optional<std::wstring>& tool_sleep = std::nullopt) {
+    Watched watched;
+    watched.parent =
+        start_plain(program_folder() + L"nuv-test-child.exe", L"nuv-test-child wait");
     const std::wstring flag = root_ + L"\\clean.flag";
-    auto dog = start_captured(
-        watchdog(), L"nuv-watchdog " + std::to_wstring(parent.pid) + L" \"" + flag + L"\"", block);
+    watched.dog = start_captured(
+        watchdog(),
+        L"nuv-watchdog " + std::to_wstring(watched.parent.pid) + L" \"" + flag + L"\"",
+        profile_block(tool_sleep));
+    watched.first_line = read_line(watched.dog.stderr_read.get());
+    return watched;
+  }
+
+  // A run of one of the keyword forms, to its end.
+  struct Answer {
+    DWORD exit_code = 0;
+    DWORD pid = 0;
+    std::vector<std::string> out, err;
+  };
+  Answer ask(const std::wstring& arguments) {
+    auto dog = start_captured(watchdog(), L"nuv-watchdog " + arguments, profile_block());
+    auto err = std::async(std::launch::async,
+                          [&dog] { return read_to_end(dog.stderr_read.get()); });
+    Answer answer;
+    answer.pid = dog.pid;
+    answer.out = split_lines(read_to_end(dog.stdout_read.get()));
+    answer.err = split_lines(err.get());
+    answer.exit_code = wait_for_exit(dog.process.get());
+    return answer;
+  }
+
+  Crash crash(Reader reader = Reader::reads, const std::function<void()>& after_exit = {}) {
+    auto watched = start_watched();
+    auto& parent = watched.parent;
+    auto& dog = watched.dog;
     Crash result;
     result.parent_pid = parent.pid;
     result.watchdog_pid = dog.pid;
-    std::string text = read_line(dog.stderr_read.get());
+    std::string text = watched.first_line;
     if (reader == Reader::closed) dog.stderr_read.reset();
     // Read while the watchdog runs: a long summary line would fill the pipe.
     std::future<std::string> rest;
@@ -316,6 +359,172 @@ TEST_F(WatchdogRecovery, AFloodedUndoIsReportedWithItsFirstMebibyteAndTheRestCou
       << crashed.lines[3].substr(crashed.lines[3].size() -
                                  std::min<std::size_t>(60, crashed.lines[3].size()));
   EXPECT_EQ(read_file(state()), format_journal(flood));
+}
+
+// After a power cut nothing watches the journal: --recover runs both steps
+// at once, as after a crash, and says by its exit code that nothing is left.
+TEST_F(WatchdogRecovery, RecoverOnRequestRollsBackWhatWasLeftAndExitsZero) {
+  const auto answer = ask(L"--recover");
+  EXPECT_EQ(answer.exit_code, 0u);
+  EXPECT_EQ(answer.err, (std::vector<std::string>{"nuv-watchdog: running recovery on request",
+                                                  orphans_line(),
+                                                  "nuv-watchdog: system_state recovery clean"}));
+  EXPECT_TRUE(answer.out.empty());
+  EXPECT_EQ(tool_log().size(), 4u);
+  expect_adapters_closed();
+  EXPECT_FALSE(read_file(state()));
+  EXPECT_FALSE(read_file(meta()));
+  const auto texts = log_texts(answer.pid);
+  auto next = texts.begin();
+  for (const auto& line : answer.err) {
+    next = std::find(next, texts.end(), line);
+    ASSERT_NE(next, texts.end()) << "not logged in order: " << line;
+  }
+
+  // Nothing left: a second request finds no journal and still exits 0.
+  const auto again = ask(L"--recover");
+  EXPECT_EQ(again.exit_code, 0u);
+  ASSERT_EQ(again.err.size(), 3u);
+  EXPECT_EQ(again.err[2], "nuv-watchdog: no system_state to recover");
+}
+
+// 1: a change remains; 3: the journal is there but cannot be understood, and
+// stays as it is. Misfits of the form are usage errors.
+TEST_F(WatchdogRecovery, RecoverOnRequestExitCodesSayWhatIsLeft) {
+  ASSERT_TRUE(
+      write_file(root_ + L"\\answers.txt", "route\t*\t1\tThe route is busy.\\r\\n\n"));
+  const auto failed = ask(L"--recover");
+  EXPECT_EQ(failed.exit_code, 1u);
+  ASSERT_EQ(failed.err.size(), 3u);
+  EXPECT_EQ(failed.err[2], "nuv-watchdog: system_state recovery had 1 errors: "
+                           "[\"route delete failed: The route is busy.\\r\\n\"]");
+  EXPECT_EQ(read_file(state()), format_journal({kJournal[0]}));
+
+  const std::string invalid = "[{\"RouteAdded\": {}}]";
+  ASSERT_TRUE(write_file(state(), invalid));
+  const auto unusable = ask(L"--recover");
+  EXPECT_EQ(unusable.exit_code, 3u);
+  ASSERT_EQ(unusable.err.size(), 3u);
+  EXPECT_EQ(unusable.err[2], "nuv-watchdog: no system_state to recover");
+  EXPECT_EQ(read_file(state()), invalid);
+
+  for (const wchar_t* misfit : {L"--recover x", L"--recover 1 f", L"--plan a b"}) {
+    const auto refused = ask(misfit);
+    EXPECT_EQ(refused.exit_code, 2u);
+    EXPECT_EQ(refused.err,
+              std::vector<std::string>{"usage: nuv-watchdog <parent_pid> <clean_flag_path>"});
+  }
+  EXPECT_EQ(tool_log().size(), 4u) << "an unusable journal or a refused request ran a tool";
+}
+
+// While a watchdog watches its client, --recover would undo a live
+// session's network: it is refused, runs nothing and touches nothing. Once
+// the client has died, the watchdog recovers as ever.
+TEST_F(WatchdogRecovery, RecoverOnRequestIsRefusedWhileAClientIsWatched) {
+  ASSERT_TRUE(write_file(meta(), format_meta({2, 1700000000})));
+  auto watched = start_watched();
+  const auto refused = ask(L"--recover");
+  EXPECT_EQ(refused.exit_code, 4u);
+  EXPECT_EQ(refused.err,
+            std::vector<std::string>{
+                "nuv-watchdog: a watchdog is monitoring a running client; recovery not started"});
+  EXPECT_TRUE(tool_log().empty());
+  EXPECT_TRUE(wintun_log().empty());
+  EXPECT_EQ(read_file(state()), format_journal(kJournal));
+  EXPECT_EQ(read_file(meta()), format_meta({2, 1700000000}));
+
+  ::TerminateProcess(watched.parent.process.get(), 1);
+  EXPECT_EQ(wait_for_exit(watched.dog.process.get()), 1u);
+  EXPECT_EQ(tool_log().size(), 4u);
+  EXPECT_FALSE(read_file(state()));
+}
+
+// A crashed client's watchdog and a request started at the same time: the
+// request waits for the journal's lock, reads the journal afresh, and every
+// change is undone once, whichever of the two got there first.
+TEST_F(WatchdogRecovery, RecoverOnRequestBesideACrashRecoveryUndoesEachChangeOnce) {
+  auto watched = start_watched(L"700");
+  ::TerminateProcess(watched.parent.process.get(), 1);
+  // The watchdog has seen the death and lowered its marker once it says so.
+  const std::string disappeared = read_line(watched.dog.stderr_read.get());
+  EXPECT_NE(disappeared.find("disappeared without clean flag"), std::string::npos);
+  auto rest = std::async(std::launch::async,
+                         [&watched] { return read_to_end(watched.dog.stderr_read.get()); });
+  const auto request = ask(L"--recover");
+  EXPECT_EQ(wait_for_exit(watched.dog.process.get()), 1u);
+  const auto crash_lines = split_lines(rest.get());
+
+  EXPECT_EQ(request.exit_code, 0u);
+  std::vector<std::string> tools = tool_log();
+  std::sort(tools.begin(), tools.end());
+  EXPECT_EQ(std::adjacent_find(tools.begin(), tools.end()), tools.end()) << "a change undone twice";
+  EXPECT_EQ(tools.size(), 4u);
+  ASSERT_EQ(crash_lines.size(), 2u);
+  ASSERT_EQ(request.err.size(), 3u);
+  // One of the two found the journal, the other found it gone.
+  const std::vector<std::string> summaries{crash_lines[1], request.err[2]};
+  EXPECT_EQ(std::count(summaries.begin(), summaries.end(),
+                       "nuv-watchdog: system_state recovery clean"),
+            1);
+  EXPECT_EQ(std::count(summaries.begin(), summaries.end(),
+                       "nuv-watchdog: no system_state to recover"),
+            1);
+  EXPECT_FALSE(read_file(state()));
+}
+
+// --plan reads the journal and shows each undo as the program search finds
+// it now: the stand-ins beside the program. It starts no tool, loads no
+// wintun.dll, and writes, creates and deletes no file, the log included.
+TEST_F(WatchdogRecovery, PlanShowsTheUndosAndChangesNothing) {
+  ASSERT_TRUE(write_file(meta(), format_meta({2, 1700000000})));
+  const auto journal_before = read_file(state());
+  const auto meta_before = read_file(meta());
+  const auto answer = ask(L"--plan");
+  EXPECT_EQ(answer.exit_code, 0u);
+  EXPECT_TRUE(answer.err.empty());
+  const std::string folder = narrow(root_);
+  const auto quoted = [](std::string path) {
+    std::string escaped;
+    for (const char c : path) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return "[\"" + escaped + "\"]";
+  };
+  EXPECT_EQ(answer.out,
+            (std::vector<std::string>{
+                "journal " + quoted(narrow(state())) + " holds 3 records",
+                "adapters: a recovery first tries the client's 66 adapter names",
+                "3. FirewallRuleAdded: " + folder +
+                    R"(\netsh.exe ["advfirewall", "firewall", "delete", "rule", "name=NUV kill switch"])",
+                "2. DnsOverridden: " + folder +
+                    R"(\netsh.exe ["interface", "ip", "set", "dns", "Wi-Fi", "static", "192.168.1.1"])",
+                "2. DnsOverridden: " + folder +
+                    R"(\netsh.exe ["interface", "ip", "add", "dns", "Wi-Fi", "1.1.1.1"] (its result is ignored))",
+                "1. RouteAdded: " + folder + R"(\route.exe ["delete", "0.0.0.0/1", "10.8.0.1"])",
+                "meta " + quoted(narrow(meta())) +
+                    ": partial_rollback_count 2, last_partial_rollback_unix 1700000000",
+            }));
+  EXPECT_EQ(read_file(state()), journal_before);
+  EXPECT_EQ(read_file(meta()), meta_before);
+  for (const std::wstring& made :
+       {log_path(), state() + L".tmp", meta() + L".tmp", root_ + L"\\tools.log",
+        root_ + L"\\wintun.log", root_ + L"\\temp\\nuv-wintun-cleanup.lock"}) {
+    EXPECT_FALSE(exists(made)) << narrow(made);
+  }
+
+  // A file named to be checked: a copy that is there, and one that is not.
+  const std::wstring sent = root_ + L"\\sent.json";
+  ASSERT_TRUE(write_file(sent, *journal_before));
+  const auto checked = ask(L"--plan \"" + sent + L"\"");
+  EXPECT_EQ(checked.exit_code, 0u);
+  ASSERT_FALSE(checked.out.empty());
+  EXPECT_EQ(checked.out[0], "journal " + quoted(narrow(sent)) + " holds 3 records");
+  const auto missing = ask(L"--plan \"" + root_ + L"\\none.json\"");
+  EXPECT_EQ(missing.exit_code, 3u);
+  ASSERT_FALSE(missing.out.empty());
+  EXPECT_NE(missing.out[0].find("cannot be read: "), std::string::npos) << missing.out[0];
+  EXPECT_NE(missing.out[0].find("(os error 2)"), std::string::npos) << missing.out[0];
+  ASSERT_TRUE(write_file(sent, "[{\"FirewallRuleAdded\": {\"rule_name\": 1}}]"));
+  EXPECT_EQ(ask(L"--plan \"" + sent + L"\"").exit_code, 3u);
+  EXPECT_FALSE(exists(log_path()));
 }
 
 }  // namespace

@@ -66,6 +66,13 @@ class Watchdog : public ScratchTest {
   }
 
   std::wstring data_folder_path() const { return profile_ + L"\\NUV Client"; }
+
+  // The log's line for a flag that was there before monitoring began.
+  static std::string stale_flag_line(const std::wstring& flag) {
+    std::string escaped;
+    for (const char c : narrow(flag)) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return "clean flag already present as monitoring begins: [\"" + escaped + "\"]\n";
+  }
   std::wstring log_path() const { return data_folder_path() + L"\\nuv-watchdog.log"; }
 
   // The log's lines without their stamps.
@@ -93,13 +100,16 @@ class Watchdog : public ScratchTest {
   }
 
   // Starts a parent and a watchdog on it, waits until the watchdog monitors,
-  // then kills the parent as a crash would.
-  Outcome crash_parent(const std::wstring& flag, bool data_folder = false) {
+  // then kills the parent as a crash would; with `flag_at_death`, the flag is
+  // written first, as an orderly client does.
+  Outcome crash_parent(const std::wstring& flag, bool data_folder = false,
+                       bool flag_at_death = false) {
     auto parent = start_plain(child_, L"nuv-test-child wait");
     auto watchdog =
         start_watchdog(std::to_wstring(parent.pid) + L" \"" + flag + L"\"", data_folder);
     const std::string first = read_line(watchdog.stderr_read.get());
     EXPECT_EQ(first, monitoring_line(parent.pid, flag));
+    if (flag_at_death) create_file(flag);
     ::TerminateProcess(parent.process.get(), 3);
     parent_pid_ = parent.pid;
     return finish(watchdog, first);
@@ -124,8 +134,7 @@ TEST_F(Watchdog, ParentGoneWithFlagDeletesTheFlagAndExitsZero) {
 // The log keeps every line of an orderly run, too, in order.
 TEST_F(Watchdog, CleanShutdownIsLoggedInTheDataFolder) {
   const auto flag = unique_temp_path(L"clean.flag");
-  create_file(flag);
-  const auto outcome = crash_parent(flag, /*data_folder=*/true);
+  const auto outcome = crash_parent(flag, /*data_folder=*/true, /*flag_at_death=*/true);
   EXPECT_EQ(outcome.exit_code, 0u);
   EXPECT_EQ(logged_text(), outcome.stderr_text);
 }
@@ -234,6 +243,44 @@ TEST_F(Watchdog, WrongArgumentsAreRefusedWithExitTwo) {
   }
 }
 
+// --help, /? and --version answer on standard output; any other single
+// argument, or a keyword with a wrong tail, is still a usage error.
+TEST_F(Watchdog, HelpAndVersionAnswerOnStandardOutput) {
+  const std::string help =
+      "usage: nuv-watchdog <parent_pid> <clean_flag_path>\n"
+      "       nuv-watchdog --recover\n"
+      "       nuv-watchdog --plan [journal_path]\n"
+      "       nuv-watchdog --help | /? | --version\n";
+  for (const std::wstring arguments : {L"--help", L"/?"}) {
+    const auto outcome = run(arguments, /*data_folder=*/true);
+    EXPECT_EQ(outcome.exit_code, 0u) << narrow(arguments);
+    EXPECT_EQ(outcome.stdout_text, help) << narrow(arguments);
+    EXPECT_EQ(outcome.stderr_text, "");
+    EXPECT_FALSE(exists(log_path()));
+  }
+  const auto version = run(L"--version");
+  EXPECT_EQ(version.exit_code, 0u);
+  EXPECT_EQ(version.stdout_text, "nuv-watchdog " NUV_TEST_PROGRAM_VERSION "\n");
+  for (const std::wstring arguments : {L"--version x", L"--help --version", L"--HELP", L"-?"}) {
+    const auto outcome = run(arguments);
+    EXPECT_EQ(outcome.exit_code, 2u) << narrow(arguments);
+    EXPECT_EQ(outcome.stderr_text, "usage: nuv-watchdog <parent_pid> <clean_flag_path>\n");
+    EXPECT_EQ(outcome.stdout_text, "");
+  }
+}
+
+// A flag left from an earlier session would make a crash look like an
+// orderly end: the log says it was there from the start, and it still counts.
+TEST_F(Watchdog, FlagPresentAsMonitoringBeginsIsLogged) {
+  const auto flag = unique_temp_path(L"stale.flag");
+  create_file(flag);
+  const auto outcome = crash_parent(flag, /*data_folder=*/true);
+  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_EQ(logged_text(), monitoring_line(parent_pid_, flag) + stale_flag_line(flag) + kPrefix +
+                               "parent shut down cleanly (flag present)\n");
+  EXPECT_EQ(outcome.stderr_text.find("already present"), std::string::npos);
+}
+
 // A refused command line is the caller's mistake, not a run: nothing logged.
 TEST_F(Watchdog, UsageErrorsWriteNoLog) {
   for (const std::wstring arguments : {L"1234", L"12a flag"}) {
@@ -262,13 +309,15 @@ TEST_F(Watchdog, LogIsAppendedToUntilItReachesOneMebibyteThenSetAside) {
     const auto outcome = finish(watchdog);
     EXPECT_EQ(outcome.exit_code, 0u);
     const auto log = read_file(log_path()).value_or("");
+    // The flag was there from the start, and the log says so.
     if (rotate) {
       EXPECT_EQ(read_file(log_path() + L".1"), full);
-      EXPECT_EQ(logged_text(), outcome.stderr_text);
+      EXPECT_EQ(logged_text(), monitoring_line(parent.pid, flag) + stale_flag_line(flag) + kPrefix +
+                                   "parent shut down cleanly (flag present)\n");
     } else {
       EXPECT_EQ(read_file(log_path() + L".1"), "the oldest run\n");
       ASSERT_TRUE(log.starts_with(small));
-      EXPECT_EQ(split_lines(log).size(), 1 + split_lines(outcome.stderr_text).size());
+      EXPECT_EQ(split_lines(log).size(), 2 + split_lines(outcome.stderr_text).size());
     }
   }
 }
