@@ -1,6 +1,8 @@
 // Shows the watchdog's main job. A stand-in client starts nuv-watchdog, then
 // shuts down in order, or crashes; after a crash the watchdog closes the
-// client's adapters and rolls its journal back.
+// client's adapters and rolls its journal back. Last, a power cut takes the
+// watchdog down with the client, and the client's next start runs --plan and
+// --recover.
 //
 // Everything happens in a temporary folder: a copy of nuv-watchdog.exe, with
 // stand-ins beside it for netsh, route and powershell (they log their
@@ -183,6 +185,38 @@ struct Demo {
     const DWORD code = or_stop(nuv::support::wait_for_exit(dog.process.get()));
     say("watchdog exit code " + std::to_string(code));
   }
+
+  // Runs nuv-watchdog with the arguments of one of its keyword forms; its
+  // standard output and error are ours.
+  void ask(const std::wstring& arguments) {
+    say("$ nuv-watchdog " + narrow(arguments));
+    const auto dog =
+        start((root / L"nuv-watchdog.exe").wstring(), L"nuv-watchdog " + arguments, env);
+    const DWORD code = or_stop(nuv::support::wait_for_exit(dog.process.get()));
+    say("exit code " + std::to_string(code));
+  }
+
+  // A power cut: the client and its watchdog go down together, and nothing
+  // is undone. A request for recovery while the client still runs is
+  // refused first.
+  void power_cut() {
+    const std::filesystem::path flag = root / L"clean.flag";
+    const auto client =
+        start(program_folder() + L"nuv-demo.exe", L"nuv-demo --stand-in-client", std::nullopt);
+    const std::wstring arguments = std::to_wstring(client.pid) + L" \"" + flag.wstring() + L"\"";
+    say("stand-in client (pid " + std::to_string(client.pid) + ") starts: nuv-watchdog " +
+        narrow(arguments));
+    const auto dog =
+        start((root / L"nuv-watchdog.exe").wstring(), L"nuv-watchdog " + arguments, env);
+    ::Sleep(1000);
+    say("while the client runs, a recovery on request is refused:");
+    ask(L"--recover");
+    say("power cut: the watchdog and the client are killed together");
+    ::TerminateProcess(dog.process.get(), 1);
+    ::TerminateProcess(client.process.get(), 1);
+    ::WaitForSingleObject(dog.process.get(), INFINITE);
+    ::WaitForSingleObject(client.process.get(), INFINITE);
+  }
 };
 
 }  // namespace
@@ -258,6 +292,28 @@ int wmain(int argc, wchar_t** argv) {
   show_log("stand-in tools were asked", tools_log, demo.tools_seen);
   show_file("journal after (the change that failed, kept for a later run)", demo.journal());
   show_file("meta file after (one partial rollback counted)", demo.journal().wstring() + L".meta");
+  show_log("the watchdog's own log gained", demo.log(), demo.log_seen);
+
+  say("");
+  say("4. power cut: the client and its watchdog die together, and the journal is left behind");
+  write_file(demo.root / L"answers.txt", "");
+  new_lines(wintun_log, demo.wintun_seen);  // what the crash of act 3 asked is not shown
+  write_file(demo.journal(),
+             nuv::format_journal({
+                 nuv::RouteAdded{"0.0.0.0/1", "10.8.0.1", "utun-nuv", 5u},
+                 nuv::FirewallRuleAdded{"NUV kill switch"},
+                 nuv::SystemProxySet{true, "proxy.corp.example:3128"},
+             }));
+  demo.power_cut();
+  show_log("stand-in tools were asked", tools_log, demo.tools_seen);
+  show_file("journal after the power cut (nothing was undone)", demo.journal());
+  say("at its next start, the client asks what a recovery would do, then runs it:");
+  demo.ask(L"--plan");
+  demo.ask(L"--recover");
+  show_log("stand-in wintun.dll was asked", wintun_log, demo.wintun_seen);
+  show_log("stand-in tools were asked (newest change first)", tools_log, demo.tools_seen);
+  show_proxy_settings();
+  show_file("journal after", demo.journal());
   show_log("the watchdog's own log gained", demo.log(), demo.log_seen);
   return 0;
 }
