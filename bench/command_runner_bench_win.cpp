@@ -146,8 +146,7 @@ double bare_capture(const std::wstring& program, std::size_t bytes) {
   ::WaitForSingleObject(process.get(), INFINITE);
   const double elapsed = seconds_since(start);
   if (drained != bytes) {
-    fail("the bare loop drained " + std::to_string(drained) + " bytes of " +
-         std::to_string(bytes));
+    fail("the bare loop drained " + std::to_string(drained) + " bytes of " + std::to_string(bytes));
   }
   return elapsed;
 }
@@ -212,10 +211,9 @@ int main(int argc, char** argv) {
                         figure("%.2f ms/run", runner * 1000 / runs),
                         figure("%.2f ms/run", bare * 1000 / runs), figure("%.2f", runner / bare),
                         "<= 1.3");
-  nuv::bench::table_row("run_command drain, " + std::to_string(mib) +
-                            " MiB on stderr, keeping 1 MiB",
-                        figure("%.0f MiB/s", mib / runner_best),
-                        figure("%.0f MiB/s", mib / bare_best),
-                        figure("%.2f", bare_best / runner_best), ">= 0.8");
+  nuv::bench::table_row(
+      "run_command drain, " + std::to_string(mib) + " MiB on stderr, keeping 1 MiB",
+      figure("%.0f MiB/s", mib / runner_best), figure("%.0f MiB/s", mib / bare_best),
+      figure("%.2f", bare_best / runner_best), ">= 0.8");
   return 0;
 }

@@ -82,18 +82,17 @@ TEST(Invocation, KeywordFormsAndTheirMisfits) {
   ASSERT_TRUE(watched);
   EXPECT_EQ(std::get<WatchdogArguments>(*watched).parent_pid, 7u);
 
-  for (const auto& arguments : std::vector<std::vector<std::u16string>>{
-           {u"--recover", u"x"},
-           {u"--recover", u"1"},
-           {u"--plan", u"a", u"b"},
-           {u"--help", u"x"},
-           {u"/?", u"--help"},
-           {u"--version", u"1"},
-           {u"--Recover"},
-           {u"-recover"},
-           {u"/?x"},
-           {u"--plan "},
-           {}}) {
+  for (const auto& arguments : std::vector<std::vector<std::u16string>>{{u"--recover", u"x"},
+                                                                        {u"--recover", u"1"},
+                                                                        {u"--plan", u"a", u"b"},
+                                                                        {u"--help", u"x"},
+                                                                        {u"/?", u"--help"},
+                                                                        {u"--version", u"1"},
+                                                                        {u"--Recover"},
+                                                                        {u"-recover"},
+                                                                        {u"/?x"},
+                                                                        {u"--plan "},
+                                                                        {}}) {
     const auto parsed = parse_invocation(arguments);
     ASSERT_FALSE(parsed);
     EXPECT_EQ(parsed.error().message, "usage: nuv-watchdog <parent_pid> <clean_flag_path>");

@@ -233,14 +233,15 @@ TEST(MonitorLoop, MarkerCoversTheWatchAndAStaleFlagIsLogged) {
     const int code = run_watchdog(kArguments, seams, sink, [] {});
 
     EXPECT_EQ(code, stale_flag ? kExitClean : kExitRecovered);
-    std::vector<std::string> expected{"open 42", "marker up", "flag? C:\\clean.flag", "wait 2000",
-                                      "wait ended", "marker down", "sleep 500",
-                                      "flag? C:\\clean.flag"};
+    std::vector<std::string> expected{"open 42",   "marker up",           "flag? C:\\clean.flag",
+                                      "wait 2000", "wait ended",          "marker down",
+                                      "sleep 500", "flag? C:\\clean.flag"};
     if (stale_flag) expected.emplace_back("delete C:\\clean.flag");
     EXPECT_EQ(system.log, expected);
-    EXPECT_EQ(logged, stale_flag ? std::vector<std::string>{"clean flag already present as "
-                                                            "monitoring begins: [\"C:\\\\clean.flag\"]"}
-                                 : std::vector<std::string>{});
+    EXPECT_EQ(logged, stale_flag
+                          ? std::vector<std::string>{"clean flag already present as "
+                                                     "monitoring begins: [\"C:\\\\clean.flag\"]"}
+                          : std::vector<std::string>{});
   }
 }
 

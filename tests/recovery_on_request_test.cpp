@@ -57,8 +57,8 @@ struct FakeSystem {
               if (monitored.size() > 1) monitored.erase(monitored.begin());
               return answer;
             },
-        .lock_journal = [this](const std::string& path, std::chrono::milliseconds limit)
-            -> std::unique_ptr<JournalLock> {
+        .lock_journal = [this](const std::string& path,
+                               std::chrono::milliseconds limit) -> std::unique_ptr<JournalLock> {
           events.push_back("lock " + path);
           lock_limit = limit;
           if (!lock_had) return nullptr;
@@ -91,9 +91,9 @@ TEST(RecoveryOnRequest, RunsBothStepsUnderTheLockWaitedForAMinute) {
             (std::vector<std::string>{"marker? " + kState, "lock " + kState, "marker? " + kState,
                                       "adapters", "journal", "records?", "unlock"}));
   EXPECT_EQ(system.lock_limit, 60'000ms);
-  EXPECT_EQ(sink.lines, (std::vector<std::string>{kRunning,
-                                                  "nuv-watchdog: cleaned 2 wintun orphan(s)",
-                                                  "nuv-watchdog: system_state recovery clean"}));
+  EXPECT_EQ(sink.lines,
+            (std::vector<std::string>{kRunning, "nuv-watchdog: cleaned 2 wintun orphan(s)",
+                                      "nuv-watchdog: system_state recovery clean"}));
 }
 
 // A watchdog that monitors, seen before the wait or after it, and a lock not
@@ -139,7 +139,8 @@ TEST(RecoveryOnRequest, ExitCodeSaysWhetherChangesRemain) {
       {RollbackOutcome{{}, {JournalKept::kDeleted, 0}}, true, kExitRecovered, clean},
       {RollbackOutcome{{}, {JournalKept::kLeftBecauseChanged, 0}}, true, kExitRecovered, clean},
       {RollbackOutcome{{"route delete failed: x"}, {JournalKept::kRewritten, 1}}, true,
-       kExitRecovered, "nuv-watchdog: system_state recovery had 1 errors: [\"route delete failed: x\"]"},
+       kExitRecovered,
+       "nuv-watchdog: system_state recovery had 1 errors: [\"route delete failed: x\"]"},
       {RollbackOutcome{{"e"}, {JournalKept::kLeftBecauseTemporaryUnwritable, 0}}, true,
        kExitRecovered, "nuv-watchdog: system_state recovery had 1 errors: [\"e\"]"},
   };

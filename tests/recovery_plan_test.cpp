@@ -19,7 +19,8 @@ struct RecordingSink final : MessageSink {
 };
 
 const std::string kState = R"(C:\Users\me\AppData\Roaming\NUV Client\system_state.json)";
-const std::string kJournalLine = R"(journal ["C:\\Users\\me\\AppData\\Roaming\\NUV Client\\system_state.json"])";
+const std::string kJournalLine =
+    R"(journal ["C:\\Users\\me\\AppData\\Roaming\\NUV Client\\system_state.json"])";
 const std::string kAdapters = "adapters: a recovery first tries the client's 66 adapter names";
 
 // Files in a map, read only; programs found in the system folder, except
@@ -68,20 +69,20 @@ TEST(RecoveryPlan, ShowsEveryCommandNewestFirstWithTheMeta) {
   system.files[kState + ".meta"] = format_meta({3, 1765000000});
   RecordingSink out;
   EXPECT_EQ(show_recovery_plan(PlanRequest{}, system.seams(), out), kExitClean);
-  EXPECT_EQ(out.lines,
-            (std::vector<std::string>{
-                kJournalLine + " holds 6 records",
-                kAdapters,
-                R"(6. FirewallRuleAdded: C:\Windows\system32\netsh.exe ["advfirewall", "firewall", "delete", "rule", "name=NUV kill switch"])",
-                R"(5. CustomCommand: missing ["a b"] (cannot be started: program not found))",
-                "4. CustomCommand: nothing to run",
-                "3. TunInterfaceUp: netsh delete address: refused: a named parameter in place of "
-                "the address",
-                R"(2. DnsOverridden: C:\Windows\system32\netsh.exe ["interface", "ip", "set", "dns", "Wi-Fi", "static", "192.168.1.1"])",
-                R"(2. DnsOverridden: C:\Windows\system32\netsh.exe ["interface", "ip", "add", "dns", "Wi-Fi", "1.1.1.1"] (its result is ignored))",
-                R"(1. RouteAdded: C:\Windows\system32\route.exe ["delete", "0.0.0.0/1", "10.8.0.1"])",
-                R"(meta ["C:\\Users\\me\\AppData\\Roaming\\NUV Client\\system_state.json.meta"]: partial_rollback_count 3, last_partial_rollback_unix 1765000000)",
-            }));
+  EXPECT_EQ(
+      out.lines,
+      (std::vector<std::string>{
+          kJournalLine + " holds 6 records",
+          kAdapters,
+          R"(6. FirewallRuleAdded: C:\Windows\system32\netsh.exe ["advfirewall", "firewall", "delete", "rule", "name=NUV kill switch"])",
+          R"(5. CustomCommand: missing ["a b"] (cannot be started: program not found))",
+          "4. CustomCommand: nothing to run",
+          R"(3. TunInterfaceUp: netsh delete address: refused: a named parameter in place of the address)",
+          R"(2. DnsOverridden: C:\Windows\system32\netsh.exe ["interface", "ip", "set", "dns", "Wi-Fi", "static", "192.168.1.1"])",
+          R"(2. DnsOverridden: C:\Windows\system32\netsh.exe ["interface", "ip", "add", "dns", "Wi-Fi", "1.1.1.1"] (its result is ignored))",
+          R"(1. RouteAdded: C:\Windows\system32\route.exe ["delete", "0.0.0.0/1", "10.8.0.1"])",
+          R"(meta ["C:\\Users\\me\\AppData\\Roaming\\NUV Client\\system_state.json.meta"]: partial_rollback_count 3, last_partial_rollback_unix 1765000000)",
+      }));
 }
 
 // Exit 0 for a client's journal that is absent, empty or valid; 3 for one
@@ -119,8 +120,7 @@ TEST(RecoveryPlan, ExitCodeChecksTheJournal) {
     if (c.journal) system.files[path] = *c.journal;
     if (c.unreadable) system.unreadable = path;
     RecordingSink out;
-    EXPECT_EQ(show_recovery_plan(PlanRequest{c.path}, system.seams(), out), c.code)
-        << c.first_line;
+    EXPECT_EQ(show_recovery_plan(PlanRequest{c.path}, system.seams(), out), c.code) << c.first_line;
     ASSERT_GE(out.lines.size(), 2u);
     EXPECT_TRUE(out.lines[0].starts_with(c.first_line)) << out.lines[0];
     EXPECT_EQ(out.lines[1], kAdapters);
@@ -142,8 +142,9 @@ TEST(RecoveryPlan, AnInvalidMetaFileIsSaidToCountFromZero) {
   system.files[kState + ".meta"] = "{}";
   RecordingSink out;
   EXPECT_EQ(show_recovery_plan(PlanRequest{}, system.seams(), out), kExitClean);
-  EXPECT_EQ(out.lines.back(),
-            R"(meta ["C:\\Users\\me\\AppData\\Roaming\\NUV Client\\system_state.json.meta"] is invalid; a recovery counts from 0)");
+  EXPECT_EQ(
+      out.lines.back(),
+      R"(meta ["C:\\Users\\me\\AppData\\Roaming\\NUV Client\\system_state.json.meta"] is invalid; a recovery counts from 0)");
 }
 
 }  // namespace

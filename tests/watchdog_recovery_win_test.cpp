@@ -105,12 +105,10 @@ class WatchdogRecovery : public ScratchTest {
   };
   Watched start_watched(const std::optional<std::wstring>& tool_sleep = std::nullopt) {
     Watched watched;
-    watched.parent =
-        start_plain(program_folder() + L"nuv-test-child.exe", L"nuv-test-child wait");
+    watched.parent = start_plain(program_folder() + L"nuv-test-child.exe", L"nuv-test-child wait");
     const std::wstring flag = root_ + L"\\clean.flag";
     watched.dog = start_captured(
-        watchdog(),
-        L"nuv-watchdog " + std::to_wstring(watched.parent.pid) + L" \"" + flag + L"\"",
+        watchdog(), L"nuv-watchdog " + std::to_wstring(watched.parent.pid) + L" \"" + flag + L"\"",
         profile_block(tool_sleep));
     watched.first_line = read_line(watched.dog.stderr_read.get());
     return watched;
@@ -124,8 +122,8 @@ class WatchdogRecovery : public ScratchTest {
   };
   Answer ask(const std::wstring& arguments) {
     auto dog = start_captured(watchdog(), L"nuv-watchdog " + arguments, profile_block());
-    auto err = std::async(std::launch::async,
-                          [&dog] { return read_to_end(dog.stderr_read.get()); });
+    auto err =
+        std::async(std::launch::async, [&dog] { return read_to_end(dog.stderr_read.get()); });
     Answer answer;
     answer.pid = dog.pid;
     answer.out = split_lines(read_to_end(dog.stdout_read.get()));
@@ -366,9 +364,9 @@ TEST_F(WatchdogRecovery, AFloodedUndoIsReportedWithItsFirstMebibyteAndTheRestCou
 TEST_F(WatchdogRecovery, RecoverOnRequestRollsBackWhatWasLeftAndExitsZero) {
   const auto answer = ask(L"--recover");
   EXPECT_EQ(answer.exit_code, 0u);
-  EXPECT_EQ(answer.err, (std::vector<std::string>{"nuv-watchdog: running recovery on request",
-                                                  orphans_line(),
-                                                  "nuv-watchdog: system_state recovery clean"}));
+  EXPECT_EQ(answer.err,
+            (std::vector<std::string>{"nuv-watchdog: running recovery on request", orphans_line(),
+                                      "nuv-watchdog: system_state recovery clean"}));
   EXPECT_TRUE(answer.out.empty());
   EXPECT_EQ(tool_log().size(), 4u);
   expect_adapters_closed();
@@ -391,13 +389,13 @@ TEST_F(WatchdogRecovery, RecoverOnRequestRollsBackWhatWasLeftAndExitsZero) {
 // 1: a change remains; 3: the journal is there but cannot be understood, and
 // stays as it is. Misfits of the form are usage errors.
 TEST_F(WatchdogRecovery, RecoverOnRequestExitCodesSayWhatIsLeft) {
-  ASSERT_TRUE(
-      write_file(root_ + L"\\answers.txt", "route\t*\t1\tThe route is busy.\\r\\n\n"));
+  ASSERT_TRUE(write_file(root_ + L"\\answers.txt", "route\t*\t1\tThe route is busy.\\r\\n\n"));
   const auto failed = ask(L"--recover");
   EXPECT_EQ(failed.exit_code, 1u);
   ASSERT_EQ(failed.err.size(), 3u);
-  EXPECT_EQ(failed.err[2], "nuv-watchdog: system_state recovery had 1 errors: "
-                           "[\"route delete failed: The route is busy.\\r\\n\"]");
+  EXPECT_EQ(failed.err[2],
+            "nuv-watchdog: system_state recovery had 1 errors: "
+            "[\"route delete failed: The route is busy.\\r\\n\"]");
   EXPECT_EQ(read_file(state()), format_journal({kJournal[0]}));
 
   const std::string invalid = "[{\"RouteAdded\": {}}]";
@@ -463,12 +461,12 @@ TEST_F(WatchdogRecovery, RecoverOnRequestBesideACrashRecoveryUndoesEachChangeOnc
   ASSERT_EQ(request.err.size(), 3u);
   // One of the two found the journal, the other found it gone.
   const std::vector<std::string> summaries{crash_lines[1], request.err[2]};
-  EXPECT_EQ(std::count(summaries.begin(), summaries.end(),
-                       "nuv-watchdog: system_state recovery clean"),
-            1);
-  EXPECT_EQ(std::count(summaries.begin(), summaries.end(),
-                       "nuv-watchdog: no system_state to recover"),
-            1);
+  EXPECT_EQ(
+      std::count(summaries.begin(), summaries.end(), "nuv-watchdog: system_state recovery clean"),
+      1);
+  EXPECT_EQ(
+      std::count(summaries.begin(), summaries.end(), "nuv-watchdog: no system_state to recover"),
+      1);
   EXPECT_FALSE(read_file(state()));
 }
 
@@ -488,20 +486,21 @@ TEST_F(WatchdogRecovery, PlanShowsTheUndosAndChangesNothing) {
     for (const char c : path) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
     return "[\"" + escaped + "\"]";
   };
-  EXPECT_EQ(answer.out,
-            (std::vector<std::string>{
-                "journal " + quoted(narrow(state())) + " holds 3 records",
-                "adapters: a recovery first tries the client's 66 adapter names",
-                "3. FirewallRuleAdded: " + folder +
-                    R"(\netsh.exe ["advfirewall", "firewall", "delete", "rule", "name=NUV kill switch"])",
-                "2. DnsOverridden: " + folder +
-                    R"(\netsh.exe ["interface", "ip", "set", "dns", "Wi-Fi", "static", "192.168.1.1"])",
-                "2. DnsOverridden: " + folder +
-                    R"(\netsh.exe ["interface", "ip", "add", "dns", "Wi-Fi", "1.1.1.1"] (its result is ignored))",
-                "1. RouteAdded: " + folder + R"(\route.exe ["delete", "0.0.0.0/1", "10.8.0.1"])",
-                "meta " + quoted(narrow(meta())) +
-                    ": partial_rollback_count 2, last_partial_rollback_unix 1700000000",
-            }));
+  EXPECT_EQ(
+      answer.out,
+      (std::vector<std::string>{
+          "journal " + quoted(narrow(state())) + " holds 3 records",
+          "adapters: a recovery first tries the client's 66 adapter names",
+          "3. FirewallRuleAdded: " + folder +
+              R"(\netsh.exe ["advfirewall", "firewall", "delete", "rule", "name=NUV kill switch"])",
+          "2. DnsOverridden: " + folder +
+              R"(\netsh.exe ["interface", "ip", "set", "dns", "Wi-Fi", "static", "192.168.1.1"])",
+          "2. DnsOverridden: " + folder +
+              R"(\netsh.exe ["interface", "ip", "add", "dns", "Wi-Fi", "1.1.1.1"] (its result is ignored))",
+          "1. RouteAdded: " + folder + R"(\route.exe ["delete", "0.0.0.0/1", "10.8.0.1"])",
+          "meta " + quoted(narrow(meta())) +
+              ": partial_rollback_count 2, last_partial_rollback_unix 1700000000",
+      }));
   EXPECT_EQ(read_file(state()), journal_before);
   EXPECT_EQ(read_file(meta()), meta_before);
   for (const std::wstring& made :

@@ -298,12 +298,11 @@ int wmain(int argc, wchar_t** argv) {
   say("4. power cut: the client and its watchdog die together, and the journal is left behind");
   write_file(demo.root / L"answers.txt", "");
   new_lines(wintun_log, demo.wintun_seen);  // what the crash of act 3 asked is not shown
-  write_file(demo.journal(),
-             nuv::format_journal({
-                 nuv::RouteAdded{"0.0.0.0/1", "10.8.0.1", "utun-nuv", 5u},
-                 nuv::FirewallRuleAdded{"NUV kill switch"},
-                 nuv::SystemProxySet{true, "proxy.corp.example:3128"},
-             }));
+  write_file(demo.journal(), nuv::format_journal({
+                                 nuv::RouteAdded{"0.0.0.0/1", "10.8.0.1", "utun-nuv", 5u},
+                                 nuv::FirewallRuleAdded{"NUV kill switch"},
+                                 nuv::SystemProxySet{true, "proxy.corp.example:3128"},
+                             }));
   demo.power_cut();
   show_log("stand-in tools were asked", tools_log, demo.tools_seen);
   show_file("journal after the power cut (nothing was undone)", demo.journal());

@@ -64,7 +64,8 @@ Result<LoadedJournal, JournalUnavailable> load_journal(const StateFiles& files,
         "cannot be read" + (files.read_error ? ": " + files.read_error() : std::string())});
   }
   if (!is_valid_utf8(*text)) {
-    return unexpected(JournalUnavailable{NothingToRecover::kInvalid, "is invalid: it is not UTF-8"});
+    return unexpected(
+        JournalUnavailable{NothingToRecover::kInvalid, "is invalid: it is not UTF-8"});
   }
   std::string fault;
   auto changes = parse_journal(*text, &fault);

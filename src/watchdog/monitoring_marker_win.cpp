@@ -1,7 +1,7 @@
 #include "watchdog/monitoring_marker_win.h"
 
-#include "common/os_error.h"
 #include "common/win32.h"
+#include "common/os_error.h"
 #include "state/journal_lock_win.h"
 #include "state/state_recovery.h"
 

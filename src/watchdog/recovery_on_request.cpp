@@ -59,8 +59,8 @@ int recover_on_request(MessageSink& sink, const RecoveryOnRequestSystem& system)
   sink.write_line(recovery_on_request_message());
   sink.write_line(orphan_cleanup_message(system.clean_wintun_orphans()));
   const auto outcome = system.recover_journal();
-  sink.write_line(state_recovery_message(
-      outcome ? std::optional(outcome->errors) : std::optional<std::vector<std::string>>()));
+  sink.write_line(state_recovery_message(outcome ? std::optional(outcome->errors)
+                                                 : std::optional<std::vector<std::string>>()));
   return exit_code_for(outcome, system);
 }
 

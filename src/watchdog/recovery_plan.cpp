@@ -34,8 +34,8 @@ void show_change(std::size_t number, const SystemChange& change, const PlanSyste
       continue;
     }
     const auto program = system.resolve_program(step.request.program);
-    std::string line = head + (program ? *program : step.request.program) + " " +
-                       list_notation(step.request.args);
+    std::string line =
+        head + (program ? *program : step.request.program) + " " + list_notation(step.request.args);
     if (!program) line += " (cannot be started: " + program.error() + ")";
     if (!step.checked) line += " (its result is ignored)";
     out.write_line(line);
