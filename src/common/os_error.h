@@ -11,6 +11,11 @@ namespace nuv {
 
 std::string os_error_text(std::uint32_t code);
 
+// The same for a code whose text lives in a module's own message table (a
+// WinINet error in wininet.dll, say), looked up there before the system's.
+// `module` is the module's handle.
+std::string os_error_text(std::uint32_t code, const void* module);
+
 // The system's text of message `code` (UTF-8, untrimmed) in each language a
 // localized tool may answer in: the neutral lookup (language 0), the user's
 // default UI language and the system's default UI language, without

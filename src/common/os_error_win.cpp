@@ -30,11 +30,12 @@ std::optional<std::string> raw_system_message(DWORD code, WORD language) {
   return from_wide(std::wstring_view(buffer, length));
 }
 
-std::string system_message(std::uint32_t code) {
+std::string system_message(std::uint32_t code, const void* module = nullptr) {
   DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-  const void* module = nullptr;
   DWORD lookup = code;
-  if (code & kNtStatusBit) {
+  if (module != nullptr) {
+    flags |= FORMAT_MESSAGE_FROM_HMODULE;
+  } else if (code & kNtStatusBit) {
     if (const HMODULE ntdll = ::GetModuleHandleW(L"NTDLL.DLL")) {
       flags |= FORMAT_MESSAGE_FROM_HMODULE;
       module = ntdll;
@@ -64,6 +65,10 @@ std::string system_message(std::uint32_t code) {
 
 std::string os_error_text(std::uint32_t code) {
   return system_message(code) + " (os error " + std::to_string(code) + ")";
+}
+
+std::string os_error_text(std::uint32_t code, const void* module) {
+  return system_message(code, module) + " (os error " + std::to_string(code) + ")";
 }
 
 std::vector<std::string> system_message_texts(std::uint32_t code) {

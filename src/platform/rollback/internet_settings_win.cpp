@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "common/os_error.h"
 #include "common/path.h"
@@ -32,13 +33,20 @@ std::optional<std::string> announce_internet_settings_changed() {
   if (set_option == nullptr) {
     return "wininet.dll has no InternetSetOptionW: " + os_error_text(::GetLastError());
   }
-  if (!set_option(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0)) {
-    return "InternetSetOptionW(INTERNET_OPTION_SETTINGS_CHANGED) failed: " +
-           os_error_text(::GetLastError());
+  // Both are asked for, whatever the first answered: each may reach programs
+  // the other does not.
+  std::string failures;
+  for (const auto& [option, name] : {std::pair<DWORD, const char*>{INTERNET_OPTION_SETTINGS_CHANGED,
+                                                                   "INTERNET_OPTION_SETTINGS_CHANGED"},
+                                     {INTERNET_OPTION_REFRESH, "INTERNET_OPTION_REFRESH"}}) {
+    if (set_option(nullptr, option, nullptr, 0)) continue;
+    // WinINet's errors have their texts in wininet.dll.
+    const DWORD error = ::GetLastError();
+    if (!failures.empty()) failures += "; ";
+    failures += std::string("InternetSetOptionW(") + name +
+                ") failed: " + os_error_text(error, wininet.get());
   }
-  if (!set_option(nullptr, INTERNET_OPTION_REFRESH, nullptr, 0)) {
-    return "InternetSetOptionW(INTERNET_OPTION_REFRESH) failed: " + os_error_text(::GetLastError());
-  }
+  if (!failures.empty()) return failures;
   return std::nullopt;
 }
 
