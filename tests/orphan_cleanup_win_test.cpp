@@ -105,7 +105,8 @@ TEST_F(OrphanCleanup, WithoutSafeDllSearchSkipsAndSaysWhy) {
             "kernel32.dll; Windows 8.1 or later is needed)");
   EXPECT_TRUE(library_log().empty());
   EXPECT_FALSE(exists(lock()));
-  EXPECT_EQ(run(L"clean", {{L"NUV_WINTUN_ADAPTERS", L"utun-nuv"}}), "0\n");  // the real kernel32 has it
+  EXPECT_EQ(run(L"clean", {{L"NUV_WINTUN_ADAPTERS", L"utun-nuv"}}),
+            "0\n");  // the real kernel32 has it
   EXPECT_FALSE(library_log().empty());
 }
 

@@ -63,12 +63,15 @@ std::string in_866(std::u16string_view text) {
 
 // A Russian system's texts, as FormatMessageW gives them, by code.
 const std::map<std::uint32_t, std::vector<std::string>> kRussianTexts{
-    {kNotFound, {"\u042D\u043B\u0435\u043C\u0435\u043D\u0442 \u043D\u0435 "
-                 "\u043D\u0430\u0439\u0434\u0435\u043D.\r\n"}},
-    {kInvalidName, {"\u0418\u043C\u044F \u0443\u043A\u0430\u0437\u0430\u043D\u043E "
-                    "\u043D\u0435\u0432\u0435\u0440\u043D\u043E.\r\n"}},
-    {5, {"\u041E\u0442\u043A\u0430\u0437\u0430\u043D\u043E \u0432 "
-         "\u0434\u043E\u0441\u0442\u0443\u043F\u0435.\r\n"}},
+    {kNotFound,
+     {"\u042D\u043B\u0435\u043C\u0435\u043D\u0442 \u043D\u0435 "
+      "\u043D\u0430\u0439\u0434\u0435\u043D.\r\n"}},
+    {kInvalidName,
+     {"\u0418\u043C\u044F \u0443\u043A\u0430\u0437\u0430\u043D\u043E "
+      "\u043D\u0435\u0432\u0435\u0440\u043D\u043E.\r\n"}},
+    {5,
+     {"\u041E\u0442\u043A\u0430\u0437\u0430\u043D\u043E \u0432 "
+      "\u0434\u043E\u0441\u0442\u0443\u043F\u0435.\r\n"}},
 };
 
 // An undo on a system that speaks `texts` and reads code page 866.
@@ -478,10 +481,16 @@ TEST(UndoTunInterfaceUp, AcceptsTheSystemsOwnTextsOfItsAlreadyGoneMessages) {
       {"address, 1168, OEM", address, russian_866(kNotFound), {}, true},
       {"address, 123, OEM", address, russian_866(kInvalidName), {}, true},
       {"address, 1168, UTF-8", address, russian(kNotFound), {}, true},
-      {"address, 1168 inside other words", address, "netsh: " + russian_866(kNotFound) + " !", {},
+      {"address, 1168 inside other words",
+       address,
+       "netsh: " + russian_866(kNotFound) + " !",
+       {},
        true},
-      {"address, 1168 without its full stop", address,
-       in_866(*utf8_to_utf16(trimmed_message_text(russian(kNotFound)))), {}, true},
+      {"address, 1168 without its full stop",
+       address,
+       in_866(*utf8_to_utf16(trimmed_message_text(russian(kNotFound)))),
+       {},
+       true},
       {"address, access denied", address, russian_866(5), {}, false},
       {"address, 1168 on standard output only", address, "", russian_866(kNotFound), false},
       {"route, 1168", route, russian_866(kNotFound), {}, true},
@@ -494,7 +503,8 @@ TEST(UndoTunInterfaceUp, AcceptsTheSystemsOwnTextsOfItsAlreadyGoneMessages) {
   };
   for (const auto& c : cases) {
     LocalUndo u;
-    for (const char* tool : {"netsh", "route"}) u.fake.answers[tool] = {1, c.stderr_bytes, c.stdout_bytes};
+    for (const char* tool : {"netsh", "route"})
+      u.fake.answers[tool] = {1, c.stderr_bytes, c.stdout_bytes};
     EXPECT_EQ(u.run(c.change()) == std::nullopt, c.accepted) << c.what;
   }
 }
@@ -503,8 +513,8 @@ TEST(UndoTunInterfaceUp, AcceptsTheSystemsOwnTextsOfItsAlreadyGoneMessages) {
 // a failure into "already gone", and the English texts still apply.
 TEST(UndoTunInterfaceUp, EmptyOrMissingSystemTextsAcceptNothingBeyondTheEnglishTexts) {
   for (const std::vector<std::string>& texts :
-       {std::vector<std::string>{}, std::vector<std::string>{""},
-        std::vector<std::string>{".\r\n"}, std::vector<std::string>{" \u3002 "}}) {
+       {std::vector<std::string>{}, std::vector<std::string>{""}, std::vector<std::string>{".\r\n"},
+        std::vector<std::string>{" \u3002 "}}) {
     LocalUndo u;
     u.texts = {{kNotFound, texts}, {kInvalidName, texts}};
     u.fake.answers["netsh"] = {1, russian_866(kNotFound)};
@@ -519,9 +529,10 @@ TEST(UndoTunInterfaceUp, EmptyOrMissingSystemTextsAcceptNothingBeyondTheEnglishT
   // character made up by a broken decoding is no match.
   LocalUndo u;
   u.texts = {{kNotFound, {"a\uFFFDb"}}};
-  u.fake.answers["netsh"] = {1, "a\xFF" "b"};
-  EXPECT_EQ(u.run(TunInterfaceUp{"i", "a", "m"}),
-            "netsh delete address failed: a\uFFFDb");
+  u.fake.answers["netsh"] = {1,
+                             "a\xFF"
+                             "b"};
+  EXPECT_EQ(u.run(TunInterfaceUp{"i", "a", "m"}), "netsh delete address failed: a\uFFFDb");
   // The texts are asked for only when the English ones do not answer, and
   // only the step's own codes.
   LocalUndo v;
@@ -567,9 +578,8 @@ TEST(UndoLog, ARefusedAnswerIsLoggedInTheFirstReadingThatDecodesIt) {
 // Running programs are told after every proxy undo, whatever reg answered,
 // and only then; the log says whether it worked.
 TEST(UndoSystemProxySet, EveryUndoIsFollowedByTheAnnouncement) {
-  for (const test::Answer& reg :
-       {test::Answer{0}, test::Answer{1, "ERROR: Access is denied."},
-        test::Answer{0, {}, {}, "program not found"}}) {
+  for (const test::Answer& reg : {test::Answer{0}, test::Answer{1, "ERROR: Access is denied."},
+                                  test::Answer{0, {}, {}, "program not found"}}) {
     LocalUndo u;
     u.fake.answers["reg"] = reg;
     EXPECT_EQ(u.run(SystemProxySet{true, "proxy.example:8080"}), std::nullopt);

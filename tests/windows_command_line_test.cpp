@@ -92,7 +92,8 @@ TEST(BuildCommandLine, RandomArgumentListsSplitBackIntoThemselves) {
 // documentation ("Parsing C command-line arguments"), each after a program
 // name.
 TEST(MsvcrtSplit, ReadsTheDocumentedExamples) {
-  for (const auto& [line, expected] : std::vector<std::pair<std::u16string, std::vector<std::u16string>>>{
+  for (const auto& [line, expected] :
+       std::vector<std::pair<std::u16string, std::vector<std::u16string>>>{
            {u"p \"a b c\" d e", {u"p", u"a b c", u"d", u"e"}},
            {u"p \"ab\\\"c\" \"\\\\\" d", {u"p", u"ab\"c", u"\\", u"d"}},
            {u"p a\\\\\\b d\"e f\"g h", {u"p", u"a\\\\\\b", u"de fg", u"h"}},

@@ -23,9 +23,9 @@ constexpr DWORD kMessageBufferUnits = 2048;
 // without the inserts; absent when it has none or it is not UTF-16.
 std::optional<std::string> raw_system_message(DWORD code, WORD language) {
   wchar_t buffer[kMessageBufferUnits];
-  const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, language, buffer, kMessageBufferUnits,
-                                        nullptr);
+  const DWORD length =
+      ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                       language, buffer, kMessageBufferUnits, nullptr);
   if (length == 0) return std::nullopt;
   return from_wide(std::wstring_view(buffer, length));
 }

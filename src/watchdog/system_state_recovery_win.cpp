@@ -47,7 +47,8 @@ std::optional<RollbackOutcome> roll_back_on_own_runtime(SystemStateStore& store,
     return threads_failed(failure.what());
   }
   const UndoSystem system{
-      .run = [&loop](const CommandRequest& request) { return run_command_blocking(*loop, request); },
+      .run =
+          [&loop](const CommandRequest& request) { return run_command_blocking(*loop, request); },
       .message_texts = system_message_texts,
       .code_page_readings = code_page_readings,
       .announce_internet_settings_changed = announce_internet_settings_changed,

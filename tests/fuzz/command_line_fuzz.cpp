@@ -4,6 +4,7 @@
 // with a NUL or invalid UTF-8 must be refused instead.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -18,8 +19,19 @@ namespace {
 
 // What quoting has to get right: quotes, runs of backslashes before quotes
 // and at the end, spaces, tabs, empty stretches, and text beyond ASCII.
-constexpr std::string_view kArgumentPieces[] = {
-    "\"", "\\", " ", "\t", "a", "Z", "", "=", "%", "^", "&", "'",
+constexpr std::array<std::string_view, 16> kArgumentPieces = {
+    "\"",
+    "\\",
+    " ",
+    "\t",
+    "a",
+    "Z",
+    "",
+    "=",
+    "%",
+    "^",
+    "&",
+    "'",
     "\xC3\xA9",          // é
     "\xE4\xB8\xAD",      // 中
     "\xF0\x9F\x98\x80",  // an emoji: a surrogate pair in UTF-16
@@ -28,13 +40,13 @@ constexpr std::string_view kArgumentPieces[] = {
 
 // The program text is not escaped: it never holds a quote, a NUL or a
 // trailing backslash, and may hold spaces.
-constexpr std::string_view kProgramPieces[] = {
+constexpr std::array<std::string_view, 10> kProgramPieces = {
     "C:", "\\", "Program Files", " ", "\t", "tool", ".exe", "\xC3\xA9", "\xE4\xB8\xAD", "x",
 };
 
-std::string piece_run(FuzzedDataProvider& data, const std::string_view* pieces,
-                      std::size_t count) {
-  const std::string_view piece = pieces[data.ConsumeIntegralInRange<std::size_t>(0, count - 1)];
+template <std::size_t N>
+std::string piece_run(FuzzedDataProvider& data, const std::array<std::string_view, N>& pieces) {
+  const std::string_view piece = pieces[data.ConsumeIntegralInRange<std::size_t>(0, N - 1)];
   // Backslashes and quotes come in runs: one to nine.
   const int repeat = piece == "\\" || piece == "\"" ? data.ConsumeIntegralInRange(1, 9) : 1;
   std::string out;
@@ -47,7 +59,7 @@ std::string made_argument(FuzzedDataProvider& data) {
   std::string argument;
   const int pieces = data.ConsumeIntegralInRange(0, 12);
   for (int i = 0; i < pieces; ++i) {
-    argument += piece_run(data, kArgumentPieces, std::size(kArgumentPieces));
+    argument += piece_run(data, kArgumentPieces);
   }
   return argument;
 }
@@ -56,8 +68,8 @@ std::string made_program(FuzzedDataProvider& data) {
   std::string program;
   const int pieces = data.ConsumeIntegralInRange(1, 8);
   for (int i = 0; i < pieces; ++i) {
-    program += kProgramPieces[data.ConsumeIntegralInRange<std::size_t>(
-        0, std::size(kProgramPieces) - 1)];
+    program +=
+        kProgramPieces[data.ConsumeIntegralInRange<std::size_t>(0, kProgramPieces.size() - 1)];
   }
   while (!program.empty() && program.back() == '\\') program.pop_back();
   return program;

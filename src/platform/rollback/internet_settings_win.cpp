@@ -4,12 +4,12 @@
 #include <string>
 #include <utility>
 
+#include "common/win32.h"
 #include "common/os_error.h"
 #include "common/path.h"
 #include "common/proc_address_win.h"
 #include "common/sized_buffer_win.h"
 #include "common/unique_handle.h"
-#include "common/win32.h"
 
 #include <wininet.h>
 
@@ -28,17 +28,18 @@ std::optional<std::string> announce_internet_settings_changed() {
   const UniqueModule wininet(::LoadLibraryExW(reinterpret_cast<const wchar_t*>(path.c_str()),
                                               nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
   if (!wininet) return "wininet.dll not loaded: " + os_error_text(::GetLastError());
-  const auto set_option =
-      proc_address<BOOL WINAPI(HINTERNET, DWORD, LPVOID, DWORD)>(wininet.get(), "InternetSetOptionW");
+  const auto set_option = proc_address<BOOL WINAPI(HINTERNET, DWORD, LPVOID, DWORD)>(
+      wininet.get(), "InternetSetOptionW");
   if (set_option == nullptr) {
     return "wininet.dll has no InternetSetOptionW: " + os_error_text(::GetLastError());
   }
   // Both are asked for, whatever the first answered: each may reach programs
   // the other does not.
   std::string failures;
-  for (const auto& [option, name] : {std::pair<DWORD, const char*>{INTERNET_OPTION_SETTINGS_CHANGED,
-                                                                   "INTERNET_OPTION_SETTINGS_CHANGED"},
-                                     {INTERNET_OPTION_REFRESH, "INTERNET_OPTION_REFRESH"}}) {
+  for (const auto& [option, name] :
+       {std::pair<DWORD, const char*>{INTERNET_OPTION_SETTINGS_CHANGED,
+                                      "INTERNET_OPTION_SETTINGS_CHANGED"},
+        {INTERNET_OPTION_REFRESH, "INTERNET_OPTION_REFRESH"}}) {
     if (set_option(nullptr, option, nullptr, 0)) continue;
     // WinINet's errors have their texts in wininet.dll.
     const DWORD error = ::GetLastError();

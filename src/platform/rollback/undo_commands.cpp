@@ -1,6 +1,7 @@
 #include "platform/rollback/undo_commands.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <utility>
@@ -226,8 +227,14 @@ std::string milliseconds_since(std::chrono::steady_clock::time_point start) {
 }
 
 bool is_trailing_space_or_stop(std::string_view text, std::size_t& length) {
-  static constexpr std::string_view kTrailing[] = {
-      " ", "\t", "\r", "\n", "\v", "\f", ".",
+  static constexpr std::array<std::string_view, 10> kTrailing = {
+      " ",
+      "\t",
+      "\r",
+      "\n",
+      "\v",
+      "\f",
+      ".",
       "\xC2\xA0",      // U+00A0 no-break space
       "\xE3\x80\x80",  // U+3000 ideographic space
       "\xE3\x80\x82",  // U+3002 ideographic full stop
@@ -310,8 +317,7 @@ std::string trimmed_message_text(std::string_view text) {
   return std::string(text);
 }
 
-std::vector<std::string> standard_error_readings(std::string_view bytes,
-                                                 const UndoSystem& system) {
+std::vector<std::string> standard_error_readings(std::string_view bytes, const UndoSystem& system) {
   std::vector<std::string> readings;
   if (is_valid_utf8(bytes)) readings.emplace_back(bytes);
   if (system.code_page_readings) {

@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "common/log.h"
 #include "common/win32.h"
+#include "common/log.h"
 
 namespace nuv {
 
