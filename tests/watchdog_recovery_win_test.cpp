@@ -275,78 +275,6 @@ TEST_F(WatchdogRecovery, FailedUndoIsListedKeptAndCounted) {
   EXPECT_TRUE(logs("rewritten with 1 record"));
 }
 
-TEST_F(WatchdogRecovery, ClosedStandardErrorStillRecoversEverything) {
-  const auto crashed = crash(Reader::closed);
-  EXPECT_EQ(crashed.exit_code, 1u);
-  EXPECT_EQ(crashed.lines.size(), 1u);  // the monitoring line; nothing after reached anyone
-  EXPECT_EQ(tool_log().size(), 4u);
-  expect_adapters_closed();
-  EXPECT_FALSE(read_file(state()));
-  EXPECT_FALSE(read_file(meta()));
-  // The log still has every line that standard error could not take.
-  expect_logged(crashed,
-                {crashed.lines[0],
-                 "nuv-watchdog: parent pid=" + std::to_string(crashed.parent_pid) +
-                     " disappeared without clean flag \xE2\x80\x94 running recovery",
-                 orphans_line(), "nuv-watchdog: system_state recovery clean"},
-                {"netsh", "route"});
-}
-
-// A client that hangs keeps our standard error open and reads nothing: the
-// summary line with a tool's megabyte of output fills the pipe. The write is
-// given up after 5 s and the watchdog still exits, with the failed change
-// kept and counted.
-TEST_F(WatchdogRecovery, StalledReaderOfStandardErrorCannotHoldTheExit) {
-  ASSERT_TRUE(write_file(root_ + L"\\answers.txt",
-                         "netsh\tadvfirewall\t1\t" + std::string(1 << 20, 'x') + "\n"));
-  const auto crashed = crash(Reader::stalled);
-  EXPECT_EQ(crashed.exit_code, 1u);
-  EXPECT_LT(crashed.death_to_exit, std::chrono::seconds(15));
-  EXPECT_EQ(read_file(state()), format_journal({kJournal[2]}));
-  const auto counted = parse_meta(read_file(meta()).value_or(""));
-  ASSERT_TRUE(counted);
-  EXPECT_EQ(counted->partial_rollback_count, 1u);
-}
-
-// A tool that leaves a process of its own running hands that process its
-// standard handles. Only its own: were the watchdog's inheritable handles
-// passed on too, whoever reads the watchdog's standard error would wait for
-// that process instead of the watchdog.
-TEST_F(WatchdogRecovery, AProcessLeftRunningByAToolDoesNotHoldTheWatchdogsStandardError) {
-  const std::wstring pid_file = root_ + L"\\grandchild.pid";
-  ASSERT_TRUE(write_file(
-      state(), format_journal({CustomCommand{"leave a process running",
-                                             {narrow(program_folder() + L"nuv-test-child.exe"),
-                                              "grandchild", "0", narrow(pid_file)}}})));
-  const auto crashed = crash(Reader::reads, [&pid_file] { terminate_from_pid_file(pid_file); });
-  EXPECT_TRUE(crashed.stderr_ended_with_the_watchdog)
-      << "the watchdog's standard error stayed open after its exit";
-  EXPECT_EQ(crashed.exit_code, 1u);
-  ASSERT_EQ(crashed.lines.size(), 4u);
-  EXPECT_EQ(crashed.lines[3], "nuv-watchdog: system_state recovery clean");
-  EXPECT_FALSE(read_file(state()));
-}
-
-// A tool that floods standard error fails its undo with the first mebibyte of
-// it and the count of the rest: the watchdog neither holds nor prints it all.
-TEST_F(WatchdogRecovery, AFloodedUndoIsReportedWithItsFirstMebibyteAndTheRestCounted) {
-  const std::vector<SystemChange> flood{CustomCommand{
-      "flood", {narrow(program_folder() + L"nuv-test-child.exe"), "fill", "E", "268435456", "1"}}};
-  ASSERT_TRUE(write_file(state(), format_journal(flood)));
-  const auto crashed = crash();
-  EXPECT_EQ(crashed.exit_code, 1u);
-  ASSERT_EQ(crashed.lines.size(), 4u);
-  const std::string expected =
-      "nuv-watchdog: system_state recovery had 1 errors: [\"custom rollback "
-      "'flood' failed: " +
-      std::string(1048576, 'E') + " [267386880 more bytes]\"]";
-  EXPECT_TRUE(crashed.lines[3] == expected)
-      << crashed.lines[3].size() << " bytes, ending "
-      << crashed.lines[3].substr(crashed.lines[3].size() -
-                                 std::min<std::size_t>(60, crashed.lines[3].size()));
-  EXPECT_EQ(read_file(state()), format_journal(flood));
-}
-
 // netsh and route answer in the system's language and the console's code
 // page (here the OEM one: the tools have no console). The address and the
 // route were already gone: their undos count as done and the journal goes.
@@ -427,6 +355,78 @@ TEST_F(WatchdogRecovery, AProxyUndoIsAnnouncedToRunningPrograms) {
       "the Internet settings change was not announced: InternetSetOptionW\\(INTERNET_OPTION_"
       "[A-Z_]+\\) failed: [^\n]+ \\(os error [0-9]+\\)\n");
   EXPECT_TRUE(std::regex_match(about_it, one_line)) << about_it;
+}
+
+TEST_F(WatchdogRecovery, ClosedStandardErrorStillRecoversEverything) {
+  const auto crashed = crash(Reader::closed);
+  EXPECT_EQ(crashed.exit_code, 1u);
+  EXPECT_EQ(crashed.lines.size(), 1u);  // the monitoring line; nothing after reached anyone
+  EXPECT_EQ(tool_log().size(), 4u);
+  expect_adapters_closed();
+  EXPECT_FALSE(read_file(state()));
+  EXPECT_FALSE(read_file(meta()));
+  // The log still has every line that standard error could not take.
+  expect_logged(crashed,
+                {crashed.lines[0],
+                 "nuv-watchdog: parent pid=" + std::to_string(crashed.parent_pid) +
+                     " disappeared without clean flag \xE2\x80\x94 running recovery",
+                 orphans_line(), "nuv-watchdog: system_state recovery clean"},
+                {"netsh", "route"});
+}
+
+// A client that hangs keeps our standard error open and reads nothing: the
+// summary line with a tool's megabyte of output fills the pipe. The write is
+// given up after 5 s and the watchdog still exits, with the failed change
+// kept and counted.
+TEST_F(WatchdogRecovery, StalledReaderOfStandardErrorCannotHoldTheExit) {
+  ASSERT_TRUE(write_file(root_ + L"\\answers.txt",
+                         "netsh\tadvfirewall\t1\t" + std::string(1 << 20, 'x') + "\n"));
+  const auto crashed = crash(Reader::stalled);
+  EXPECT_EQ(crashed.exit_code, 1u);
+  EXPECT_LT(crashed.death_to_exit, std::chrono::seconds(15));
+  EXPECT_EQ(read_file(state()), format_journal({kJournal[2]}));
+  const auto counted = parse_meta(read_file(meta()).value_or(""));
+  ASSERT_TRUE(counted);
+  EXPECT_EQ(counted->partial_rollback_count, 1u);
+}
+
+// A tool that leaves a process of its own running hands that process its
+// standard handles. Only its own: were the watchdog's inheritable handles
+// passed on too, whoever reads the watchdog's standard error would wait for
+// that process instead of the watchdog.
+TEST_F(WatchdogRecovery, AProcessLeftRunningByAToolDoesNotHoldTheWatchdogsStandardError) {
+  const std::wstring pid_file = root_ + L"\\grandchild.pid";
+  ASSERT_TRUE(write_file(
+      state(), format_journal({CustomCommand{"leave a process running",
+                                             {narrow(program_folder() + L"nuv-test-child.exe"),
+                                              "grandchild", "0", narrow(pid_file)}}})));
+  const auto crashed = crash(Reader::reads, [&pid_file] { terminate_from_pid_file(pid_file); });
+  EXPECT_TRUE(crashed.stderr_ended_with_the_watchdog)
+      << "the watchdog's standard error stayed open after its exit";
+  EXPECT_EQ(crashed.exit_code, 1u);
+  ASSERT_EQ(crashed.lines.size(), 4u);
+  EXPECT_EQ(crashed.lines[3], "nuv-watchdog: system_state recovery clean");
+  EXPECT_FALSE(read_file(state()));
+}
+
+// A tool that floods standard error fails its undo with the first mebibyte of
+// it and the count of the rest: the watchdog neither holds nor prints it all.
+TEST_F(WatchdogRecovery, AFloodedUndoIsReportedWithItsFirstMebibyteAndTheRestCounted) {
+  const std::vector<SystemChange> flood{CustomCommand{
+      "flood", {narrow(program_folder() + L"nuv-test-child.exe"), "fill", "E", "268435456", "1"}}};
+  ASSERT_TRUE(write_file(state(), format_journal(flood)));
+  const auto crashed = crash();
+  EXPECT_EQ(crashed.exit_code, 1u);
+  ASSERT_EQ(crashed.lines.size(), 4u);
+  const std::string expected =
+      "nuv-watchdog: system_state recovery had 1 errors: [\"custom rollback "
+      "'flood' failed: " +
+      std::string(1048576, 'E') + " [267386880 more bytes]\"]";
+  EXPECT_TRUE(crashed.lines[3] == expected)
+      << crashed.lines[3].size() << " bytes, ending "
+      << crashed.lines[3].substr(crashed.lines[3].size() -
+                                 std::min<std::size_t>(60, crashed.lines[3].size()));
+  EXPECT_EQ(read_file(state()), format_journal(flood));
 }
 
 }  // namespace
