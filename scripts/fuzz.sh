@@ -32,5 +32,5 @@ for target in "${targets[@]}"; do
     echo "fuzz: ${target}_fuzz failed (status $status); the input is in build/fuzz/" >&2
     exit "$status"
   fi
-  grep -E '^(Done|stat::number_of_executed_units)' "$log" | sed "s/^/fuzz: $target: /"
+  grep -a -E '^(Done|stat::number_of_executed_units)' "$log" | sed "s/^/fuzz: $target: /"
 done
