@@ -12,6 +12,8 @@ for preset in native windows; do
   if [ "$preset" = windows ]; then
     # Wine's first start in a new prefix is slow; do it before any test's clock runs.
     cmake/wine-run.sh "$PWD/build/windows/wineprefix" --prepare
+    # and the Russian one, for the tests of answers in the system's language.
+    LC_ALL=ru_RU.UTF-8 cmake/wine-run.sh "$PWD/build/windows/wineprefix-ru" --prepare
   fi
   echo "== $preset: test" >&2
   ctest --preset "$preset"
@@ -20,6 +22,6 @@ for preset in native windows; do
     scripts/lint.sh  # clang-tidy reads the native build's compile_commands.json
   fi
 done
-echo "== fuzz: journal reader, 30 s" >&2
+echo "== fuzz: journal reader and command lines, 30 s each" >&2
 scripts/fuzz.sh 30
 echo "== all tests passed" >&2

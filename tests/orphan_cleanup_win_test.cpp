@@ -91,6 +91,25 @@ TEST_F(OrphanCleanup, LibraryInTheCurrentFolderAloneIsNotLoaded) {
   EXPECT_EQ(run(L"load", {}, planted), "loaded\nerror mode 0\n");
 }
 
+// Without AddDllDirectory the library's safe search flags fail: the cleanup
+// says so instead of counting nothing in silence, and loads nothing.
+TEST_F(OrphanCleanup, WithoutSafeDllSearchSkipsAndSaysWhy) {
+  install_library();
+  auto child = start(L"clean-unsafe", {{L"NUV_WINTUN_ADAPTERS", L"utun-nuv"}});
+  const std::string output = read_to_end(child.stdout_read.get());
+  const std::string log = read_to_end(child.stderr_read.get());
+  EXPECT_EQ(wait_for_exit(child.process.get()), 0u);
+  EXPECT_EQ(output, "0\n");
+  EXPECT_EQ(log.substr(0, log.find_last_not_of("\r\n") + 1),
+            "adapter cleanup skipped: this system has no safe DLL search (no AddDllDirectory in "
+            "kernel32.dll; Windows 8.1 or later is needed)");
+  EXPECT_TRUE(library_log().empty());
+  EXPECT_FALSE(exists(lock()));
+  EXPECT_EQ(run(L"clean", {{L"NUV_WINTUN_ADAPTERS", L"utun-nuv"}}),
+            "0\n");  // the real kernel32 has it
+  EXPECT_FALSE(library_log().empty());
+}
+
 TEST_F(OrphanCleanup, TriesTheSixtySixNamesInOrderAndClosesWhatOpened) {
   install_library();
   // These adapters exist in the library, but no interface of theirs resolves

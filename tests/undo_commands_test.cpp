@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
+
+#include "common/utf.h"
 
 #include "platform/rollback/undo_commands.h"
 #include "support/fake_runner.h"
@@ -20,6 +26,91 @@ struct Undo {
     return undo_change(change, fake.runner());
   }
 };
+
+// Code page 866, the OEM code page of a Russian system, for the Cyrillic
+// letters and ASCII; any other byte does not decode, as a stand-in for a byte
+// that a code page leaves undefined.
+std::optional<std::string> read_866(std::string_view bytes) {
+  std::u16string text;
+  for (const char ch : bytes) {
+    const auto b = static_cast<unsigned char>(ch);
+    if (b < 0x80) {
+      text += static_cast<char16_t>(b);
+    } else if (b <= 0xAF) {
+      text += static_cast<char16_t>(0x0410 + (b - 0x80));
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      text += static_cast<char16_t>(0x0440 + (b - 0xE0));
+    } else {
+      return std::nullopt;
+    }
+  }
+  return utf16_to_utf8(text);
+}
+
+std::string in_866(std::u16string_view text) {
+  std::string bytes;
+  for (const char16_t ch : text) {
+    if (ch < 0x80) {
+      bytes += static_cast<char>(ch);
+    } else if (ch >= 0x0410 && ch <= 0x043F) {
+      bytes += static_cast<char>(0x80 + (ch - 0x0410));
+    } else if (ch >= 0x0440 && ch <= 0x044F) {
+      bytes += static_cast<char>(0xE0 + (ch - 0x0440));
+    }
+  }
+  return bytes;
+}
+
+// A Russian system's texts, as FormatMessageW gives them, by code.
+const std::map<std::uint32_t, std::vector<std::string>> kRussianTexts{
+    {kNotFound,
+     {"\u042D\u043B\u0435\u043C\u0435\u043D\u0442 \u043D\u0435 "
+      "\u043D\u0430\u0439\u0434\u0435\u043D.\r\n"}},
+    {kInvalidName,
+     {"\u0418\u043C\u044F \u0443\u043A\u0430\u0437\u0430\u043D\u043E "
+      "\u043D\u0435\u0432\u0435\u0440\u043D\u043E.\r\n"}},
+    {5,
+     {"\u041E\u0442\u043A\u0430\u0437\u0430\u043D\u043E \u0432 "
+      "\u0434\u043E\u0441\u0442\u0443\u043F\u0435.\r\n"}},
+};
+
+// An undo on a system that speaks `texts` and reads code page 866.
+struct LocalUndo {
+  test::FakeRunner fake;
+  std::map<std::uint32_t, std::vector<std::string>> texts = kRussianTexts;
+  std::vector<std::uint32_t> asked;
+  int announcements = 0;
+  std::optional<std::string> announce_failure;
+  test::RecordingLog log;
+
+  UndoSystem system() {
+    return UndoSystem{
+        fake.runner(),
+        [this](std::uint32_t code) {
+          asked.push_back(code);
+          const auto it = texts.find(code);
+          return it == texts.end() ? std::vector<std::string>{} : it->second;
+        },
+        [](std::string_view bytes) {
+          std::vector<std::string> readings;
+          if (auto text = read_866(bytes)) readings.push_back(std::move(*text));
+          return readings;
+        },
+        [this]() {
+          ++announcements;
+          return announce_failure;
+        },
+    };
+  }
+  std::optional<std::string> run(const SystemChange& change) {
+    return undo_change(change, system(), log);
+  }
+};
+
+std::string russian(std::uint32_t code) { return kRussianTexts.at(code).front(); }
+std::string russian_866(std::uint32_t code) {
+  return in_866(*utf8_to_utf16(kRussianTexts.at(code).front()));
+}
 
 TEST(UndoTunInterfaceUp, DeletesTheAddressAndToleratesItsAbsence) {
   Undo u;
@@ -335,6 +426,181 @@ TEST(UndoLog, EveryCommandIsLoggedWithItsOutcome) {
           "undo not run: netsh delete rule: refused: the name all stands for every rule",
           R"(ran C:\tools\long.exe [")" + std::string(4094, 'a') +
               " [908 more bytes]: exit code 0 after T"}));
+}
+
+TEST(UndoMessageText, IsTrimmedOfTrailingSpaceAndFullStops) {
+  for (const auto& [text, trimmed] : std::vector<std::pair<std::string, std::string>>{
+           {"Element not found.\r\n", "Element not found"},
+           {"Invalid name.", "Invalid name"},
+           {"\u627E\u4E0D\u5230\u5143\u7D20\u3002\r\n", "\u627E\u4E0D\u5230\u5143\u7D20"},
+           {"a.b. \t.\r\n", "a.b"},
+           {"Fin\u00A0.\u3000", "Fin"},
+           {"  leading kept", "  leading kept"},
+           {".\r\n", ""},
+           {"\u3002 . \u3002", ""},
+           {"", ""},
+       }) {
+    EXPECT_EQ(trimmed_message_text(text), trimmed) << text;
+  }
+}
+
+TEST(UndoStandardError, IsReadAsUtf8WhenValidThenInEachCodePageThatDecodesIt) {
+  LocalUndo u;
+  const UndoSystem system = u.system();
+  // Valid UTF-8 (ASCII here) reads in both.
+  EXPECT_EQ(standard_error_readings("Access is denied.", system),
+            (Lines{"Access is denied.", "Access is denied."}));
+  // A single-byte code page: not UTF-8, read in 866 alone.
+  EXPECT_EQ(standard_error_readings(russian_866(5), system), Lines{russian(5)});
+  // Valid UTF-8 that the code page cannot read.
+  EXPECT_EQ(standard_error_readings("\xC3\xA9", system), Lines{"\xC3\xA9"});
+  // Bytes that no reading decodes.
+  EXPECT_EQ(standard_error_readings("\xFF\xFE", system), Lines{});
+  // Without the code pages, UTF-8 only.
+  EXPECT_EQ(standard_error_readings(russian_866(5), UndoSystem{u.fake.runner(), {}, {}, {}}),
+            Lines{});
+  EXPECT_EQ(standard_error_readings(russian(5), UndoSystem{u.fake.runner(), {}, {}, {}}),
+            Lines{russian(5)});
+}
+
+// The same messages as the English texts, in the system's own language and in
+// the code page its tools write in: the change was already gone.
+TEST(UndoTunInterfaceUp, AcceptsTheSystemsOwnTextsOfItsAlreadyGoneMessages) {
+  struct Case {
+    const char* what;
+    std::function<SystemChange()> change;
+    std::string stderr_bytes;
+    std::string stdout_bytes;
+    bool accepted;
+  };
+  const auto address = [] { return SystemChange{TunInterfaceUp{"utun-nuv", "10.8.0.2", "m"}}; };
+  const auto route = [] { return SystemChange{RouteAdded{"0.0.0.0/1", {}, {}, {}}}; };
+  const auto dns = [] { return SystemChange{DnsOverridden{"Wi-Fi", std::nullopt, {"1.1.1.1"}}}; };
+  const auto rule = [] { return SystemChange{FirewallRuleAdded{"NUV"}}; };
+  const std::vector<Case> cases{
+      {"address, 1168, OEM", address, russian_866(kNotFound), {}, true},
+      {"address, 123, OEM", address, russian_866(kInvalidName), {}, true},
+      {"address, 1168, UTF-8", address, russian(kNotFound), {}, true},
+      {"address, 1168 inside other words",
+       address,
+       "netsh: " + russian_866(kNotFound) + " !",
+       {},
+       true},
+      {"address, 1168 without its full stop",
+       address,
+       in_866(*utf8_to_utf16(trimmed_message_text(russian(kNotFound)))),
+       {},
+       true},
+      {"address, access denied", address, russian_866(5), {}, false},
+      {"address, 1168 on standard output only", address, "", russian_866(kNotFound), false},
+      {"route, 1168", route, russian_866(kNotFound), {}, true},
+      {"route, 123 is not route's", route, russian_866(kInvalidName), {}, false},
+      {"route, access denied", route, russian_866(5), {}, false},
+      {"dns stays English-only", dns, russian_866(kNotFound), {}, false},
+      {"firewall rule stays English-only", rule, russian_866(kNotFound), {}, false},
+      {"English texts still count", address, "Element not found.\r\n", {}, true},
+      {"English route text still counts", route, "Element not in table.\r\n", {}, true},
+  };
+  for (const auto& c : cases) {
+    LocalUndo u;
+    for (const char* tool : {"netsh", "route"})
+      u.fake.answers[tool] = {1, c.stderr_bytes, c.stdout_bytes};
+    EXPECT_EQ(u.run(c.change()) == std::nullopt, c.accepted) << c.what;
+  }
+}
+
+// An empty text matches anything and a missing one nothing: neither may turn
+// a failure into "already gone", and the English texts still apply.
+TEST(UndoTunInterfaceUp, EmptyOrMissingSystemTextsAcceptNothingBeyondTheEnglishTexts) {
+  for (const std::vector<std::string>& texts :
+       {std::vector<std::string>{}, std::vector<std::string>{""}, std::vector<std::string>{".\r\n"},
+        std::vector<std::string>{" \u3002 "}}) {
+    LocalUndo u;
+    u.texts = {{kNotFound, texts}, {kInvalidName, texts}};
+    u.fake.answers["netsh"] = {1, russian_866(kNotFound)};
+    EXPECT_EQ(u.run(TunInterfaceUp{"i", "a", "m"}),
+              "netsh delete address failed: " + decode_utf8_lossy(russian_866(kNotFound)));
+    u.fake.answers["netsh"] = {1, ".\r\n"};
+    EXPECT_EQ(u.run(TunInterfaceUp{"i", "a", "m"}), "netsh delete address failed: .\r\n");
+    u.fake.answers["netsh"] = {1, "Element not found.\r\n"};
+    EXPECT_EQ(u.run(TunInterfaceUp{"i", "a", "m"}), std::nullopt);
+  }
+  // A text is looked for only in readings that decode cleanly: a replacement
+  // character made up by a broken decoding is no match.
+  LocalUndo u;
+  u.texts = {{kNotFound, {"a\uFFFDb"}}};
+  u.fake.answers["netsh"] = {1,
+                             "a\xFF"
+                             "b"};
+  EXPECT_EQ(u.run(TunInterfaceUp{"i", "a", "m"}), "netsh delete address failed: a\uFFFDb");
+  // The texts are asked for only when the English ones do not answer, and
+  // only the step's own codes.
+  LocalUndo v;
+  v.fake.answers["netsh"] = {1, "Element not found."};
+  EXPECT_EQ(v.run(TunInterfaceUp{"i", "a", "m"}), std::nullopt);
+  EXPECT_TRUE(v.asked.empty());
+  v.fake.answers["route"] = {1, "denied"};
+  (void)v.run(RouteAdded{"d", {}, {}, {}});
+  EXPECT_EQ(v.asked, std::vector<std::uint32_t>{kNotFound});
+}
+
+// The summary keeps the UTF-8 decoding; the log reads the answer in the first
+// code page that decodes it cleanly, so that it stays readable.
+TEST(UndoLog, ARefusedAnswerIsLoggedInTheFirstReadingThatDecodesIt) {
+  const auto logged_error = [](const test::RecordingLog& log) {
+    const std::string& line = log.lines.back();
+    return line.substr(line.find("its standard error: ") + 20);
+  };
+  LocalUndo u;
+  u.fake.answers["route"] = {1, russian_866(5)};
+  EXPECT_EQ(u.run(RouteAdded{"d", {}, {}, {}}),
+            "route delete failed: " + decode_utf8_lossy(russian_866(5)));
+  EXPECT_EQ(logged_error(u.log), "[\"" + trimmed_message_text(russian(5)) + ".\\r\\n\"]");
+
+  u.fake.answers["route"] = {1, russian(5)};  // valid UTF-8 comes first
+  EXPECT_EQ(u.run(RouteAdded{"d", {}, {}, {}}), "route delete failed: " + russian(5));
+  EXPECT_EQ(logged_error(u.log), "[\"" + trimmed_message_text(russian(5)) + ".\\r\\n\"]");
+
+  u.fake.answers["route"] = {1, "\xFF\xFE"};  // no reading: replacement characters
+  (void)u.run(RouteAdded{"d", {}, {}, {}});
+  EXPECT_EQ(logged_error(u.log), "[\"\uFFFD\uFFFD\"]");
+
+  // A long answer in a code page: the log keeps the start of its reading,
+  // cut at a character, and counts the rest.
+  const std::string long_answer = in_866(std::u16string(3000, u'\u0416'));  // 2 bytes each in UTF-8
+  u.fake.answers["route"] = {1, long_answer};
+  (void)u.run(RouteAdded{"d", {}, {}, {}});
+  std::string kept;
+  for (int i = 0; i < 2048; ++i) kept += "\u0416";
+  EXPECT_EQ(logged_error(u.log), "[\"" + kept + "\"] [1904 more bytes]");
+}
+
+// Running programs are told after every proxy undo, whatever reg answered,
+// and only then; the log says whether it worked.
+TEST(UndoSystemProxySet, EveryUndoIsFollowedByTheAnnouncement) {
+  for (const test::Answer& reg : {test::Answer{0}, test::Answer{1, "ERROR: Access is denied."},
+                                  test::Answer{0, {}, {}, "program not found"}}) {
+    LocalUndo u;
+    u.fake.answers["reg"] = reg;
+    EXPECT_EQ(u.run(SystemProxySet{true, "proxy.example:8080"}), std::nullopt);
+    EXPECT_EQ(u.announcements, 1);
+    EXPECT_EQ(u.log.lines.back(), "announced the Internet settings change to running programs");
+  }
+  LocalUndo u;
+  u.announce_failure = "wininet.dll not loaded: The specified module could not be found.";
+  EXPECT_EQ(u.run(SystemProxySet{false, std::nullopt}), std::nullopt);
+  EXPECT_EQ(u.announcements, 1);
+  EXPECT_EQ(u.log.lines.back(),
+            "the Internet settings change was not announced: wininet.dll not loaded: The "
+            "specified module could not be found.");
+
+  LocalUndo none;
+  (void)none.run(TunInterfaceUp{"i", "a", "m"});
+  (void)none.run(RouteAdded{"d", {}, {}, {}});
+  (void)none.run(DnsOverridden{"Wi-Fi", 3u, {}});
+  (void)none.run(FirewallRuleAdded{"r"});
+  (void)none.run(CustomCommand{"c", {"x"}});
+  EXPECT_EQ(none.announcements, 0);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -29,6 +30,26 @@ namespace nuv::test {
 namespace {
 
 using namespace std::chrono_literals;
+
+// Set by the run under a Russian Wine (NUV_TEST_LANGUAGE=ru), which must
+// really speak Russian for its tests to mean anything.
+bool russian_system_expected() {
+  wchar_t value[8];
+  return ::GetEnvironmentVariableW(L"NUV_TEST_LANGUAGE", value, 8) == 2 &&
+         std::wstring_view(value, 2) == L"ru";
+}
+
+// The system's own text of a message, as the watchdog reads it (UTF-8), with
+// its line end; a test never writes a system message itself, since Wine's
+// wording differs from Windows'.
+std::string system_message(DWORD code) {
+  wchar_t buffer[2048];
+  const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, buffer, 2048, nullptr);
+  std::wstring text(buffer, length);
+  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) text.pop_back();
+  return narrow(text);
+}
 
 bool adapters_resolve() {
   wchar_t value[8];
@@ -49,7 +70,7 @@ class WatchdogRecovery : public ScratchTest {
     make_folder(L"temp");
     copy_from_build(L"nuv-watchdog.exe", L"nuv-watchdog.exe");
     copy_from_build(L"wintun-stand-in\\full\\wintun.dll", L"wintun.dll");
-    for (const wchar_t* tool : {L"netsh", L"route", L"powershell"}) {
+    for (const wchar_t* tool : {L"netsh", L"route", L"powershell", L"reg"}) {
       copy_from_build(L"nuv-stand-in-tool.exe", std::wstring(tool) + L".exe");
     }
     ASSERT_TRUE(write_file(in_root(L"answers.txt"), ""));
@@ -225,6 +246,13 @@ class WatchdogRecovery : public ScratchTest {
     }
   }
 
+  bool logged(const Crash& crashed, const std::string& part) const {
+    const auto texts = log_texts(crashed.watchdog_pid);
+    return std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
+      return text.find(part) != std::string::npos;
+    });
+  }
+
   // Ends the process whose id a helper wrote to `pid_file`.
   static void terminate_from_pid_file(const std::wstring& pid_file) {
     std::ifstream file(pid_file.c_str());
@@ -258,6 +286,7 @@ TEST_F(WatchdogRecovery, CrashRollsEverythingBackAndExitsOne) {
   EXPECT_FALSE(read_file(state()));
   EXPECT_FALSE(read_file(meta()));
   expect_logged(crashed, crashed.lines, {"netsh", "route"});
+  EXPECT_FALSE(logged(crashed, "Internet settings")) << "no proxy change, nothing to announce";
 }
 
 TEST_F(WatchdogRecovery, FailedUndoIsListedKeptAndCounted) {
@@ -285,6 +314,88 @@ TEST_F(WatchdogRecovery, FailedUndoIsListedKeptAndCounted) {
   EXPECT_TRUE(logs("exit code 1 "));
   EXPECT_TRUE(logs("[\"Access is denied.\\r\\n\"]"));
   EXPECT_TRUE(logs("rewritten with 1 record"));
+}
+
+// netsh and route answer in the system's language and the console's code
+// page (here the OEM one: the tools have no console). The address and the
+// route were already gone: their undos count as done and the journal goes.
+TEST_F(WatchdogRecovery, AlreadyGoneInTheSystemsLanguageIsAccepted) {
+  if (russian_system_expected()) {
+    ASSERT_EQ(::GetOEMCP(), 866u);
+    ASSERT_NE(system_message(1168).find("\xD0"), std::string::npos) << system_message(1168);
+  }
+  ASSERT_TRUE(write_file(state(), format_journal({
+                                      TunInterfaceUp{"utun-nuv", "10.8.0.2", "255.255.255.0"},
+                                      TunInterfaceUp{"utun-nuv", "10.8.0.3", "255.255.255.0"},
+                                      RouteAdded{"0.0.0.0/1", "10.8.0.1", "utun-nuv", 5u},
+                                  })));
+  ASSERT_TRUE(write_file(root_ + L"\\answers.txt",
+                         "route\t*\t1\t\\M1168;\n"
+                         "netsh\t10.8.0.3\t1\t\\M123;\n"
+                         "netsh\t10.8.0.2\t1\t\\M1168;\n"));
+  const auto crashed = crash();
+  EXPECT_EQ(crashed.exit_code, 1u);
+  ASSERT_EQ(crashed.lines.size(), 4u);
+  EXPECT_EQ(crashed.lines[3], "nuv-watchdog: system_state recovery clean");
+  EXPECT_EQ(tool_log().size(), 3u);
+  EXPECT_FALSE(read_file(state()));
+  EXPECT_FALSE(read_file(meta()));
+  const auto texts = log_texts(crashed.watchdog_pid);
+  EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                          [](const std::string& text) {
+                            return text.find("exit code 1 ") != std::string::npos &&
+                                   text.find("already gone") != std::string::npos;
+                          }),
+            3);
+}
+
+// "Access denied" in the system's language is a failure: the route stays in
+// the journal. The summary shows the UTF-8 decoding of the tool's bytes; the
+// log shows the words.
+TEST_F(WatchdogRecovery, AnAnswerInTheSystemsLanguageIsLoggedReadably) {
+  const std::vector<SystemChange> journal{RouteAdded{"0.0.0.0/1", "10.8.0.1", "utun-nuv", 5u}};
+  ASSERT_TRUE(write_file(state(), format_journal(journal)));
+  ASSERT_TRUE(write_file(root_ + L"\\answers.txt", "route\t*\t1\t\\M5;\n"));
+  const auto crashed = crash();
+  EXPECT_EQ(crashed.exit_code, 1u);
+  ASSERT_EQ(crashed.lines.size(), 4u);
+  EXPECT_EQ(crashed.lines[3].rfind("nuv-watchdog: system_state recovery had 1 errors: "
+                                   "[\"route delete failed: ",
+                                   0),
+            0u)
+      << crashed.lines[3];
+  if (russian_system_expected()) {
+    EXPECT_NE(crashed.lines[3].find("\xEF\xBF\xBD"), std::string::npos) << crashed.lines[3];
+  }
+  EXPECT_EQ(read_file(state()), format_journal(journal));
+  const std::string words = system_message(5);
+  ASSERT_FALSE(words.empty());
+  EXPECT_TRUE(logged(crashed, "its standard error: [\"" + words)) << words;
+}
+
+// After a proxy undo, running programs are told that the Internet settings
+// changed, and the log says how that went.
+TEST_F(WatchdogRecovery, AProxyUndoIsAnnouncedToRunningPrograms) {
+  ASSERT_TRUE(write_file(state(), format_journal({SystemProxySet{false, std::nullopt}})));
+  ASSERT_TRUE(write_file(root_ + L"\\answers.txt", "reg\t*\t1\tERROR: Access is denied.\n"));
+  const auto crashed = crash();
+  EXPECT_EQ(crashed.exit_code, 1u);
+  ASSERT_EQ(crashed.lines.size(), 4u);
+  EXPECT_EQ(crashed.lines[3], "nuv-watchdog: system_state recovery clean");
+  EXPECT_EQ(tool_log().size(), 1u);
+  const auto texts = log_texts(crashed.watchdog_pid);
+  std::string about_it;
+  for (const auto& text : texts) {
+    if (text.find("Internet settings") != std::string::npos) about_it += text + "\n";
+  }
+  // Wine's WinINet refuses INTERNET_OPTION_REFRESH without a handle (12018),
+  // where Windows takes it; either outcome is one line, a failure with the
+  // system's words.
+  const std::regex one_line(
+      "announced the Internet settings change to running programs\n|"
+      "the Internet settings change was not announced: InternetSetOptionW\\(INTERNET_OPTION_"
+      "[A-Z_]+\\) failed: [^\n]+ \\(os error [0-9]+\\)\n");
+  EXPECT_TRUE(std::regex_match(about_it, one_line)) << about_it;
 }
 
 TEST_F(WatchdogRecovery, ClosedStandardErrorStillRecoversEverything) {

@@ -4,6 +4,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/utf.h"
@@ -84,6 +85,27 @@ TEST(BuildCommandLine, RandomArgumentListsSplitBackIntoThemselves) {
       auto expected = utf8_to_utf16(args[i]);
       ASSERT_EQ(split[i + 1], *expected) << "round " << round << ", argument " << i;
     }
+  }
+}
+
+// The splitter the tests check against, on the examples of the runtime's
+// documentation ("Parsing C command-line arguments"), each after a program
+// name.
+TEST(MsvcrtSplit, ReadsTheDocumentedExamples) {
+  for (const auto& [line, expected] :
+       std::vector<std::pair<std::u16string, std::vector<std::u16string>>>{
+           {u"p \"a b c\" d e", {u"p", u"a b c", u"d", u"e"}},
+           {u"p \"ab\\\"c\" \"\\\\\" d", {u"p", u"ab\"c", u"\\", u"d"}},
+           {u"p a\\\\\\b d\"e f\"g h", {u"p", u"a\\\\\\b", u"de fg", u"h"}},
+           {u"p a\\\\\\\"b c d", {u"p", u"a\\\"b", u"c", u"d"}},
+           {u"p a\\\\\\\\\"b c\" d e", {u"p", u"a\\\\b c", u"d", u"e"}},
+           {u"p a\"b\"\" c d", {u"p", u"ab\" c d"}},
+           // The program name: quotes only group, backslashes are plain.
+           {u"\"C:\\a b\"c d", {u"C:\\a bc", u"d"}},
+           {u"C:\\x\\\"y z\" w", {u"C:\\x\\y z", u"w"}},
+           {u"\"\" \"\"", {u"", u""}},
+       }) {
+    EXPECT_EQ(test::msvcrt_split(line), expected);
   }
 }
 

@@ -5,9 +5,21 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace nuv {
 
 std::string os_error_text(std::uint32_t code);
+
+// The same for a code whose text lives in a module's own message table (a
+// WinINet error in wininet.dll, say), looked up there before the system's.
+// `module` is the module's handle.
+std::string os_error_text(std::uint32_t code, const void* module);
+
+// The system's text of message `code` (UTF-8, untrimmed) in each language a
+// localized tool may answer in: the neutral lookup (language 0), the user's
+// default UI language and the system's default UI language, without
+// duplicates. A language whose text cannot be had is left out.
+std::vector<std::string> system_message_texts(std::uint32_t code);
 
 }  // namespace nuv

@@ -1,9 +1,12 @@
 #include "common/os_error.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "common/win32.h"
 #include "common/wide.h"
@@ -16,11 +19,23 @@ namespace {
 constexpr DWORD kNtStatusBit = 0x10000000;
 constexpr DWORD kMessageBufferUnits = 2048;
 
-std::string system_message(std::uint32_t code) {
+// The system's own text of `code` in `language` (0: the system's choice),
+// without the inserts; absent when it has none or it is not UTF-16.
+std::optional<std::string> raw_system_message(DWORD code, WORD language) {
+  wchar_t buffer[kMessageBufferUnits];
+  const DWORD length =
+      ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                       language, buffer, kMessageBufferUnits, nullptr);
+  if (length == 0) return std::nullopt;
+  return from_wide(std::wstring_view(buffer, length));
+}
+
+std::string system_message(std::uint32_t code, const void* module = nullptr) {
   DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-  const void* module = nullptr;
   DWORD lookup = code;
-  if (code & kNtStatusBit) {
+  if (module != nullptr) {
+    flags |= FORMAT_MESSAGE_FROM_HMODULE;
+  } else if (code & kNtStatusBit) {
     if (const HMODULE ntdll = ::GetModuleHandleW(L"NTDLL.DLL")) {
       flags |= FORMAT_MESSAGE_FROM_HMODULE;
       module = ntdll;
@@ -50,6 +65,21 @@ std::string system_message(std::uint32_t code) {
 
 std::string os_error_text(std::uint32_t code) {
   return system_message(code) + " (os error " + std::to_string(code) + ")";
+}
+
+std::string os_error_text(std::uint32_t code, const void* module) {
+  return system_message(code, module) + " (os error " + std::to_string(code) + ")";
+}
+
+std::vector<std::string> system_message_texts(std::uint32_t code) {
+  std::vector<std::string> texts;
+  for (const WORD language : {static_cast<WORD>(0), static_cast<WORD>(::GetUserDefaultUILanguage()),
+                              static_cast<WORD>(::GetSystemDefaultUILanguage())}) {
+    auto text = raw_system_message(code, language);
+    if (!text || std::find(texts.begin(), texts.end(), *text) != texts.end()) continue;
+    texts.push_back(std::move(*text));
+  }
+  return texts;
 }
 
 }  // namespace nuv

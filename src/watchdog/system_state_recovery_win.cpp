@@ -7,8 +7,11 @@
 #include <exception>
 #include <string_view>
 
+#include "common/code_pages.h"
 #include "common/environment_win.h"
+#include "common/os_error.h"
 #include "platform/process/command_runner.h"
+#include "platform/rollback/internet_settings_win.h"
 #include "platform/rollback/rollback_engine.h"
 #include "platform/runtime/event_loop.h"
 #include "state/journal_lock_win.h"
@@ -43,10 +46,14 @@ std::optional<RollbackOutcome> roll_back_on_own_runtime(SystemStateStore& store,
     // Nothing undone and no file touched; the journal stays for a later run.
     return threads_failed(failure.what());
   }
-  const CommandRunner run = [&loop](const CommandRequest& request) {
-    return run_command_blocking(*loop, request);
+  const UndoSystem system{
+      .run =
+          [&loop](const CommandRequest& request) { return run_command_blocking(*loop, request); },
+      .message_texts = system_message_texts,
+      .code_page_readings = code_page_readings,
+      .announce_internet_settings_changed = announce_internet_settings_changed,
   };
-  auto outcome = rollback_changes_with_outcome(store, run, files, seconds_since_1970, log);
+  auto outcome = rollback_changes_with_outcome(store, system, files, seconds_since_1970, log);
   loop->shutdown();
   return outcome;
 }

@@ -9,13 +9,18 @@
 //                        The first line whose name matches and whose needle is
 //                        "*" or found in the tab-joined arguments answers;
 //                        "\n", "\r" and "\t" in the standard error text stand
-//                        for their characters. Without a match: exit code 0.
+//                        for their characters, and "\M<code>;" for the
+//                        system's text of message <code> (FormatMessageW,
+//                        line end included) in the code page a console tool
+//                        writes in: the console's, else the OEM one.
+//                        Without a match: exit code 0.
 //   NUV_STAND_IN_SLEEP_MS   milliseconds to sleep after logging, before
 //                        anything else: a slow tool, to let runs overlap
 //   NUV_STAND_IN_COPY_FROM  with NUV_STAND_IN_COPY_TO: a file copied over
 //   NUV_STAND_IN_COPY_TO    another each time the tool runs, after the sleep
 //                        and before it answers, as a client relaunched during
 //                        a recovery would rewrite its journal
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -75,9 +80,34 @@ std::vector<std::string> split(const std::string& text, char separator) {
   return parts;
 }
 
+// As a localized netsh or route would write it: the system's own words, in
+// the console's code page.
+std::string system_message_in_console_code_page(DWORD code) {
+  wchar_t buffer[2048];
+  const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, buffer, 2048, nullptr);
+  UINT code_page = ::GetConsoleOutputCP();
+  if (code_page == 0) code_page = ::GetOEMCP();
+  const int n = ::WideCharToMultiByte(code_page, 0, buffer, static_cast<int>(length), nullptr, 0,
+                                      nullptr, nullptr);
+  std::string out(n, '\0');
+  ::WideCharToMultiByte(code_page, 0, buffer, static_cast<int>(length), out.data(), n, nullptr,
+                        nullptr);
+  return out;
+}
+
 std::string unescape(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'M') {
+      const std::size_t end = text.find(';', i);
+      if (end != std::string::npos) {
+        const DWORD code = std::strtoul(text.substr(i + 2, end - i - 2).c_str(), nullptr, 10);
+        out += system_message_in_console_code_page(code);
+        i = end;
+        continue;
+      }
+    }
     if (text[i] == '\\' && i + 1 < text.size()) {
       const char next = text[++i];
       out += next == 'n' ? '\n' : next == 'r' ? '\r' : next == 't' ? '\t' : next;

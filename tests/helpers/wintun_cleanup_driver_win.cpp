@@ -2,6 +2,8 @@
 // process of its own, so that each test gets its own folder, environment and
 // logger flag. Prints what it found on standard output.
 //   clean                 the cleanup; prints the count
+//   clean-unsafe          the same, on a system without safe DLL search (the
+//                         driver itself stands in for its kernel32.dll)
 //   load                  loads the library; prints "loaded" or the error
 //                         kind, and whether the thread's error mode changed
 //   open-twice <a> <b>    loads the library twice and opens one adapter
@@ -48,6 +50,12 @@ int wmain(int argc, wchar_t** argv) {
   if (mode == L"clean") {
     StandardErrorLog log;
     std::printf("%llu\n", static_cast<unsigned long long>(nuv::clean_wintun_orphans(log)));
+    return 0;
+  }
+  if (mode == L"clean-unsafe") {
+    StandardErrorLog log;
+    std::printf("%llu\n", static_cast<unsigned long long>(
+                              nuv::clean_wintun_orphans(log, ::GetModuleHandleW(nullptr))));
     return 0;
   }
   if (mode == L"load") {

@@ -16,13 +16,20 @@ inline std::vector<std::u16string> msvcrt_split(std::u16string_view line) {
   std::size_t i = 0;
   const auto at = [&](std::size_t k) -> char16_t { return k < line.size() ? line[k] : u'\0'; };
 
+  // The program name: double quotes toggle a quoted stretch, in which a space
+  // or tab does not end it, and are dropped; backslashes are plain
+  // characters. Several quoted stretches may make up one name ("a b"c is
+  // "a bc").
   std::u16string program;
-  if (at(i) == u'"') {
-    ++i;
-    while (i < line.size() && line[i] != u'"') program.push_back(line[i++]);
-    if (i < line.size()) ++i;
-  } else {
-    while (i < line.size() && line[i] != u' ' && line[i] != u'\t') program.push_back(line[i++]);
+  bool quoted_name = false;
+  for (; i < line.size(); ++i) {
+    if (line[i] == u'"') {
+      quoted_name = !quoted_name;
+    } else if (!quoted_name && (line[i] == u' ' || line[i] == u'\t')) {
+      break;
+    } else {
+      program.push_back(line[i]);
+    }
   }
   out.push_back(program);
 

@@ -111,6 +111,12 @@ RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const Com
 RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const CommandRunner& run,
                                               const StateFiles& files, const WallClock& clock,
                                               Log& log) {
+  return rollback_changes_with_outcome(store, UndoSystem{run, {}, {}, {}}, files, clock, log);
+}
+
+RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const UndoSystem& system,
+                                              const StateFiles& files, const WallClock& clock,
+                                              Log& log) {
   std::vector<SystemChange> pending;
   {
     const std::lock_guard lock(store.changes_lock);
@@ -122,7 +128,7 @@ RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const Com
   while (!pending.empty()) {
     SystemChange change = std::move(pending.back());
     pending.pop_back();
-    if (auto message = undo_change(change, run, log)) {
+    if (auto message = undo_change(change, system, log)) {
       outcome.errors.push_back(std::move(*message));
       failed.push_back(std::move(change));
     }

@@ -27,6 +27,11 @@ RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const Com
 RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const CommandRunner& run,
                                               const StateFiles& files, const WallClock& clock,
                                               Log& log);
+// The same, with the system's answers in its own language taken into account
+// and the proxy change announced.
+RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const UndoSystem& system,
+                                              const StateFiles& files, const WallClock& clock,
+                                              Log& log);
 
 // The same, for callers that only want the messages.
 std::vector<std::string> rollback_changes(SystemStateStore& store, const CommandRunner& run,

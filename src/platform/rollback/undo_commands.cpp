@@ -1,5 +1,7 @@
 #include "platform/rollback/undo_commands.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <utility>
@@ -16,10 +18,12 @@ const std::string kInternetSettings =
 
 UndoStep checked(std::string program, std::vector<std::string> args, std::string failure_prefix,
                  std::string launch_prefix, std::vector<std::string_view> tolerated = {},
-                 std::uint32_t creation_flags = 0) {
+                 std::uint32_t creation_flags = 0,
+                 std::vector<std::uint32_t> tolerated_messages = {}) {
   return UndoStep{CommandRequest{std::move(program), std::move(args), creation_flags},
                   true,
                   std::move(tolerated),
+                  std::move(tolerated_messages),
                   std::move(failure_prefix),
                   std::move(launch_prefix),
                   std::nullopt};
@@ -27,7 +31,7 @@ UndoStep checked(std::string program, std::vector<std::string> args, std::string
 
 UndoStep unchecked(std::string program, std::vector<std::string> args) {
   return UndoStep{
-      CommandRequest{std::move(program), std::move(args), 0}, false, {}, {}, {}, std::nullopt};
+      CommandRequest{std::move(program), std::move(args), 0}, false, {}, {}, {}, {}, std::nullopt};
 }
 
 UndoStep refused(std::string launch_prefix, std::string reason) {
@@ -83,7 +87,7 @@ std::vector<UndoStep> plan(const TunInterfaceUp& c) {
   }
   return {checked("netsh", {"interface", "ip", "delete", "address", c.interface_name, c.address},
                   "netsh delete address failed: ", "netsh delete address: ",
-                  {"not found", "The filename, directory name"})};
+                  {"not found", "The filename, directory name"}, 0, {kNotFound, kInvalidName})};
 }
 
 std::vector<UndoStep> plan(const RouteAdded& c) {
@@ -95,8 +99,9 @@ std::vector<UndoStep> plan(const RouteAdded& c) {
   }
   std::vector<std::string> args{"delete", c.destination};
   if (c.gateway) args.push_back(*c.gateway);
-  return {checked("route", std::move(args),
-                  "route delete failed: ", "route delete: ", {"not found", "not in table"})};
+  // "not in table" is route's own wording, not a system message: English only.
+  return {checked("route", std::move(args), "route delete failed: ", "route delete: ",
+                  {"not found", "not in table"}, 0, {kNotFound})};
 }
 
 std::vector<UndoStep> plan(const DnsOverridden& c) {
@@ -121,6 +126,7 @@ std::vector<UndoStep> plan(const DnsOverridden& c) {
   return steps;
 }
 
+// "No rules" is netsh's own text, not a system message, so it stays English.
 std::vector<UndoStep> plan(const FirewallRuleAdded& c) {
   if (names_every_rule(c.rule_name)) {
     return {refused("netsh delete rule: ", "the name all stands for every rule")};
@@ -220,22 +226,131 @@ std::string milliseconds_since(std::chrono::steady_clock::time_point start) {
          " ms";
 }
 
+bool is_trailing_space_or_stop(std::string_view text, std::size_t& length) {
+  static constexpr std::array<std::string_view, 10> kTrailing = {
+      " ",
+      "\t",
+      "\r",
+      "\n",
+      "\v",
+      "\f",
+      ".",
+      "\xC2\xA0",      // U+00A0 no-break space
+      "\xE3\x80\x80",  // U+3000 ideographic space
+      "\xE3\x80\x82",  // U+3002 ideographic full stop
+  };
+  for (const std::string_view end : kTrailing) {
+    if (text.ends_with(end)) {
+      length = end.size();
+      return true;
+    }
+  }
+  return false;
+}
+
+// The first reading that decodes cleanly is the one a person reads best;
+// without one, the UTF-8 decoding with its replacement characters.
+struct LoggedText {
+  std::string text;
+  std::uint64_t unlogged = 0;
+};
+
+LoggedText logged_standard_error(const CommandOutput& output,
+                                 const std::vector<std::string>& readings) {
+  const std::string& bytes = output.stderr_bytes;
+  if (readings.empty() || readings.front() == bytes) {
+    const std::uint64_t unlogged =
+        bytes.size() > kLoggedStandardErrorBytes
+            ? bytes.size() - kLoggedStandardErrorBytes + output.stderr_dropped
+            : output.stderr_dropped;
+    return {decode_utf8_lossy(std::string_view(bytes).substr(0, kLoggedStandardErrorBytes)),
+            unlogged};
+  }
+  // A code page's reading, already UTF-8: cut at a character's start, and
+  // count the rest of the reading's bytes and those the runner dropped.
+  const std::string& reading = readings.front();
+  std::size_t cut = std::min(reading.size(), kLoggedStandardErrorBytes);
+  while (cut > 0 && cut < reading.size() &&
+         (static_cast<unsigned char>(reading[cut]) & 0xC0) == 0x80) {
+    --cut;
+  }
+  return {reading.substr(0, cut), reading.size() - cut + output.stderr_dropped};
+}
+
+// Whether a failed step's answer says that the change was already gone: an
+// English text anywhere in the UTF-8 decoding, or the system's own text of a
+// tolerated message in any clean reading. A message text that could not be
+// had, or is empty once trimmed, is never searched for: a doubtful match
+// would drop a change that may still be live.
+bool already_gone(const UndoStep& step, const std::string& stderr_text,
+                  const std::vector<std::string>& readings, const UndoSystem& system) {
+  for (const auto& text : step.tolerated) {
+    if (stderr_text.find(text) != std::string::npos) return true;
+  }
+  if (!system.message_texts) return false;
+  for (const std::uint32_t code : step.tolerated_messages) {
+    for (const auto& message : system.message_texts(code)) {
+      const std::string wanted = trimmed_message_text(message);
+      if (wanted.empty()) continue;
+      for (const auto& reading : readings) {
+        if (reading.find(wanted) != std::string::npos) return true;
+      }
+    }
+  }
+  return false;
+}
+
+void announce_proxy_change(const UndoSystem& system, Log& log) {
+  if (!system.announce_internet_settings_changed) return;
+  if (const auto why_not = system.announce_internet_settings_changed()) {
+    log.write("the Internet settings change was not announced: " + *why_not);
+  } else {
+    log.write("announced the Internet settings change to running programs");
+  }
+}
+
 }  // namespace
+
+std::string trimmed_message_text(std::string_view text) {
+  std::size_t length = 0;
+  while (is_trailing_space_or_stop(text, length)) text.remove_suffix(length);
+  return std::string(text);
+}
+
+std::vector<std::string> standard_error_readings(std::string_view bytes, const UndoSystem& system) {
+  std::vector<std::string> readings;
+  if (is_valid_utf8(bytes)) readings.emplace_back(bytes);
+  if (system.code_page_readings) {
+    for (auto& reading : system.code_page_readings(bytes)) {
+      // A reading that is not UTF-8 would be searched and logged as garbage.
+      if (is_valid_utf8(reading)) readings.push_back(std::move(reading));
+    }
+  }
+  return readings;
+}
 
 std::optional<std::string> undo_change(const SystemChange& change, const CommandRunner& run) {
   NullLog none;
-  return undo_change(change, run, none);
+  return undo_change(change, UndoSystem{run, {}, {}, {}}, none);
 }
 
 std::optional<std::string> undo_change(const SystemChange& change, const CommandRunner& run,
                                        Log& log) {
+  return undo_change(change, UndoSystem{run, {}, {}, {}}, log);
+}
+
+std::optional<std::string> undo_change(const SystemChange& change, const UndoSystem& system,
+                                       Log& log) {
+  // Programs that use WinINet keep the proxy they read until told that it
+  // changed; told whatever reg answered, since either write may have landed.
+  const bool announce = std::holds_alternative<SystemProxySet>(change);
   for (const UndoStep& step : undo_plan(change)) {
     if (step.refusal) {
       log.write("undo not run: " + step.launch_prefix + *step.refusal);
       return step.launch_prefix + *step.refusal;
     }
     const auto started = std::chrono::steady_clock::now();
-    auto outcome = run(step.request);
+    auto outcome = system.run(step.request);
     const std::string args = clipped(list_notation(step.request.args));
     if (!outcome) {
       log.write("could not run " + shown_program(step, outcome.error().program_path) + " " + args +
@@ -256,25 +371,18 @@ std::optional<std::string> undo_change(const SystemChange& change, const Command
     }
     // Only the kept bytes are looked at; those read beyond them are counted.
     std::string stderr_text = decode_utf8_lossy(outcome->stderr_bytes);
-    bool tolerated = false;
-    for (const auto& text : step.tolerated) {
-      tolerated = tolerated || stderr_text.find(text) != std::string::npos;
-    }
-    if (tolerated) {
+    const auto readings = standard_error_readings(outcome->stderr_bytes, system);
+    if (already_gone(step, stderr_text, readings, system)) {
       log.write(ran + ", accepted: its standard error says the change was already gone");
       continue;
     }
-    const std::uint64_t unlogged =
-        outcome->stderr_bytes.size() > kLoggedStandardErrorBytes
-            ? outcome->stderr_bytes.size() - kLoggedStandardErrorBytes + outcome->stderr_dropped
-            : outcome->stderr_dropped;
-    log.write(ran + ", not accepted; its standard error: " +
-              list_notation({decode_utf8_lossy(
-                  std::string_view(outcome->stderr_bytes).substr(0, kLoggedStandardErrorBytes))}) +
-              more_bytes(unlogged));
+    const LoggedText logged = logged_standard_error(*outcome, readings);
+    log.write(ran + ", not accepted; its standard error: " + list_notation({logged.text}) +
+              more_bytes(logged.unlogged));
     stderr_text += more_bytes(outcome->stderr_dropped);
     return step.failure_prefix + stderr_text;
   }
+  if (announce) announce_proxy_change(system, log);
   return std::nullopt;
 }
 

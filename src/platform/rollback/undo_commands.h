@@ -25,12 +25,48 @@ struct UndoStep {
   // Besides exit code 0, a checked step succeeds when its standard error,
   // decoded as UTF-8, contains one of these (case-sensitive).
   std::vector<std::string_view> tolerated;
+  // The system messages behind those texts, by code: the system's own text of
+  // each, in any language it answers in, counts as well (see UndoSystem).
+  std::vector<std::uint32_t> tolerated_messages;
   std::string failure_prefix;  // followed by the standard error text
   std::string launch_prefix;   // followed by the launch error's text
   // Set when the command would reach further than the change it undoes: the
   // step then fails with the launch prefix and this text, and nothing starts.
   std::optional<std::string> refusal;
 };
+
+// Codes of the system messages a tool answers with when the change is
+// already gone.
+inline constexpr std::uint32_t kInvalidName = 123;  // ERROR_INVALID_NAME
+inline constexpr std::uint32_t kNotFound = 1168;    // ERROR_NOT_FOUND
+
+// What an undo needs of the system besides running tools. Every member but
+// `run` may be left unset; then only the English texts count as "already
+// gone", and nothing is announced.
+struct UndoSystem {
+  CommandRunner run;
+  // The system's texts of message `code`, in each language the system may
+  // answer in (UTF-8, as the system gives them; trimmed here). A text that
+  // could not be had is left out.
+  std::function<std::vector<std::string>(std::uint32_t code)> message_texts;
+  // A tool's standard error read in the code pages a console tool writes in:
+  // the console's output code page (when there is a console), the OEM code
+  // page, the ANSI code page, in that order; each only when the bytes decode
+  // in it without a replacement character.
+  std::function<std::vector<std::string>(std::string_view bytes)> code_page_readings;
+  // Tells running programs that the Internet settings changed. Absent when
+  // that was done, else why not.
+  std::function<std::optional<std::string>()> announce_internet_settings_changed;
+};
+
+// A system message's text as it is searched for: without its trailing white
+// space, full stops and ideographic full stops. Empty means there is nothing
+// to search for.
+std::string trimmed_message_text(std::string_view text);
+
+// The readings of a tool's standard error that decode without a replacement:
+// UTF-8 when the bytes are valid UTF-8, then the system's code page readings.
+std::vector<std::string> standard_error_readings(std::string_view bytes, const UndoSystem& system);
 
 // The steps run in order; the first checked step that fails ends the undo
 // with its message, and the steps after it are not run.
@@ -51,6 +87,12 @@ std::optional<std::string> undo_change(const SystemChange& change, const Command
 // arguments, its exit code and time or its launch error, and the start of its
 // standard error when its answer was not accepted.
 std::optional<std::string> undo_change(const SystemChange& change, const CommandRunner& run,
+                                       Log& log);
+
+// The same with the system's answers in its own language taken into account
+// and, after a proxy undo, the change announced (a line in `log` says how
+// that went).
+std::optional<std::string> undo_change(const SystemChange& change, const UndoSystem& system,
                                        Log& log);
 
 // How much of a refused answer's standard error, and of a command's

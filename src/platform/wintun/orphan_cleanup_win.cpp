@@ -69,6 +69,17 @@ std::optional<std::string> cleanup_temp_folder() {
 }
 
 std::uint64_t clean_wintun_orphans(Log& log) {
+  return clean_wintun_orphans(log, ::GetModuleHandleW(L"kernel32.dll"));
+}
+
+std::uint64_t clean_wintun_orphans(Log& log, HMODULE kernel32) {
+  if (kernel32 == nullptr ||
+      proc_address<DLL_DIRECTORY_COOKIE WINAPI(PCWSTR)>(kernel32, "AddDllDirectory") == nullptr) {
+    log.write(
+        "adapter cleanup skipped: this system has no safe DLL search (no AddDllDirectory in "
+        "kernel32.dll; Windows 8.1 or later is needed)");
+    return 0;
+  }
   const auto folder = cleanup_temp_folder();
   if (!folder) {
     log.write("adapter cleanup skipped: no temporary folder");

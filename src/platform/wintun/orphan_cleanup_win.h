@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "common/win32.h"
 #include "common/log.h"
 
 namespace nuv {
@@ -17,5 +18,12 @@ std::optional<std::string> cleanup_temp_folder();
 // fails: no lock, no library or any other failure gives 0. The log gets each
 // adapter closed, by name, or why the cleanup was skipped.
 std::uint64_t clean_wintun_orphans(Log& log);
+
+// The same, asking `kernel32` whether the system has safe DLL search. Without
+// AddDllDirectory (Windows 7 without update KB2533623), LoadLibraryExW refuses
+// the LOAD_LIBRARY_SEARCH_* flags that keep wintun.dll out of the current
+// folder and PATH: the cleanup then skips and says why, rather than finding
+// nothing. Tests pass a module that lacks the function.
+std::uint64_t clean_wintun_orphans(Log& log, HMODULE kernel32);
 
 }  // namespace nuv
