@@ -8,18 +8,16 @@
 #include <string_view>
 #include <vector>
 
+#include "support/recording_sink.h"
 #include "watchdog/exit_codes.h"
 #include "watchdog/monitor.h"
 
 namespace nuv {
 namespace {
 
-using namespace std::chrono_literals;
+using test::RecordingSink;
 
-struct RecordingSink final : MessageSink {
-  void write_line(std::string_view line) override { lines.emplace_back(line); }
-  std::vector<std::string> lines;
-};
+using namespace std::chrono_literals;
 
 // A fake system: time passes only when the monitor sleeps or waits, the
 // parent ends at a set instant, and every call is logged.

@@ -7,18 +7,17 @@
 #include <string_view>
 #include <vector>
 
+#include "support/recording_journal_lock.h"
+#include "support/recording_sink.h"
 #include "watchdog/exit_codes.h"
 #include "watchdog/recovery_on_request.h"
 
 namespace nuv {
 namespace {
 
-using namespace std::chrono_literals;
+using test::RecordingSink;
 
-struct RecordingSink final : MessageSink {
-  void write_line(std::string_view line) override { lines.emplace_back(line); }
-  std::vector<std::string> lines;
-};
+using namespace std::chrono_literals;
 
 const std::string kState = R"(C:\Users\u\AppData\Roaming\NUV Client\system_state.json)";
 const std::string kRunning = "nuv-watchdog: running recovery on request";
@@ -39,14 +38,6 @@ struct FakeSystem {
   std::vector<std::string> events;
   std::optional<std::chrono::milliseconds> lock_limit;
 
-  struct FakeLock final : JournalLock {
-    explicit FakeLock(std::vector<std::string>& e) : events(e) {}
-    FakeLock(const FakeLock&) = delete;
-    FakeLock& operator=(const FakeLock&) = delete;
-    ~FakeLock() override { events.emplace_back("unlock"); }
-    std::vector<std::string>& events;
-  };
-
   RecoveryOnRequestSystem seams() {
     return {
         .state_path = [this] { return state; },
@@ -62,7 +53,7 @@ struct FakeSystem {
           events.push_back("lock " + path);
           lock_limit = limit;
           if (!lock_had) return nullptr;
-          return std::make_unique<FakeLock>(events);
+          return std::make_unique<test::RecordingJournalLock>(events);
         },
         .clean_wintun_orphans =
             [this] {

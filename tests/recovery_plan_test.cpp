@@ -7,16 +7,14 @@
 #include <vector>
 
 #include "state/journal_format.h"
+#include "support/recording_sink.h"
 #include "watchdog/exit_codes.h"
 #include "watchdog/recovery_plan.h"
 
 namespace nuv {
 namespace {
 
-struct RecordingSink final : MessageSink {
-  void write_line(std::string_view line) override { lines.emplace_back(line); }
-  std::vector<std::string> lines;
-};
+using test::RecordingSink;
 
 const std::string kState = R"(C:\Users\me\AppData\Roaming\NUV Client\system_state.json)";
 const std::string kJournalLine =

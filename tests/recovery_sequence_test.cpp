@@ -6,15 +6,13 @@
 #include <string_view>
 #include <vector>
 
+#include "support/recording_sink.h"
 #include "watchdog/recovery.h"
 
 namespace nuv {
 namespace {
 
-struct RecordingSink final : MessageSink {
-  void write_line(std::string_view line) override { lines.emplace_back(line); }
-  std::vector<std::string> lines;
-};
+using test::RecordingSink;
 
 std::vector<std::string> recover(std::uint64_t orphans,
                                  std::optional<std::vector<std::string>> errors,

@@ -11,6 +11,7 @@
 
 #include "state/journal_format.h"
 #include "state/state_recovery.h"
+#include "support/recording_journal_lock.h"
 
 namespace nuv {
 namespace {
@@ -38,14 +39,6 @@ struct FakeSystem {
   bool lock_fails = false;
   bool unreadable = false;  // a missing file reads as one that is there but refused
   std::vector<std::string> logged;
-
-  struct FakeLock final : JournalLock {
-    explicit FakeLock(std::vector<std::string>& e) : events(e) {}
-    FakeLock(const FakeLock&) = delete;
-    FakeLock& operator=(const FakeLock&) = delete;
-    ~FakeLock() override { events.emplace_back("unlock"); }
-    std::vector<std::string>& events;
-  };
 
   StateRecoverySystem system() {
     StateRecoverySystem system{
@@ -89,7 +82,7 @@ struct FakeSystem {
       system.lock_journal = [this](const std::string& path) -> std::unique_ptr<JournalLock> {
         events.push_back("lock " + path);
         if (lock_fails) return nullptr;
-        return std::make_unique<FakeLock>(events);
+        return std::make_unique<test::RecordingJournalLock>(events);
       };
     }
     return system;

@@ -162,21 +162,30 @@ struct Demo {
     return root / L"appdata" / L"NUV Client" / L"system_state.json";
   }
 
+  std::filesystem::path flag() const { return root / L"clean.flag"; }
+
+  // A stand-in client and its watchdog, a second after both started.
+  struct Session {
+    nuv::support::StartedProcess client, dog;
+  };
+  Session start_session() {
+    auto client =
+        start(program_folder() + L"nuv-demo.exe", L"nuv-demo --stand-in-client", std::nullopt);
+    const std::wstring arguments = std::to_wstring(client.pid) + L" \"" + flag().wstring() + L"\"";
+    say("stand-in client (pid " + std::to_string(client.pid) + ") starts: nuv-watchdog " +
+        narrow(arguments));
+    auto dog = start((root / L"nuv-watchdog.exe").wstring(), L"nuv-watchdog " + arguments, env);
+    ::Sleep(1000);
+    return {std::move(client), std::move(dog)};
+  }
+
   // Starts a stand-in client and a watchdog on it; then the client either
   // writes its flag and exits, or is killed.
   void run(bool orderly) {
-    const std::filesystem::path flag = root / L"clean.flag";
-    const auto client =
-        start(program_folder() + L"nuv-demo.exe", L"nuv-demo --stand-in-client", std::nullopt);
-    const std::wstring arguments = std::to_wstring(client.pid) + L" \"" + flag.wstring() + L"\"";
-    say("stand-in client (pid " + std::to_string(client.pid) + ") starts: nuv-watchdog " +
-        narrow(arguments));
-    const auto dog =
-        start((root / L"nuv-watchdog.exe").wstring(), L"nuv-watchdog " + arguments, env);
-    ::Sleep(1000);
+    const auto [client, dog] = start_session();
     if (orderly) {
       say("client writes the clean flag and exits");
-      write_file(flag, "");
+      write_file(flag(), "");
       ::TerminateProcess(client.process.get(), 0);
     } else {
       say("client crashes: killed without writing the clean flag");
@@ -200,15 +209,7 @@ struct Demo {
   // is undone. A request for recovery while the client still runs is
   // refused first.
   void power_cut() {
-    const std::filesystem::path flag = root / L"clean.flag";
-    const auto client =
-        start(program_folder() + L"nuv-demo.exe", L"nuv-demo --stand-in-client", std::nullopt);
-    const std::wstring arguments = std::to_wstring(client.pid) + L" \"" + flag.wstring() + L"\"";
-    say("stand-in client (pid " + std::to_string(client.pid) + ") starts: nuv-watchdog " +
-        narrow(arguments));
-    const auto dog =
-        start((root / L"nuv-watchdog.exe").wstring(), L"nuv-watchdog " + arguments, env);
-    ::Sleep(1000);
+    const auto [client, dog] = start_session();
     say("while the client runs, a recovery on request is refused:");
     ask(L"--recover");
     say("power cut: the watchdog and the client are killed together");
