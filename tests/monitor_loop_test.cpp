@@ -224,10 +224,14 @@ TEST(MonitorLoop, MarkerCoversTheWatchAndAStaleFlagIsLogged) {
     system.flag = stale_flag;
     std::vector<std::string> logged;
     MonitorSystem seams = system.seams();
-    seams.raise_monitoring_marker = [&] { system.log.emplace_back("marker up"); };
+    RecordingSink sink;
+    // The marker is up before the client can read that monitoring began.
+    seams.raise_monitoring_marker = [&] {
+      system.log.emplace_back("marker up");
+      EXPECT_TRUE(sink.lines.empty());
+    };
     seams.lower_monitoring_marker = [&] { system.log.emplace_back("marker down"); };
     seams.log = [&](std::string_view line) { logged.emplace_back(line); };
-    RecordingSink sink;
     const int code = run_watchdog(kArguments, seams, sink, [] {});
 
     EXPECT_EQ(code, stale_flag ? kExitClean : kExitRecovered);

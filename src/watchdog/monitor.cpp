@@ -13,8 +13,10 @@ int run_watchdog(const WatchdogArguments& arguments, const MonitorSystem& system
   // the parent does.
   const ParentOpening opening = system.open_parent(arguments.parent_pid);
   const auto start = system.monotonic_now();
-  sink.write_line(monitoring_message(arguments.parent_pid, arguments.clean_flag));
+  // Raised before the line that tells the client monitoring has begun: a
+  // client that reads it and then asks for a recovery must find the marker.
   if (system.raise_monitoring_marker) system.raise_monitoring_marker();
+  sink.write_line(monitoring_message(arguments.parent_pid, arguments.clean_flag));
   // A flag left from an earlier session would make this session's crash
   // look like an orderly shutdown; support should see that it was there.
   if (system.log && system.flag_present(arguments.clean_flag)) {
