@@ -22,6 +22,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/list_notation.h"
 #include "state/journal_format.h"
 #include "support/checked_win.h"
 #include "support/scratch_test_win.h"
@@ -592,11 +593,7 @@ TEST_F(WatchdogRecovery, PlanShowsTheUndosAndChangesNothing) {
   EXPECT_EQ(answer.exit_code, 0u);
   EXPECT_TRUE(answer.err.empty());
   const std::string folder = narrow(root_);
-  const auto quoted = [](std::string path) {
-    std::string escaped;
-    for (const char c : path) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    return "[\"" + escaped + "\"]";
-  };
+  const auto quoted = [](const std::string& path) { return list_notation({path}); };
   EXPECT_EQ(
       answer.out,
       (std::vector<std::string>{

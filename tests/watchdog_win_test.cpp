@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/list_notation.h"
 #include "support/checked_win.h"
 #include "support/scratch_test_win.h"
 
@@ -69,10 +70,8 @@ class Watchdog : public ScratchTest {
 
   // The log's line for a flag that was there before monitoring began.
   static std::string stale_flag_line(const std::wstring& flag) {
-    std::string escaped;
-    for (const char c : narrow(flag))
-      escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-    return "clean flag already present as monitoring begins: [\"" + escaped + "\"]\n";
+    return "clean flag already present as monitoring begins: " + list_notation({narrow(flag)}) +
+           "\n";
   }
   std::wstring log_path() const { return data_folder_path() + L"\\nuv-watchdog.log"; }
 

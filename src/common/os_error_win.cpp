@@ -63,9 +63,7 @@ std::string system_message(std::uint32_t code, const void* module = nullptr) {
 
 }  // namespace
 
-std::string os_error_text(std::uint32_t code) {
-  return system_message(code) + " (os error " + std::to_string(code) + ")";
-}
+std::string os_error_text(std::uint32_t code) { return os_error_text(code, nullptr); }
 
 std::string os_error_text(std::uint32_t code, const void* module) {
   return system_message(code, module) + " (os error " + std::to_string(code) + ")";

@@ -77,8 +77,6 @@ Result<LoadedJournal, JournalUnavailable> load_journal(const StateFiles& files,
 
 namespace {
 
-std::string records(std::size_t count) { return record_count_text(count); }
-
 // How the outcome was kept, for the log.
 std::string kept_text(const JournalOutcome& journal, const std::string& state_path) {
   switch (journal.kept) {
@@ -87,7 +85,7 @@ std::string kept_text(const JournalOutcome& journal, const std::string& state_pa
     case JournalKept::kDeleted:
       return "journal and meta file deleted: every change was undone";
     case JournalKept::kRewritten:
-      return "journal rewritten with " + records(journal.records) +
+      return "journal rewritten with " + record_count_text(journal.records) +
              ", the changes that failed; the meta file counts the partial rollback";
     case JournalKept::kLeftBecauseChanged:
       return "journal and meta file left alone: the journal changed during the recovery, so a "
@@ -132,7 +130,7 @@ Result<RollbackOutcome, NothingToRecover> recover_journal(const StateRecoverySys
     log(journal + " holds no records");
     return unexpected(NothingToRecover::kNoRecords);
   }
-  log(journal + " holds " + records(loaded->changes.size()));
+  log(journal + " holds " + record_count_text(loaded->changes.size()));
 
   SystemStateMeta meta;
   if (const auto meta_text = system.files.read(paths.meta);

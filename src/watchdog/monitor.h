@@ -59,9 +59,11 @@ using RecoveryHook = std::function<void()>;
 int run_watchdog(const WatchdogArguments& arguments, const MonitorSystem& system, MessageSink& sink,
                  const RecoveryHook& recovery);
 
-// The whole program after the command line has been split: the arguments are
-// checked, then the parent is monitored. A refusal of the arguments goes to
-// `usage_sink` alone, every later line to `sink`. Returns the exit code.
+// The monitoring form after the command line has been split: the two
+// arguments are checked, then the parent is monitored. A refusal of the
+// arguments goes to `usage_sink` alone, every later line to `sink`. Returns
+// the exit code. The program itself dispatches every form from
+// parse_invocation and calls run_watchdog for this one.
 int watchdog_main(const std::vector<std::u16string>& arguments, const MonitorSystem& system,
                   MessageSink& usage_sink, MessageSink& sink, const RecoveryHook& recovery);
 
