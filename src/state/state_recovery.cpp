@@ -50,6 +50,12 @@ std::u16string monitoring_marker_name(std::u16string_view upper_case_full_path) 
   return hashed_name(u"Local\\nuv-watchdog-monitor-", upper_case_full_path);
 }
 
+std::string abandoned_lock_text(const std::string& state_path) {
+  return "journal " + list_notation({state_path}) +
+         ": its lock was abandoned by a recovery that ended without releasing it, which may have "
+         "stopped part-way; the journal is read afresh";
+}
+
 std::string record_count_text(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " record" : " records");
 }
@@ -154,6 +160,7 @@ Result<RollbackOutcome, NothingToRecover> recover_journal(const StateRecoverySys
   const std::unique_ptr<JournalLock> lock =
       system.lock_journal ? system.lock_journal(paths.state) : nullptr;
   if (system.lock_journal && !lock) log(journal + ": no lock to be had; recovering without one");
+  if (lock && lock->abandoned()) log(abandoned_lock_text(paths.state));
 
   auto loaded = load_journal(system.files, paths.state);
   if (!loaded) {
