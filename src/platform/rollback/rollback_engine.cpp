@@ -125,8 +125,10 @@ JournalOutcome persist_partial(SystemStateStore& store, std::vector<SystemChange
     store.meta.last_partial_rollback_unix = now > 0 ? static_cast<std::uint64_t>(now) : 0;
     updated = store.meta;
   }
-  // A journal that is the client's again, or one that is exactly as it was,
-  // keeps its meta file as it was too.
+  // A journal that is the client's again keeps its meta file as it was, and so
+  // does one that could not even be opened: whoever holds it shut (often the
+  // relaunched client) gets both as they were. A journal kept whole for want
+  // of room still counts the partial rollback.
   if (outcome.kept == JournalKept::kLeftBecauseChanged ||
       outcome.kept == JournalKept::kLeftBecauseUnopenable) {
     return outcome;
