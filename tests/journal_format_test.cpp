@@ -393,5 +393,12 @@ TEST(JournalLayout, WrittenTextReadsBackToEqualRecords) {
   EXPECT_EQ(parse_meta(format_meta(meta)), meta);
 }
 
+// A journal written in place is padded with spaces to the old length before
+// it is shortened; cut off between the two, it reads as the new records.
+TEST(JournalLayout, WrittenTextFollowedBySpacesReadsBackToEqualRecords) {
+  const std::vector<SystemChange> changes{FirewallRuleAdded{"r"}};
+  EXPECT_EQ(parse_journal(format_journal(changes) + std::string(4096, ' ')), changes);
+}
+
 }  // namespace
 }  // namespace nuv

@@ -43,6 +43,7 @@ struct FakeSystem {
                 .remove = {},
                 .write = {},
                 .replace = {},
+                .write_in_place = {},
                 .read_error = [] { return std::string("refused (os error 5)"); },
                 .read_found_nothing = [this] { return !files.count(reads.back()); },
             },

@@ -26,7 +26,15 @@ struct FakeFiles {
   // renamed there.
   std::set<std::string> directories;
   bool rename_fails = false;
+  // As when another process holds a file open without delete sharing: it
+  // cannot be renamed over or deleted, and, without write sharing either,
+  // not opened for writing.
+  std::set<std::string> held_without_delete_sharing;
+  std::set<std::string> held_without_write_sharing;
+  bool in_place_write_fails = false;
   std::function<void(const std::string& path)> after_write;  // after each successful write
+
+  static FileError refused(const std::string& what) { return {what + " (os error 32)", false}; }
 
   std::optional<std::string> read(const std::string& path) {
     log.push_back("read " + path);
@@ -34,29 +42,54 @@ struct FakeFiles {
     if (it == files.end()) return std::nullopt;
     return it->second;
   }
-  bool remove(const std::string& path) {
+  FileResult remove(const std::string& path) {
     log.push_back("remove " + path);
-    if (directories.count(path)) return false;
-    return files.erase(path) > 0;
+    if (directories.count(path)) return unexpected(FileError{"a directory (os error 5)", false});
+    if (held_without_delete_sharing.count(path)) return unexpected(refused("held"));
+    if (files.erase(path) == 0) return unexpected(FileError{"not found (os error 2)", true});
+    return {};
   }
-  bool write(const std::string& path, std::string_view bytes) {
+  FileResult write(const std::string& path, std::string_view bytes) {
     log.push_back("write " + path);
-    if (directories.count(path)) return false;
+    if (directories.count(path)) return unexpected(FileError{"a directory (os error 5)", false});
     if (unwritable.count(path)) {
       files[path] = "";
-      return false;
+      return unexpected(FileError{"disk full (os error 112)", false});
     }
     files[path] = std::string(bytes);
     if (after_write) after_write(path);
-    return true;
+    return {};
   }
-  bool replace(const std::string& from, const std::string& to) {
+  FileResult replace(const std::string& from, const std::string& to) {
     log.push_back("replace " + from + " " + to);
-    if (directories.count(from) || directories.count(to)) return false;
-    if (rename_fails || !files.count(from)) return false;
+    if (directories.count(from) || directories.count(to)) {
+      return unexpected(FileError{"a directory (os error 5)", false});
+    }
+    if (rename_fails || held_without_delete_sharing.count(to)) {
+      return unexpected(refused("rename refused"));
+    }
+    if (!files.count(from)) return unexpected(FileError{"not found (os error 2)", true});
     files[to] = files[from];
     files.erase(from);
-    return true;
+    return {};
+  }
+  Result<void, InPlaceError> write_in_place(const std::string& path, std::string_view bytes) {
+    log.push_back("write in place " + path);
+    const auto it = files.find(path);
+    if (it == files.end()) return unexpected(InPlaceError{InPlaceStep::kOpen, "not found"});
+    if (held_without_write_sharing.count(path)) {
+      return unexpected(InPlaceError{InPlaceStep::kOpen, "open refused (os error 32)"});
+    }
+    if (bytes.size() > it->second.size())
+      return unexpected(InPlaceError{InPlaceStep::kTooLong, {}});
+    if (in_place_write_fails) {
+      it->second.replace(0, bytes.size() / 2, bytes.substr(0, bytes.size() / 2));
+      return unexpected(InPlaceError{InPlaceStep::kWrite, "write failed (os error 1117)"});
+    }
+    it->second = std::string(bytes) + std::string(it->second.size() - bytes.size(), ' ');
+    log.push_back("padded " + path + " " + std::to_string(it->second.size()));
+    it->second.resize(bytes.size());
+    return {};
   }
   StateFiles seam() {
     return StateFiles{
@@ -66,6 +99,8 @@ struct FakeFiles {
                         std::string_view bytes) { return write(path, bytes); },
         .replace = [this](const std::string& from,
                           const std::string& to) { return replace(from, to); },
+        .write_in_place = [this](const std::string& path,
+                                 std::string_view bytes) { return write_in_place(path, bytes); },
         .read_error = {},
         .read_found_nothing = {},
     };
@@ -174,6 +209,126 @@ TEST(RollbackPersistence, JournalIsWrittenInPlaceWhenItsRenameFails) {
   EXPECT_FALSE(r.files.files.count(kMeta + ".tmp"));
   EXPECT_EQ(r.files.files.at(kMeta), "old meta");
   EXPECT_EQ(r.store.meta.partial_rollback_count, 1u);
+}
+
+// Someone (a scanner, a relaunched client) holds the journal open without
+// delete sharing, so the new journal cannot be renamed over it nor the
+// journal deleted. What is on disk afterwards, and what the outcome says,
+// agree: the journal is written in place only over bytes it already has,
+// and when it cannot be changed at all its meta file stays with it.
+TEST(RollbackPersistence, AJournalThatCannotBeReplacedIsReportedAsItIsOnDisk) {
+  const std::vector<SystemChange> journal{named("A"), named("B"), named("C")};
+  // The client may write its journal without indentation: then even one
+  // record in the watchdog's layout is longer than the journal.
+  const std::string compact = R"([{"CustomCommand":{"description":"B","reverse_command":["B"]}}])";
+  const std::string rename_refused = "rename refused (os error 32)";
+  struct Case {
+    const char* name;
+    bool open_refused = false;
+    bool write_fails = false;
+    bool all_undone = false;
+    std::optional<std::string> client_text;  // the journal as the client wrote it
+    JournalOutcome outcome;
+    std::optional<std::string> journal_after;  // absent: as it was
+    bool meta_counted = false;
+  };
+  const std::vector<Case> cases{
+      {"rename refused, open refused",
+       true,
+       false,
+       false,
+       std::nullopt,
+       {JournalKept::kLeftBecauseUnopenable, 1, rename_refused, "open refused (os error 32)", {}},
+       std::nullopt,
+       false},
+      {"rename refused, shorter text",
+       false,
+       false,
+       false,
+       std::nullopt,
+       {JournalKept::kRewrittenInPlace, 1, rename_refused, {}, {}},
+       format_journal({named("B")}),
+       true},
+      {"rename refused, longer text",
+       false,
+       false,
+       false,
+       compact,
+       {JournalKept::kLeftBecauseLonger, 1, rename_refused, {}, {}},
+       std::nullopt,
+       true},
+      {"rename refused, write in place fails",
+       false,
+       true,
+       false,
+       std::nullopt,
+       {JournalKept::kInPlaceWriteFailed, 1, rename_refused, "write failed (os error 1117)", {}},
+       std::nullopt,
+       true},
+      {"delete refused",
+       false,
+       false,
+       true,
+       std::nullopt,
+       {JournalKept::kDeleteFailed, 0, "held (os error 32)", {}, {}},
+       std::nullopt,
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rollback r(c.client_text ? std::vector<SystemChange>{named("B")} : journal, {2, 5});
+    if (c.client_text) {
+      r.files.files[kState] = *c.client_text;
+      r.store.loaded_journal = *c.client_text;
+      ASSERT_GT(format_journal({named("B")}).size(), c.client_text->size());
+    }
+    const std::string original = r.files.files.at(kState);
+    r.files.held_without_delete_sharing.insert(kState);
+    if (c.open_refused) r.files.held_without_write_sharing.insert(kState);
+    r.files.in_place_write_fails = c.write_fails;
+    if (!c.all_undone) r.fail("B");
+    r.run();
+    EXPECT_EQ(r.outcome.journal, c.outcome);
+    if (c.journal_after) {
+      EXPECT_EQ(r.files.files.at(kState), *c.journal_after);
+      // Padded to the old length first, so that it is never cut short.
+      EXPECT_TRUE(r.logged("padded " + kState + " " + std::to_string(original.size())));
+    } else if (!c.write_fails) {
+      EXPECT_EQ(r.files.files.at(kState), original);
+    }
+    if (c.journal_after || c.client_text || c.write_fails) {
+      EXPECT_TRUE(r.logged("write in place " + kState));
+    } else {
+      EXPECT_FALSE(r.logged("padded " + kState + " " + std::to_string(original.size())));
+    }
+    EXPECT_EQ(
+        r.files.files.at(kMeta),
+        format_meta(c.meta_counted ? SystemStateMeta{3, 1'700'000'000} : SystemStateMeta{2, 5}));
+    EXPECT_FALSE(r.files.files.count(kState + ".tmp"));
+    EXPECT_FALSE(r.files.files.count(kMeta + ".tmp"));
+  }
+}
+
+// The meta file's failure is told apart from the journal's.
+TEST(RollbackPersistence, AMetaFileThatCannotBeReplacedOrDeletedIsReported) {
+  Rollback partial({named("A")}, {2, 5});
+  partial.files.directories.insert(kMeta + ".tmp");
+  partial.fail("A");
+  partial.run();
+  EXPECT_EQ(partial.outcome.journal,
+            (JournalOutcome{JournalKept::kRewritten, 1, {}, {}, "a directory (os error 5)"}));
+
+  Rollback complete({named("A")}, {2, 5});
+  complete.files.held_without_delete_sharing.insert(kMeta);
+  complete.run();
+  EXPECT_EQ(complete.outcome.journal,
+            (JournalOutcome{JournalKept::kDeleted, 0, {}, {}, "held (os error 32)"}));
+
+  Rollback no_meta({named("A")}, {0, 0});
+  no_meta.files.files.erase(kMeta);
+  no_meta.run();
+  EXPECT_EQ(no_meta.outcome.journal, JournalOutcome{JournalKept::kDeleted})
+      << "a meta file that is not there counts as deleted";
 }
 
 TEST(RollbackPersistence, UnwritableMetaTemporaryLeavesTheMetaFileAsItWas) {

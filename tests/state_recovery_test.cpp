@@ -56,10 +56,11 @@ struct FakeSystem {
                     [this](const std::string& path) {
                       removals.push_back(path);
                       events.push_back("remove " + path);
-                      return true;
+                      return FileResult();
                     },
                 .write = {},
                 .replace = {},
+                .write_in_place = {},
                 .read_error = [] { return std::string("not found (os error 2)"); },
                 .read_found_nothing = [this] { return !unreadable; },
             },
@@ -155,6 +156,36 @@ TEST(StateRecovery, LogSaysHowTheJournalWasFoundAndKept) {
        "relaunched client owns it again"},
       {{JournalKept::kLeftBecauseTemporaryUnwritable},
        R"(journal left alone with every record: the temporary file ["C:\\Users\\u\\AppData\\Roaming\\NUV Client\\system_state.json.tmp"] could not be written; the meta file counts the partial rollback)"},
+      // What is on disk when the journal cannot be replaced: both errors,
+      // and the meta file as it is.
+      {{JournalKept::kLeftBecauseUnopenable, 1, "rename refused (os error 32)",
+        "open refused (os error 32)"},
+       "journal and meta file left as they were, the journal with every record: the new journal "
+       "could not be renamed over it: rename refused (os error 32); nor could it be opened to be "
+       "written in place: open refused (os error 32)"},
+      {{JournalKept::kRewrittenInPlace, 1, "rename refused (os error 32)"},
+       "journal rewritten in place with 1 record, the changes that failed, since the new journal "
+       "could not be renamed over it: rename refused (os error 32); the meta file counts the "
+       "partial rollback"},
+      {{JournalKept::kLeftBecauseLonger, 2, "rename refused (os error 32)"},
+       "journal left alone with every record: the new journal could not be renamed over it: "
+       "rename refused (os error 32); and the 2 records, the changes that failed take more bytes "
+       "than it holds, so they were not written in place; the meta file counts the partial "
+       "rollback"},
+      {{JournalKept::kInPlaceWriteFailed, 1, "rename refused (os error 32)",
+        "write failed (os error 1117)"},
+       "journal may be unreadable, holding part of the 1 record, the changes that failed: the new "
+       "journal could not be renamed over it: rename refused (os error 32); and writing it in "
+       "place failed: write failed (os error 1117); the meta file counts the partial rollback"},
+      {{JournalKept::kDeleteFailed, 0, "held (os error 32)"},
+       "journal and meta file left as they were, the journal with every record: every change was "
+       "undone, but the journal could not be deleted: held (os error 32)"},
+      {{JournalKept::kRewritten, 1, {}, {}, "a directory (os error 5)"},
+       "journal rewritten with 1 record, the changes that failed; the meta file does not count "
+       "the partial rollback: it could not be replaced: a directory (os error 5)"},
+      {{JournalKept::kDeleted, 0, {}, {}, "held (os error 32)"},
+       "journal deleted: every change was undone; the meta file could not be deleted: held (os "
+       "error 32)"},
   };
   for (const auto& [outcome, line] : kept) {
     FakeSystem s;
@@ -196,6 +227,16 @@ TEST(StateRecovery, CompleteRollbackDeletesTheJournalOnceMore) {
   s.files[kState] = kJournal;
   EXPECT_EQ(recover_system_state(s.system()), std::vector<std::string>{});
   EXPECT_EQ(s.removals, std::vector<std::string>{kState});
+}
+
+// The engine could not delete the journal: it is not deleted behind the
+// log's back either, so the log stays true.
+TEST(StateRecovery, AJournalTheEngineCouldNotDeleteIsNotDeletedAfterwards) {
+  FakeSystem s;
+  s.files[kState] = kJournal;
+  s.journal_outcome = {JournalKept::kDeleteFailed, 0, "held (os error 32)"};
+  EXPECT_EQ(recover_system_state(s.system()), std::vector<std::string>{});
+  EXPECT_TRUE(s.removals.empty());
 }
 
 TEST(StateRecovery, ErrorsAreHandedBackAndTheJournalKept) {

@@ -310,11 +310,38 @@ TEST(UndoRouteAdded, RefusesAnOptionInPlaceOfAnAddress) {
   EXPECT_EQ(u.fake.log(), Lines{"route [delete] [10.0.0.0/8] [10.8.0.1]"});
 }
 
-TEST(UndoTunInterfaceUp, RefusesANamedParameterInPlaceOfTheAddress) {
+// netsh reads "tag=value" as a named parameter wherever it stands, so no
+// positional value of a netsh undo may hold the sign; the change is refused
+// whole, the unchecked further DNS servers included, and nothing starts.
+TEST(UndoNetsh, RefusesANamedParameterInPlaceOfAnyPositionalValue) {
+  const std::vector<std::pair<SystemChange, std::string>> refusals{
+      {TunInterfaceUp{"utun-nuv", "gateway=all", "255.255.255.0"},
+       "netsh delete address: refused: a named parameter in place of the address"},
+      {TunInterfaceUp{"gateway=all", "10.8.0.2", "255.255.255.0"},
+       "netsh delete address: refused: a named parameter in place of the interface"},
+      {TunInterfaceUp{"name=x", "gateway=all", "255.255.255.0"},
+       "netsh delete address: refused: a named parameter in place of the interface"},
+      {DnsOverridden{"source=dhcp", std::nullopt, {}},
+       "netsh set dns dhcp: refused: a named parameter in place of the interface"},
+      {DnsOverridden{"name=Wi-Fi", std::nullopt, {"1.1.1.1"}},
+       "netsh set dns: refused: a named parameter in place of the interface"},
+      {DnsOverridden{"Wi-Fi", std::nullopt, {"validate=no"}},
+       "netsh set dns: refused: a named parameter in place of a server"},
+      {DnsOverridden{"Wi-Fi", std::nullopt, {"1.1.1.1", "8.8.8.8", "index=1"}},
+       "netsh set dns: refused: a named parameter in place of a server"},
+  };
+  for (const auto& [change, message] : refusals) {
+    Undo u;
+    EXPECT_EQ(u.run(change), message);
+    EXPECT_TRUE(u.fake.requests.empty()) << message;
+    const auto plan = undo_plan(change);
+    ASSERT_EQ(plan.size(), 1u) << message;
+    EXPECT_TRUE(plan[0].refusal) << message;
+  }
+  // PowerShell takes the servers as quoted strings, where the sign is plain text.
   Undo u;
-  EXPECT_EQ(u.run(TunInterfaceUp{"utun-nuv", "gateway=all", "255.255.255.0"}),
-            "netsh delete address: refused: a named parameter in place of the address");
-  EXPECT_TRUE(u.fake.requests.empty());
+  EXPECT_EQ(u.run(DnsOverridden{"a=b", 12u, {"c=d"}}), std::nullopt);
+  EXPECT_EQ(u.fake.requests.size(), 1u);
 }
 
 TEST(UndoSystemProxySet, WritesTheValuesAndNeverFails) {

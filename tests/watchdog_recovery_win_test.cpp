@@ -582,6 +582,78 @@ TEST_F(WatchdogRecovery, RecoverOnRequestBesideACrashRecoveryUndoesEachChangeOnc
   EXPECT_FALSE(read_file(state()));
 }
 
+// Another process (a scanner, a relaunched client) holds the journal open
+// without delete sharing, so the new journal cannot be renamed over it nor
+// the journal deleted. The log's outcome line, the journal and the meta file
+// agree on what happened, with the system's texts of the refusals.
+TEST_F(WatchdogRecovery, AJournalHeldOpenByAnotherProcessIsReportedAsItIsOnDisk) {
+  const std::string original = format_journal(kJournal);
+  struct Case {
+    const char* name;
+    DWORD sharing;                             // the other process's
+    bool route_fails;                          // else every undo succeeds
+    std::string outcome;                       // the start of the log's outcome line
+    std::optional<std::string> journal_after;  // absent: as it was
+    bool meta_counted;
+  };
+  const std::vector<Case> cases{
+      {"shares writing: written in place", FILE_SHARE_READ | FILE_SHARE_WRITE, true,
+       "journal rewritten in place with 1 record, the changes that failed, since the new journal "
+       "could not be renamed over it: ",
+       format_journal({kJournal[0]}), true},
+      {"shares reading only: left as it was", FILE_SHARE_READ, true,
+       "journal and meta file left as they were, the journal with every record: the new journal "
+       "could not be renamed over it: ",
+       std::nullopt, false},
+      {"every undo succeeds: not deleted", FILE_SHARE_READ | FILE_SHARE_WRITE, false,
+       "journal and meta file left as they were, the journal with every record: every change was "
+       "undone, but the journal could not be deleted: ",
+       std::nullopt, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(write_file(state(), original));
+    ASSERT_TRUE(write_file(meta(), format_meta({2, 5})));
+    ::DeleteFileW(log_path().c_str());
+    ASSERT_TRUE(write_file(root_ + L"\\answers.txt",
+                           c.route_fails ? "route\t*\t1\tThe route is busy.\\r\\n\n" : ""));
+    Answer answer;
+    {
+      const UniqueFileHandle held(::CreateFileW(state().c_str(), GENERIC_READ, c.sharing, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(held.valid());
+      answer = ask(L"--recover");
+    }
+    EXPECT_EQ(answer.exit_code, 1u) << "a change or the journal remains";
+    EXPECT_EQ(read_file(state()), c.journal_after.value_or(original));
+    const auto counted = parse_meta(read_file(meta()).value_or(""));
+    ASSERT_TRUE(counted);
+    EXPECT_EQ(counted->partial_rollback_count, c.meta_counted ? 3u : 2u);
+    EXPECT_FALSE(exists(state() + L".tmp"));
+    EXPECT_FALSE(exists(meta() + L".tmp"));
+
+    const auto texts = log_texts(answer.pid);
+    const auto line = std::find_if(texts.begin(), texts.end(), [&c](const std::string& text) {
+      return text.rfind(c.outcome, 0) == 0;
+    });
+    ASSERT_NE(line, texts.end()) << "no outcome line starting " << c.outcome;
+    // The system's own words and code for each refusal, never "rewritten"
+    // when it was not.
+    EXPECT_NE(line->find("(os error "), std::string::npos) << *line;
+    if (c.sharing == FILE_SHARE_READ) {
+      EXPECT_NE(line->find("; nor could it be opened to be written in place: " +
+                           system_message(ERROR_SHARING_VIOLATION) + " (os error 32)"),
+                std::string::npos)
+          << *line;
+    }
+    EXPECT_FALSE(std::any_of(texts.begin(), texts.end(), [](const std::string& text) {
+      return text.rfind("journal rewritten with", 0) == 0 ||
+             text.rfind("journal and meta file deleted", 0) == 0;
+    }));
+    ::DeleteFileW((root_ + L"\\tools.log").c_str());
+  }
+}
+
 // --plan reads the journal and shows each undo as the program search finds
 // it now: the stand-ins beside the program. It starts no tool, loads no
 // wintun.dll, and writes, creates and deletes no file, the log included.

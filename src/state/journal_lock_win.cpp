@@ -22,13 +22,16 @@ namespace {
 // recovery.
 class MutexJournalLock final : public JournalLock {
  public:
-  explicit MutexJournalLock(UniqueHandle mutex) : mutex_(std::move(mutex)) {}
+  MutexJournalLock(UniqueHandle mutex, bool abandoned)
+      : mutex_(std::move(mutex)), abandoned_(abandoned) {}
   MutexJournalLock(const MutexJournalLock&) = delete;
   MutexJournalLock& operator=(const MutexJournalLock&) = delete;
   ~MutexJournalLock() override { ::ReleaseMutex(mutex_.get()); }
+  [[nodiscard]] bool abandoned() const override { return abandoned_; }
 
  private:
   UniqueHandle mutex_;
+  bool abandoned_;
 };
 
 // Upper case as the invariant locale has it, the same for every watchdog
@@ -68,7 +71,8 @@ std::unique_ptr<JournalLock> lock_waiting(const std::string& state_path, DWORD m
   if (!mutex) return nullptr;
   const DWORD waited = ::WaitForSingleObject(mutex.get(), milliseconds);
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return nullptr;
-  return std::make_unique<MutexJournalLock>(std::move(mutex));
+  // WAIT_ABANDONED hands over the mutex all the same: the holder is gone.
+  return std::make_unique<MutexJournalLock>(std::move(mutex), waited == WAIT_ABANDONED);
 }
 
 }  // namespace

@@ -7,18 +7,50 @@
 #include <string>
 #include <string_view>
 
+#include "common/result.h"
+
 namespace nuv {
+
+// Why a file operation failed, so that the log can tell what is on disk.
+struct FileError {
+  std::string text;        // the system's words: "<message> (os error <n>)"
+  bool not_found = false;  // no such file or folder
+  bool operator==(const FileError&) const = default;
+};
+using FileResult = Result<void, FileError>;
+
+// Why a write in place did not happen, or did not finish.
+enum class InPlaceStep {
+  kOpen,     // the file could not be opened for writing: nothing was written
+  kTooLong,  // the new bytes are longer than the file: nothing was written
+  kWrite,    // the write or its flush failed: the file may hold part of the new bytes
+};
+struct InPlaceError {
+  InPlaceStep step = InPlaceStep::kOpen;
+  std::string text;  // the system's words; empty for kTooLong
+  bool operator==(const InPlaceError&) const = default;
+};
 
 // Each operation reports success; callers choose what to do next from it and
 // never stop for a failure.
 struct StateFiles {
   // The whole file; absent when it cannot be opened or read.
   std::function<std::optional<std::string>(const std::string& path)> read;
-  std::function<bool(const std::string& path)> remove;
+  std::function<FileResult(const std::string& path)> remove;
   // Creates or truncates the file, writes all bytes and flushes them to disk.
-  std::function<bool(const std::string& path, std::string_view bytes)> write;
+  std::function<FileResult(const std::string& path, std::string_view bytes)> write;
   // Renames `from` to `to`, replacing a file already there, through to disk.
-  std::function<bool(const std::string& from, const std::string& to)> replace;
+  std::function<FileResult(const std::string& from, const std::string& to)> replace;
+  // Writes `bytes` over an existing file without ever making it shorter
+  // first, for when it cannot be replaced: opens it for writing, sharing
+  // read, write and delete with whoever holds it, and only when `bytes` are
+  // no longer than the file writes them padded with spaces to its length in
+  // one call, flushes, and then ends the file after `bytes`. A crash between
+  // the two leaves the new text followed by white space, which the journal
+  // reader takes. A file that could not be shortened afterwards still holds
+  // the new text and its padding, and counts as written.
+  std::function<Result<void, InPlaceError>(const std::string& path, std::string_view bytes)>
+      write_in_place;
   // Why the last read that came back absent failed, in a few words. Not set:
   // no reason is given.
   std::function<std::string()> read_error;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -14,34 +15,92 @@ namespace nuv {
 
 namespace {
 
-bool remove_file(const std::string& path) {
-  const auto wide = to_wide(path);
-  return wide && ::DeleteFileW(wide->c_str());
+FileError last_error() {
+  const DWORD code = ::GetLastError();
+  return {os_error_text(code), code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND};
 }
 
-bool write_file(const std::string& path, std::string_view bytes) {
+// A path that is not UTF-8 names no file the journal could be at.
+FileError unconvertible() { return {os_error_text(ERROR_INVALID_NAME), false}; }
+
+FileResult remove_file(const std::string& path) {
   const auto wide = to_wide(path);
-  if (!wide) return false;
+  if (!wide) return unexpected(unconvertible());
+  if (!::DeleteFileW(wide->c_str())) return unexpected(last_error());
+  return {};
+}
+
+FileResult write_file(const std::string& path, std::string_view bytes) {
+  const auto wide = to_wide(path);
+  if (!wide) return unexpected(unconvertible());
   const UniqueFileHandle file(::CreateFileW(wide->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
+  if (!file) return unexpected(last_error());
   while (!bytes.empty()) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
     DWORD written = 0;
-    if (!::WriteFile(file.get(), bytes.data(), chunk, &written, nullptr) || written == 0)
-      return false;
+    if (!::WriteFile(file.get(), bytes.data(), chunk, &written, nullptr)) {
+      return unexpected(last_error());
+    }
+    if (written == 0) return unexpected(FileError{os_error_text(ERROR_WRITE_FAULT), false});
     bytes.remove_prefix(written);
   }
   // On disk before anyone renames it over the file it replaces.
-  return ::FlushFileBuffers(file.get()) != 0;
+  if (!::FlushFileBuffers(file.get())) return unexpected(last_error());
+  return {};
 }
 
-bool replace_file(const std::string& from, const std::string& to) {
+FileResult replace_file(const std::string& from, const std::string& to) {
   const auto wide_from = to_wide(from);
   const auto wide_to = to_wide(to);
-  return wide_from && wide_to &&
-         ::MoveFileExW(wide_from->c_str(), wide_to->c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!wide_from || !wide_to) return unexpected(unconvertible());
+  if (!::MoveFileExW(wide_from->c_str(), wide_to->c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return unexpected(last_error());
+  }
+  return {};
+}
+
+InPlaceError in_place_error(InPlaceStep step) { return {step, os_error_text(::GetLastError())}; }
+
+Result<void, InPlaceError> write_in_place(const std::string& path, std::string_view bytes) {
+  const auto wide = to_wide(path);
+  if (!wide) return unexpected(InPlaceError{InPlaceStep::kOpen, os_error_text(ERROR_INVALID_NAME)});
+  // Whoever keeps the journal from being replaced (a scanner, a relaunched
+  // client) may still let it be written, if we let them go on reading,
+  // writing and deleting it.
+  const UniqueFileHandle file(::CreateFileW(
+      wide->c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return unexpected(in_place_error(InPlaceStep::kOpen));
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file.get(), &size)) return unexpected(in_place_error(InPlaceStep::kOpen));
+  if (static_cast<std::uint64_t>(size.QuadPart) < bytes.size()) {
+    return unexpected(InPlaceError{InPlaceStep::kTooLong, {}});
+  }
+  // One call, so that the padded text goes to disk as one piece.
+  if (size.QuadPart > static_cast<LONGLONG>(MAXDWORD)) {
+    return unexpected(InPlaceError{InPlaceStep::kOpen, os_error_text(ERROR_FILE_TOO_LARGE)});
+  }
+  std::string padded(bytes);
+  padded.resize(static_cast<std::size_t>(size.QuadPart), ' ');
+  DWORD written = 0;
+  if (!::WriteFile(file.get(), padded.data(), static_cast<DWORD>(padded.size()), &written,
+                   nullptr)) {
+    return unexpected(in_place_error(InPlaceStep::kWrite));
+  }
+  if (written != padded.size()) {
+    return unexpected(InPlaceError{InPlaceStep::kWrite, os_error_text(ERROR_WRITE_FAULT)});
+  }
+  if (!::FlushFileBuffers(file.get())) return unexpected(in_place_error(InPlaceStep::kWrite));
+  // Only now shorter: a crash before this leaves white space after the new
+  // text, never a cut. A failure leaves that padding, which reads the same.
+  LARGE_INTEGER end{};
+  end.QuadPart = static_cast<LONGLONG>(bytes.size());
+  if (::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get())) {
+    ::FlushFileBuffers(file.get());
+  }
+  return {};
 }
 
 }  // namespace
@@ -66,6 +125,7 @@ StateFiles windows_state_files() {
       .remove = remove_file,
       .write = write_file,
       .replace = replace_file,
+      .write_in_place = write_in_place,
       .read_error = [last] { return last->error; },
       .read_found_nothing = [last] { return last->found_nothing; },
   };

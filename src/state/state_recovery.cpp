@@ -50,6 +50,12 @@ std::u16string monitoring_marker_name(std::u16string_view upper_case_full_path) 
   return hashed_name(u"Local\\nuv-watchdog-monitor-", upper_case_full_path);
 }
 
+std::string abandoned_lock_text(const std::string& state_path) {
+  return "journal " + list_notation({state_path}) +
+         ": its lock was abandoned by a recovery that ended without releasing it, which may have "
+         "stopped part-way; the journal is read afresh";
+}
+
 std::string record_count_text(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " record" : " records");
 }
@@ -77,23 +83,58 @@ Result<LoadedJournal, JournalUnavailable> load_journal(const StateFiles& files,
 
 namespace {
 
-// How the outcome was kept, for the log.
+// What became of the meta file after a partial rollback.
+std::string meta_counted_text(const JournalOutcome& journal) {
+  if (journal.meta_error.empty()) return "the meta file counts the partial rollback";
+  return "the meta file does not count the partial rollback: it could not be replaced: " +
+         journal.meta_error;
+}
+
+// How the outcome was kept, for the log: what is on disk, not what was meant.
 std::string kept_text(const JournalOutcome& journal, const std::string& state_path) {
+  const std::string failed = record_count_text(journal.records) + ", the changes that failed";
   switch (journal.kept) {
     case JournalKept::kNoPath:
       return "journal and meta file not touched";
     case JournalKept::kDeleted:
+      if (!journal.meta_error.empty()) {
+        return "journal deleted: every change was undone; the meta file could not be deleted: " +
+               journal.meta_error;
+      }
       return "journal and meta file deleted: every change was undone";
     case JournalKept::kRewritten:
-      return "journal rewritten with " + record_count_text(journal.records) +
-             ", the changes that failed; the meta file counts the partial rollback";
+      return "journal rewritten with " + failed + "; " + meta_counted_text(journal);
     case JournalKept::kLeftBecauseChanged:
       return "journal and meta file left alone: the journal changed during the recovery, so a "
              "relaunched client owns it again";
     case JournalKept::kLeftBecauseTemporaryUnwritable:
       return "journal left alone with every record: the temporary file " +
-             list_notation({state_path + ".tmp"}) +
-             " could not be written; the meta file counts the partial rollback";
+             list_notation({state_path + ".tmp"}) + " could not be written; " +
+             meta_counted_text(journal);
+    case JournalKept::kRewrittenInPlace:
+      return "journal rewritten in place with " + failed +
+             ", since the new journal could not be renamed over it: " + journal.error + "; " +
+             meta_counted_text(journal);
+    case JournalKept::kLeftBecauseUnopenable:
+      return "journal and meta file left as they were, the journal with every record: the new "
+             "journal could not be renamed over it: " +
+             journal.error +
+             "; nor could it be opened to be written in place: " + journal.in_place_error;
+    case JournalKept::kLeftBecauseLonger:
+      return "journal left alone with every record: the new journal could not be renamed over "
+             "it: " +
+             journal.error + "; and the " + failed +
+             " take more bytes than it holds, so they were not written in place; " +
+             meta_counted_text(journal);
+    case JournalKept::kInPlaceWriteFailed:
+      return "journal may be unreadable, holding part of the " + failed +
+             ": the new journal could not be renamed over it: " + journal.error +
+             "; and writing it in place failed: " + journal.in_place_error + "; " +
+             meta_counted_text(journal);
+    case JournalKept::kDeleteFailed:
+      return "journal and meta file left as they were, the journal with every record: every "
+             "change was undone, but the journal could not be deleted: " +
+             journal.error;
   }
   return "journal: kept in an unknown way";
 }
@@ -119,6 +160,7 @@ Result<RollbackOutcome, NothingToRecover> recover_journal(const StateRecoverySys
   const std::unique_ptr<JournalLock> lock =
       system.lock_journal ? system.lock_journal(paths.state) : nullptr;
   if (system.lock_journal && !lock) log(journal + ": no lock to be had; recovering without one");
+  if (lock && lock->abandoned()) log(abandoned_lock_text(paths.state));
 
   auto loaded = load_journal(system.files, paths.state);
   if (!loaded) {
@@ -150,10 +192,12 @@ Result<RollbackOutcome, NothingToRecover> recover_journal(const StateRecoverySys
   if (!outcome) return unexpected(NothingToRecover::kNoRuntime);
   log(kept_text(outcome->journal, paths.state));
   // The engine has normally deleted it already. A journal that no longer
-  // holds what was loaded is the client's new one and stays.
+  // holds what was loaded is the client's new one and stays; one the engine
+  // could not delete is not tried again, so the log above stays true.
   if (outcome->errors.empty() && outcome->journal.kept != JournalKept::kLeftBecauseChanged &&
+      outcome->journal.kept != JournalKept::kDeleteFailed &&
       system.files.read(paths.state) == text) {
-    system.files.remove(paths.state);
+    (void)system.files.remove(paths.state);
   }
   return std::move(*outcome);
 }

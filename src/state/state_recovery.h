@@ -34,7 +34,13 @@ StatePaths state_paths(std::string_view appdata);
 class JournalLock {
  public:
   virtual ~JournalLock() = default;
+  // True when it was had only because its last holder ended without giving
+  // it back: that holder's recovery may have stopped part-way.
+  [[nodiscard]] virtual bool abandoned() const { return false; }
 };
+
+// The log's line for a lock that was had that way.
+std::string abandoned_lock_text(const std::string& state_path);
 
 // The name of the lock of a journal, from the journal's full path already
 // upper-cased, so that every spelling of one file gives one name: a hash of

@@ -1,5 +1,8 @@
 #include "watchdog/recovery_on_request_win.h"
 
+#include <chrono>
+#include <string>
+
 #include "common/environment_win.h"
 #include "platform/wintun/orphan_cleanup_win.h"
 #include "state/journal_lock_win.h"
@@ -18,7 +21,12 @@ RecoveryOnRequestSystem windows_recovery_on_request_system(Log& details) {
   return RecoveryOnRequestSystem{
       .state_path = state_path,
       .watchdog_monitors = watchdog_monitors,
-      .lock_journal = lock_journal_within,
+      .lock_journal =
+          [&details](const std::string& path, std::chrono::milliseconds limit) {
+            auto lock = lock_journal_within(path, limit);
+            if (lock && lock->abandoned()) details.write(abandoned_lock_text(path));
+            return lock;
+          },
       .clean_wintun_orphans = [&details] { return clean_wintun_orphans(details); },
       .recover_journal = [&details] { return recover_journal_holding_its_lock(details); },
       .journal_has_records =

@@ -28,35 +28,62 @@ JournalOutcome write_journal(const SystemStateStore& store, const StateFiles& fi
                              const std::string& text) {
   const std::string& path = *store.state_path;
   const std::string temporary = path + ".tmp";
-  const bool written = files.write(temporary, text);
+  const std::size_t records = store.changes.size();
+  const auto written = files.write(temporary, text);
   if (!journal_is_still_ours(store, files)) {
-    files.remove(temporary);
+    (void)files.remove(temporary);
     return {JournalKept::kLeftBecauseChanged};
   }
   if (!written) {
     // Most likely a full disk, where a rewrite in place could stop half-way
     // and lose every record. The old journal keeps them all; the undos that
     // succeeded run again next time, and their "already gone" answers pass.
-    files.remove(temporary);
+    (void)files.remove(temporary);
     return {JournalKept::kLeftBecauseTemporaryUnwritable};
   }
-  if (!files.replace(temporary, path)) {
-    // The new text is safely on disk, so space is not the problem; only the
-    // rename is refused. Writing in place is then the one way to keep the
-    // outcome.
-    files.remove(temporary);
-    files.write(path, text);
+  const auto renamed = files.replace(temporary, path);
+  if (renamed) return {JournalKept::kRewritten, records};
+  // The new text is safely on disk, so space is not the problem; the rename
+  // alone is refused, typically because someone holds the journal open
+  // without delete sharing. Writing in place is then the one way to keep the
+  // outcome, and only over bytes the journal already has, so that it never
+  // stands cut short.
+  (void)files.remove(temporary);
+  const auto in_place =
+      files.write_in_place
+          ? files.write_in_place(path, text)
+          : Result<void, InPlaceError>(unexpected(InPlaceError{InPlaceStep::kOpen, {}}));
+  const std::string& why = renamed.error().text;
+  if (in_place) return {JournalKept::kRewrittenInPlace, records, why};
+  switch (in_place.error().step) {
+    case InPlaceStep::kOpen:
+      return {JournalKept::kLeftBecauseUnopenable, records, why, in_place.error().text};
+    case InPlaceStep::kTooLong:
+      return {JournalKept::kLeftBecauseLonger, records, why};
+    case InPlaceStep::kWrite:
+      break;
   }
-  return {JournalKept::kRewritten, store.changes.size()};
+  return {JournalKept::kInPlaceWriteFailed, records, why, in_place.error().text};
 }
 
-void write_meta(const StateFiles& files, const std::string& path, const SystemStateMeta& meta) {
+// Empty when the meta file now holds `meta`, else the system's text of why not.
+std::string write_meta(const StateFiles& files, const std::string& path,
+                       const SystemStateMeta& meta) {
   const std::string temporary = path + ".tmp";
-  if (!files.write(temporary, format_meta(meta))) {
-    files.remove(temporary);  // a partial temporary file; the meta file stays as it was
-    return;
+  if (const auto written = files.write(temporary, format_meta(meta)); !written) {
+    (void)files.remove(temporary);  // a partial temporary file; the meta file stays as it was
+    return written.error().text;
   }
-  if (!files.replace(temporary, path)) files.remove(temporary);
+  if (const auto renamed = files.replace(temporary, path); !renamed) {
+    (void)files.remove(temporary);
+    return renamed.error().text;
+  }
+  return {};
+}
+
+// A file that is gone counts as deleted, whoever removed it.
+std::string delete_error(const FileResult& removed) {
+  return removed || removed.error().not_found ? std::string() : removed.error().text;
 }
 
 JournalOutcome persist_complete(SystemStateStore& store, const StateFiles& files) {
@@ -67,10 +94,13 @@ JournalOutcome persist_complete(SystemStateStore& store, const StateFiles& files
   }
   if (store.state_path) {
     if (!journal_is_still_ours(store, files)) return {JournalKept::kLeftBecauseChanged};
-    files.remove(*store.state_path);
+    std::string why = delete_error(files.remove(*store.state_path));
+    // Every record is still there and runs again next time: the meta file
+    // stays with it, as it was.
+    if (!why.empty()) return {JournalKept::kDeleteFailed, 0, std::move(why)};
     outcome = {JournalKept::kDeleted};
   }
-  if (store.meta_path) files.remove(*store.meta_path);
+  if (store.meta_path) outcome.meta_error = delete_error(files.remove(*store.meta_path));
   return outcome;
 }
 
@@ -95,8 +125,15 @@ JournalOutcome persist_partial(SystemStateStore& store, std::vector<SystemChange
     store.meta.last_partial_rollback_unix = now > 0 ? static_cast<std::uint64_t>(now) : 0;
     updated = store.meta;
   }
-  if (outcome.kept == JournalKept::kLeftBecauseChanged) return outcome;
-  if (store.meta_path) write_meta(files, *store.meta_path, updated);
+  // A journal that is the client's again keeps its meta file as it was, and so
+  // does one that could not even be opened: whoever holds it shut (often the
+  // relaunched client) gets both as they were. A journal kept whole for want
+  // of room still counts the partial rollback.
+  if (outcome.kept == JournalKept::kLeftBecauseChanged ||
+      outcome.kept == JournalKept::kLeftBecauseUnopenable) {
+    return outcome;
+  }
+  if (store.meta_path) outcome.meta_error = write_meta(files, *store.meta_path, updated);
   return outcome;
 }
 

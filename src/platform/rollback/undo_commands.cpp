@@ -78,12 +78,34 @@ bool is_switch(std::string_view address) {
   return !address.empty() && (address.front() == '-' || address.front() == '/');
 }
 
+// netsh reads "tag=value" as a named parameter wherever it stands: an
+// address such as "gateway=all" would delete every gateway of the interface
+// instead of the one address that was added, and an interface named so would
+// do the same harm. No interface name, address or server needs the sign.
+bool is_named_parameter(std::string_view value) { return value.find('=') != std::string::npos; }
+
+// The refusal of a netsh undo one of whose positional values holds a named
+// parameter: "interface", "address" or "server" says which.
+std::optional<std::vector<UndoStep>> refused_named_parameter(std::string_view launch_prefix,
+                                                             std::string_view interface_name,
+                                                             const std::vector<std::string>& values,
+                                                             std::string_view what) {
+  std::string in_place_of;
+  if (is_named_parameter(interface_name)) {
+    in_place_of = "the interface";
+  } else if (std::any_of(values.begin(), values.end(), is_named_parameter)) {
+    in_place_of = std::string(what);
+  } else {
+    return std::nullopt;
+  }
+  return std::vector<UndoStep>{
+      refused(std::string(launch_prefix), "a named parameter in place of " + in_place_of)};
+}
+
 std::vector<UndoStep> plan(const TunInterfaceUp& c) {
-  // netsh reads "tag=value" as a named parameter wherever it stands: an
-  // address such as "gateway=all" would delete every gateway of the
-  // interface instead of the one address that was added.
-  if (c.address.find('=') != std::string::npos) {
-    return {refused("netsh delete address: ", "a named parameter in place of the address")};
+  if (auto refusal = refused_named_parameter("netsh delete address: ", c.interface_name,
+                                             {c.address}, "the address")) {
+    return std::move(*refusal);
   }
   return {checked("netsh", {"interface", "ip", "delete", "address", c.interface_name, c.address},
                   "netsh delete address failed: ", "netsh delete address: ",
@@ -113,8 +135,18 @@ std::vector<UndoStep> plan(const DnsOverridden& c) {
                     kCreateNoWindow)};
   }
   if (c.original_servers.empty()) {
+    if (auto refusal =
+            refused_named_parameter("netsh set dns dhcp: ", c.interface_name, {}, "a server")) {
+      return std::move(*refusal);
+    }
     return {checked("netsh", {"interface", "ip", "set", "dns", c.interface_name, "dhcp"},
                     "netsh set dns dhcp failed: ", "netsh set dns dhcp: ")};
+  }
+  // The unchecked servers too: the whole change is refused, since a server
+  // list restored without one of them is not what the client had.
+  if (auto refusal = refused_named_parameter("netsh set dns: ", c.interface_name,
+                                             c.original_servers, "a server")) {
+    return std::move(*refusal);
   }
   std::vector<UndoStep> steps{checked(
       "netsh", {"interface", "ip", "set", "dns", c.interface_name, "static", c.original_servers[0]},
