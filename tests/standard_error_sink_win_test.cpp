@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -114,6 +115,73 @@ TEST_F(StandardErrorSink, SlowReaderWithinTheLimitGetsEveryLine) {
   writer.reset();
   drain.join();
   EXPECT_EQ(got, big + "\nafter\n");
+}
+
+// The limit passes while no write is in progress (here, between two chunks):
+// it stays passed, so the line stops at the next chunk and every later line
+// is dropped, although the reader drains the pipe.
+TEST_F(StandardErrorSink, ALimitThatPassesBetweenChunksStopsTheLine) {
+  HANDLE read = nullptr, write = nullptr;
+  ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 4096));
+  UniqueFileHandle reader(read), writer(write);
+  ::SetStdHandle(STD_ERROR_HANDLE, writer.get());
+  std::string got;
+  std::thread drain([&] { got = test::read_to_end(reader.get()); });
+  nuv::StandardErrorSink sink(std::chrono::milliseconds(300), [](std::size_t chunk) {
+    if (chunk == 1) ::Sleep(700);
+  });
+  const std::string line(1 << 20, 'z');
+  sink.write_line(line);
+  sink.write_line("later");
+  ::SetStdHandle(STD_ERROR_HANDLE, saved_);
+  writer.reset();
+  drain.join();
+  // The first chunk, and at most the one begun before the limit passed.
+  EXPECT_GE(got.size(), std::size_t{0x10000});
+  EXPECT_LE(got.size(), std::size_t{0x20000});
+  EXPECT_TRUE(got == line.substr(0, got.size())) << "not the line's first bytes";
+}
+
+// A write that begins after the limit has passed, on a pipe that its reader
+// no longer empties, is cancelled too: the cancellation is made again until
+// the line is given up, not only once.
+TEST_F(StandardErrorSink, AWriteBegunAfterTheLimitHasPassedIsCancelledToo) {
+  using Clock = std::chrono::steady_clock;
+  using namespace std::chrono_literals;
+  HANDLE read = nullptr, write = nullptr;
+  ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 4096));
+  UniqueFileHandle reader(read), writer(write);
+  ::SetStdHandle(STD_ERROR_HANDLE, writer.get());
+  // Reads the first chunk, then nothing more while the pipe stays open.
+  std::string first;
+  std::thread read_first([&] {
+    char buffer[4096];
+    DWORD n = 0;
+    while (first.size() < 0x10000 && ::ReadFile(reader.get(), buffer, sizeof buffer, &n, nullptr) &&
+           n > 0) {
+      first.append(buffer, n);
+    }
+  });
+  // The stall comes after the chunk's check against the limit, as if the
+  // limit passed just as the write was about to begin.
+  nuv::StandardErrorSink sink(300ms, [](std::size_t chunk) {
+    if (chunk == 1) ::Sleep(700);
+  });
+  const auto start = Clock::now();
+  auto written = std::async(std::launch::async, [&] {
+    sink.write_line(std::string(1 << 20, 'q'));
+    sink.write_line("later");
+  });
+  const bool returned = written.wait_for(5s) == std::future_status::ready;
+  const auto took = Clock::now() - start;
+  if (!returned) reader.reset();  // ends the blocked write, so that the test can end
+  written.wait();
+  read_first.join();
+  ::SetStdHandle(STD_ERROR_HANDLE, saved_);
+  EXPECT_TRUE(returned) << "a write begun after the limit blocked for good";
+  EXPECT_GE(took, 650ms);
+  EXPECT_LT(took, 3s);
+  EXPECT_TRUE(first == std::string(0x10000, 'q'));
 }
 
 }  // namespace

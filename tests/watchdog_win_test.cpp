@@ -1,6 +1,7 @@
 // The real nuv-watchdog.exe against a real parent process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <system_error>
@@ -290,18 +291,21 @@ TEST_F(Watchdog, UsageErrorsWriteNoLog) {
 }
 
 // A log of 1 MiB or more is set aside whole, as nuv-watchdog.log.1 (an older
-// one replaced), before the run's first line; a smaller one is appended to.
+// one replaced), before the run's first line; a smaller one, down to one byte
+// short of the mebibyte, is appended to.
 TEST_F(Watchdog, LogIsAppendedToUntilItReachesOneMebibyteThenSetAside) {
-  const std::string full(1024 * 1024, 'o');
   const std::string small = "an earlier run\n";
-  for (const bool rotate : {true, false}) {
+  const std::string full(1024 * 1024, 'o');
+  const std::string almost_full(1024 * 1024 - 1, 'a');
+  for (const auto& [before, rotate] :
+       {std::pair{full, true}, std::pair{almost_full, false}, std::pair{small, false}}) {
     const auto flag = unique_temp_path(L"clean.flag");
     create_file(flag);
     auto parent = start_plain(child_, L"nuv-test-child exit 0");
     ASSERT_EQ(wait_for_exit(parent.process.get()), 0u);
     ASSERT_TRUE(::CreateDirectoryW(new_profile().c_str(), nullptr));
     ASSERT_TRUE(::CreateDirectoryW(data_folder_path().c_str(), nullptr));
-    ASSERT_TRUE(write_file(log_path(), rotate ? full : small));
+    ASSERT_TRUE(write_file(log_path(), before));
     ASSERT_TRUE(write_file(log_path() + L".1", "the oldest run\n"));
     auto watchdog = start_captured(
         watchdog_, L"\"" + watchdog_ + L"\" " + std::to_wstring(parent.pid) + L" \"" + flag + L"\"",
@@ -315,11 +319,40 @@ TEST_F(Watchdog, LogIsAppendedToUntilItReachesOneMebibyteThenSetAside) {
       EXPECT_EQ(logged_text(), monitoring_line(parent.pid, flag) + stale_flag_line(flag) + kPrefix +
                                    "parent shut down cleanly (flag present)\n");
     } else {
-      EXPECT_EQ(read_file(log_path() + L".1"), "the oldest run\n");
-      ASSERT_TRUE(log.starts_with(small));
-      EXPECT_EQ(split_lines(log).size(), 2 + split_lines(outcome.stderr_text).size());
+      EXPECT_EQ(read_file(log_path() + L".1"), "the oldest run\n") << before.size();
+      ASSERT_TRUE(log.starts_with(before)) << before.size();
+      EXPECT_EQ(split_lines(log.substr(before.size())).size(),
+                1 + split_lines(outcome.stderr_text).size())
+          << before.size();
     }
   }
+}
+
+// A client on its first connection makes its data folder after starting the
+// watchdog: the log begins when the folder is there, with the lines written
+// before it, so that the crash's recovery is logged from the monitoring line
+// on.
+TEST_F(Watchdog, DataFolderMadeAfterTheStartStillGetsTheWholeRunLogged) {
+  const auto flag = unique_temp_path(L"never.flag");
+  auto parent = start_plain(child_, L"nuv-test-child wait");
+  auto watchdog = start_watchdog(std::to_wstring(parent.pid) + L" \"" + flag + L"\"");
+  const std::string first = read_line(watchdog.stderr_read.get());
+  EXPECT_EQ(first, monitoring_line(parent.pid, flag));
+  EXPECT_FALSE(exists(data_folder_path()));
+  ASSERT_TRUE(::CreateDirectoryW(data_folder_path().c_str(), nullptr));
+  ::TerminateProcess(parent.process.get(), 3);
+  const auto outcome = finish(watchdog, first);
+  EXPECT_EQ(outcome.exit_code, 1u);
+  EXPECT_EQ(outcome.stderr_text, monitoring_line(parent.pid, flag) + disappeared_line(parent.pid));
+  // Every line of standard error, in order, among the detail lines.
+  const auto logged = split_lines(logged_text());
+  auto next = logged.begin();
+  for (const auto& line : split_lines(outcome.stderr_text)) {
+    next = std::find(next, logged.end(), line);
+    ASSERT_NE(next, logged.end()) << "not logged in order: " << line;
+    ++next;
+  }
+  EXPECT_EQ(logged.front() + "\n", monitoring_line(parent.pid, flag));
 }
 
 TEST_F(Watchdog, ArgumentThatIsNotUnicodeIsRefusedCleanly) {

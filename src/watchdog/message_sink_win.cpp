@@ -1,6 +1,7 @@
 #include "watchdog/message_sink_win.h"
 
 #include <atomic>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -11,25 +12,28 @@
 namespace nuv {
 namespace {
 
-// Cancels the calling thread's synchronous I/O when it is still running after
-// a limit. The cancellation comes from a thread-pool timer, the only other
-// thread that could end a WriteFile blocked on a full pipe.
+// Marks the write as over its limit, and from then on cancels the calling
+// thread's synchronous I/O, again every kMessageRecancelPeriod until the write
+// is done. The cancellation comes from a thread-pool timer, the only other
+// thread that could end a WriteFile blocked on a full pipe. The mark is what
+// holds when the limit passes between two system calls: the cancellation
+// then ends nothing, and the next chunk must not begin.
 class WriteDeadline {
  public:
-  explicit WriteDeadline(std::chrono::milliseconds limit) : limit_(limit) {
+  explicit WriteDeadline(std::chrono::milliseconds limit) {
     HANDLE thread = nullptr;
     if (::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
                           &thread, THREAD_TERMINATE, FALSE, 0)) {
       thread_.reset(thread);
-      timer_ = ::CreateThreadpoolTimer(&WriteDeadline::expired, thread, nullptr);
+      timer_ = ::CreateThreadpoolTimer(&WriteDeadline::expired, this, nullptr);
     }
     if (timer_ == nullptr) return;  // no deadline then: the write runs as it would without one
     FILETIME due;
     // Negative: relative to now, in units of 100 ns.
-    const LONGLONG relative = -static_cast<LONGLONG>(limit_.count()) * 10'000;
+    const LONGLONG relative = -static_cast<LONGLONG>(limit.count()) * 10'000;
     due.dwLowDateTime = static_cast<DWORD>(relative & 0xFFFFFFFF);
     due.dwHighDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(relative) >> 32);
-    ::SetThreadpoolTimer(timer_, &due, 0, 0);
+    ::SetThreadpoolTimer(timer_, &due, static_cast<DWORD>(kMessageRecancelPeriod.count()), 0);
   }
 
   ~WriteDeadline() {
@@ -44,32 +48,58 @@ class WriteDeadline {
   WriteDeadline(const WriteDeadline&) = delete;
   WriteDeadline& operator=(const WriteDeadline&) = delete;
 
+  bool passed() const { return passed_.load(); }
+
  private:
-  static void CALLBACK expired(PTP_CALLBACK_INSTANCE, PVOID thread, PTP_TIMER) {
-    ::CancelSynchronousIo(static_cast<HANDLE>(thread));
+  static void CALLBACK expired(PTP_CALLBACK_INSTANCE, PVOID context, PTP_TIMER) {
+    auto* self = static_cast<WriteDeadline*>(context);
+    // Marked first: a call that the cancellation ends finds the mark.
+    self->passed_.store(true);
+    ::CancelSynchronousIo(self->thread_.get());
   }
 
-  std::chrono::milliseconds limit_;
   UniqueHandle thread_;
   PTP_TIMER timer_ = nullptr;
+  std::atomic<bool> passed_ = false;
 };
 
 enum class Written { all, failed, cancelled };
 
-Written outcome_of_failure() {
-  return ::GetLastError() == ERROR_OPERATION_ABORTED ? Written::cancelled : Written::failed;
-}
+// Each chunk of a line, checked against the deadline before it is begun.
+class ChunkWriter {
+ public:
+  ChunkWriter(const WriteDeadline& deadline, const BeforeChunk& before_chunk)
+      : deadline_(deadline), before_chunk_(before_chunk) {}
 
-Written write_console(HANDLE console, std::string_view text) {
+  // Whether the next chunk may be begun.
+  bool may_begin() {
+    if (deadline_.passed()) return false;
+    if (before_chunk_) before_chunk_(next_++);
+    return true;
+  }
+
+  Written failure() const {
+    return ::GetLastError() == ERROR_OPERATION_ABORTED || deadline_.passed() ? Written::cancelled
+                                                                             : Written::failed;
+  }
+
+ private:
+  const WriteDeadline& deadline_;
+  const BeforeChunk& before_chunk_;
+  std::size_t next_ = 0;
+};
+
+Written write_console(HANDLE console, std::string_view text, ChunkWriter& chunks) {
   const auto wide = to_wide(text);
   if (!wide) return Written::failed;
   const wchar_t* data = wide->data();
   std::size_t left = wide->size();
   while (left > 0) {
+    if (!chunks.may_begin()) return Written::cancelled;
     const std::size_t chunk = console_chunk_length(data, left, 0x8000);
     DWORD written = 0;
     if (!::WriteConsoleW(console, data, static_cast<DWORD>(chunk), &written, nullptr)) {
-      return outcome_of_failure();
+      return chunks.failure();
     }
     if (written == 0) return Written::failed;
     data += written;
@@ -78,13 +108,14 @@ Written write_console(HANDLE console, std::string_view text) {
   return Written::all;
 }
 
-Written write_bytes(HANDLE file, std::string_view text) {
+Written write_bytes(HANDLE file, std::string_view text, ChunkWriter& chunks) {
   const char* data = text.data();
   std::size_t left = text.size();
   while (left > 0) {
+    if (!chunks.may_begin()) return Written::cancelled;
     DWORD written = 0;
     const DWORD chunk = static_cast<DWORD>(left < 0x10000 ? left : 0x10000);
-    if (!::WriteFile(file, data, chunk, &written, nullptr)) return outcome_of_failure();
+    if (!::WriteFile(file, data, chunk, &written, nullptr)) return chunks.failure();
     if (written == 0) return Written::failed;
     data += written;
     left -= written;
@@ -103,9 +134,15 @@ void StandardStreamSink::write_line(std::string_view line) {
   std::string text(line);
   text += '\n';
   const WriteDeadline deadline(write_limit_);
+  ChunkWriter chunks(deadline, before_chunk_);
   DWORD mode = 0;
-  const Written written =
-      ::GetConsoleMode(handle, &mode) ? write_console(handle, text) : write_bytes(handle, text);
+  const bool console = ::GetConsoleMode(handle, &mode) != 0;
+  // A GetConsoleMode that hung past the limit was cancelled, and its "not a
+  // console" means nothing: no write follows it.
+  Written written = Written::cancelled;
+  if (!deadline.passed()) {
+    written = console ? write_console(handle, text, chunks) : write_bytes(handle, text, chunks);
+  }
   // A reader that stalled once is not waited for again: every later line
   // would cost the full limit.
   if (written == Written::cancelled) stalled_ = true;
