@@ -70,6 +70,7 @@ struct FakeSystem {
               events.emplace_back("records?");
               return records_left;
             },
+        .out_of_memory = {},
     };
   }
 };

@@ -31,6 +31,7 @@ std::vector<std::string> recover(std::uint64_t orphans,
                                                   std::to_string(sink.lines.size()) + " line)");
                                return errors;
                              },
+                         .out_of_memory = {},
                      });
   return sink.lines;
 }

@@ -103,7 +103,7 @@ struct Rollback {
       return fake(request);
     };
     outcome = rollback_changes_with_outcome(store, run, files.seam(), [this] { return now; });
-    return outcome.errors;
+    return outcome.errors.listed();
   }
   [[nodiscard]] bool logged(const std::string& operation) const {
     return std::find(files.log.begin(), files.log.end(), operation) != files.log.end();
