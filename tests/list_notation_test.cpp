@@ -315,8 +315,8 @@ TEST(ErrorList, KeepsEveryFailureWithinTheBudgetOfTheSummaryLine) {
        {text(2097135, 'a')},
        1},
       {"never closed before its first element",
-       {{text(3 * 1024 * 1024, '\x1b'), 0}, {"b", 0}},
-       {text(3 * 1024 * 1024, '\x1b')},
+       {{text(std::size_t{3} * 1024 * 1024, '\x1b'), 0}, {"b", 0}},
+       {text(std::size_t{3} * 1024 * 1024, '\x1b')},
        1},
       {"closed once, even for a message that would still fit",
        {{text(2097140, 'a'), 0}, {text(20, 'b'), 0}, {"", 0}},
@@ -361,12 +361,12 @@ TEST(SystemStateMessages, HaveTheirExactText) {
             "nuv-watchdog: system_state recovery had 2 errors: [\"a\", \"b \\\"c\\\"\"]");
   // The count is true when the list was closed early.
   ErrorList closed;
-  closed.add(std::string(3 * 1024 * 1024, 'x'));
+  closed.add(std::string(std::size_t{3} * 1024 * 1024, 'x'));
   closed.add("not listed");
   closed.add("nor this");
   EXPECT_EQ(state_recovery_message(closed),
             "nuv-watchdog: system_state recovery had 3 errors: [\"" +
-                std::string(3 * 1024 * 1024, 'x') + "\"] (2 more errors not listed)");
+                std::string(std::size_t{3} * 1024 * 1024, 'x') + "\"] (2 more errors not listed)");
 }
 
 }  // namespace

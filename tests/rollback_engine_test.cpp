@@ -152,6 +152,7 @@ TEST(RollbackErrors, FloodedUndosAreHeldWithinTheSummaryLinesBudget) {
            {"invalid bytes: the first whole, the rest counted", '\xFF', 1},
        }) {
     std::vector<SystemChange> changes;
+    changes.reserve(48);
     for (int i = 0; i < 48; ++i) changes.push_back(named("F" + std::to_string(i)));
     Rollback r(changes);
     for (int i = 0; i < 48; ++i) {
@@ -177,7 +178,7 @@ TEST(RollbackErrors, FloodedUndosAreHeldWithinTheSummaryLinesBudget) {
     // What the list holds: the first message and little more.
     std::size_t held = 0;
     for (const auto& message : errors.listed()) held += message.capacity();
-    EXPECT_LT(held, listed[0].size() + 64 * 1024) << c.what;
+    EXPECT_LT(held, listed[0].size() + std::size_t{64} * 1024) << c.what;
     EXPECT_EQ(r.store.changes.size(), 48u) << c.what;
     EXPECT_EQ(r.outcome.journal, (JournalOutcome{JournalKept::kRewritten, 48})) << c.what;
   }

@@ -560,12 +560,11 @@ TEST_F(WatchdogRecovery, AnEscapedFloodIsPrintedWholeAndTheLogStaysWithinItsBudg
   const auto texts = long_log_texts();
   ASSERT_FALSE(texts.empty());
   const std::string& logged = texts.back();
-  const std::string ending =
-      " [" + std::to_string(expected.size() - (3 * 1024 * 1024)) + " more bytes]";
+  const std::size_t kept = std::size_t{3} * 1024 * 1024;  // what the log keeps of a line
+  const std::string ending = " [" + std::to_string(expected.size() - kept) + " more bytes]";
   ASSERT_GT(logged.size(), ending.size());
   EXPECT_EQ(logged.substr(logged.size() - ending.size()), ending);
-  EXPECT_TRUE(logged.substr(0, logged.size() - ending.size()) ==
-              expected.substr(0, 3 * 1024 * 1024));
+  EXPECT_TRUE(logged.substr(0, logged.size() - ending.size()) == expected.substr(0, kept));
 }
 
 // After a power cut nothing watches the journal: --recover runs both steps
