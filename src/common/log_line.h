@@ -21,7 +21,8 @@ struct UtcTime {
 inline constexpr std::string_view kLogFileName = "nuv-watchdog.log";
 inline constexpr std::string_view kOldLogFileName = "nuv-watchdog.log.1";
 // A log this large or larger is set aside as the old log before a run's first
-// line, so that at most about twice this stays on disk.
+// line, so that each of the two files holds less than this and one run's
+// lines (under 5 MiB: the detail budget, the messages, one cut if need be).
 inline constexpr std::uint64_t kLogRotationSize = std::uint64_t{1024} * 1024;
 
 // What one run may write in detail lines, stamps included (the messages are
