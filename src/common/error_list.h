@@ -48,7 +48,8 @@ class ErrorList {
   ErrorList() = default;
   // Each message added in turn, with nothing left out of it before.
   ErrorList(std::initializer_list<std::string> messages);
-  ErrorList(const std::vector<std::string>& messages);  // NOLINT: a plain list reads as one
+  // Implicit: any list of messages is an error list, under the same rule.
+  ErrorList(const std::vector<std::string>& messages);  // NOLINT(google-explicit-constructor)
 
   void add(ErrorMessage message);
   void add(std::string text) { add(ErrorMessage{std::move(text), 0}); }
