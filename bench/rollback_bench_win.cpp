@@ -96,9 +96,10 @@ int spurious_failures = 0;
 constexpr std::uint32_t kSpuriousCode = 1359;                  // ERROR_INTERNAL_ERROR
 constexpr std::string_view kSpuriousText = "(os error 1359)";  // its text in a message
 
-void check(const std::optional<std::vector<std::string>>& errors) {
+void check(const std::optional<nuv::ErrorList>& errors) {
   if (!errors) fail("nothing was recovered");
-  for (const auto& error : *errors) {
+  if (errors->unlisted() != 0) fail("more errors than the summary lists");
+  for (const auto& error : errors->listed()) {
     if (error.find(kSpuriousText) == std::string::npos) fail(error.c_str());
     ++spurious_failures;
   }

@@ -17,6 +17,10 @@
 //   flood:    the watchdog's peak working set during a recovery whose one
 //             custom undo writes 256 MiB on standard error and exits 1,
 //             against the same recovery with an undo that writes nothing.
+//   failures: the same for a journal of 48 custom undos that each write
+//             1 MiB on standard error and exit 1, against 48 that write
+//             nothing: the error list keeps the first message whole and cuts
+//             the rest as they come, so the peak stays near one flood's.
 //             Wine reports 0 for another process's working set, so the peak
 //             is the Linux process's VmHWM (/proc, drive Z:), polled while
 //             the watchdog runs; best of 3 is the lowest, so the largest is
@@ -255,12 +259,14 @@ double peak_resident_mib(const std::wstring& proc_folder) {
   return std::strtod(status->c_str() + at + 6, nullptr) / 1024.0;  // kB
 }
 
-// One recovery of a one-command journal; the watchdog's peak in MiB.
+// One recovery of a journal of `count` copies of one custom undo; the
+// watchdog's peak in MiB.
 double recovery_peak_mib(const Scratch& scratch, const std::vector<std::string>& undo,
-                         const std::string& expected_line) {
+                         const std::string& expected_line, std::size_t count = 1) {
   const std::wstring data = scratch.appdata + L"\\NUV Client";
   ::CreateDirectoryW(data.c_str(), nullptr);
-  const std::string journal = nuv::format_journal({nuv::CustomCommand{"flood", undo}});
+  const std::string journal =
+      nuv::format_journal(std::vector<nuv::SystemChange>(count, nuv::CustomCommand{"flood", undo}));
   or_fail(nuv::support::write_file(data + L"\\system_state.json", journal));
   const auto parent = start_parent();
   const auto watchdog = start_watchdog(scratch, parent.pid);
@@ -347,6 +353,21 @@ int main(int argc, char** argv) {
       "error: %.1f MiB; with an undo that writes nothing: %.1f MiB (target < 64 MiB)\n",
       flood_peak, quiet_peak);
 
+  double failures_peak = 0, quiet_failures_peak = 0;
+  for (int run = 0; run < 3; ++run) {
+    failures_peak =
+        std::max(failures_peak, recovery_peak_mib(scratch, {helper, "fill", "E", "1048576", "1"},
+                                                  "recovery had 48 errors: ", 48));
+    quiet_failures_peak =
+        std::max(quiet_failures_peak,
+                 recovery_peak_mib(scratch, {helper, "exit", "1"}, "recovery had 48 errors: ", 48));
+  }
+  std::printf(
+      "failures: peak working set (VmHWM) during a recovery of 48 undos that each write 1 MiB on "
+      "standard error and fail: %.1f MiB; 48 failing undos that write nothing: %.1f MiB (target "
+      "< 64 MiB)\n",
+      failures_peak, quiet_failures_peak);
+
   using nuv::bench::figure;
   nuv::bench::table_row("watchdog reaction, death to exit (mean over phases)",
                         figure("%.3f s", sum / runs), "0.5 s settle delay",
@@ -363,5 +384,10 @@ int main(int argc, char** argv) {
                         figure("%.1f MiB", flood_peak),
                         figure("%.1f MiB (undo writing nothing)", quiet_peak),
                         figure("%.2f", flood_peak / quiet_peak), "< 64 MiB");
+  nuv::bench::table_row(
+      "watchdog peak working set, 48 failing undos flooding 1 MiB each on stderr (failures)",
+      figure("%.1f MiB", failures_peak),
+      figure("%.1f MiB (48 failing undos writing nothing)", quiet_failures_peak),
+      figure("%.2f", failures_peak / quiet_failures_peak), "< 64 MiB");
   return 0;
 }

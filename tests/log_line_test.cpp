@@ -36,5 +36,25 @@ TEST(BudgetedLog, PassesLinesUntilTheBudgetThenSaysSoOnce) {
                 "further detail lines of this run are not logged: they passed 10 bytes"}));
 }
 
+TEST(LogLine, AddsAtMostTheOverheadToItsText) {
+  EXPECT_EQ(format_log_line({9999, 12, 31, 23, 59, 59, 999}, 4294967295u, "").size(),
+            kLogLineOverhead);
+}
+
+// Charged what the log writes: many short lines, or lines full of line
+// breaks, cannot pass the budget several times over.
+TEST(BudgetedLog, ChargesEachLineItsStampAndItsLineBreaksTwice) {
+  test::RecordingLog inner;
+  BudgetedLog log(inner, 30, 10);
+  log.write("a\r\n");  // 3 + 2 + 10
+  log.write("bc");     // 2 + 10: 27 in all
+  log.write("d");      // 11 more would pass 30
+  log.write("e");
+  EXPECT_EQ(
+      inner.lines,
+      (std::vector<std::string>{
+          "a\r\n", "bc", "further detail lines of this run are not logged: they passed 30 bytes"}));
+}
+
 }  // namespace
 }  // namespace nuv

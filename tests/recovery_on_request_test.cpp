@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +37,8 @@ struct FakeSystem {
   Result<RollbackOutcome, NothingToRecover> outcome =
       RollbackOutcome{{}, {JournalKept::kDeleted, 0}};
   bool records_left = false;
+  bool adapters_run_out = false;  // of memory: the step throws what exhaustion throws
+  bool journal_runs_out = false;
   std::vector<std::string> events;
   std::optional<std::chrono::milliseconds> lock_limit;
 
@@ -58,18 +62,21 @@ struct FakeSystem {
         .clean_wintun_orphans =
             [this] {
               events.emplace_back("adapters");
+              if (adapters_run_out) throw std::bad_alloc();
               return std::uint64_t{2};
             },
-        .recover_journal =
-            [this] {
-              events.emplace_back("journal");
-              return outcome;
-            },
+        .recover_journal = [this]() -> Result<RollbackOutcome, NothingToRecover> {
+          events.emplace_back("journal");
+          if (journal_runs_out) throw std::bad_alloc();
+          return outcome;
+        },
         .journal_has_records =
             [this] {
               events.emplace_back("records?");
               return records_left;
             },
+        .out_of_memory = {.system_text = "no memory (os error 8)",
+                          .log = [this](std::string_view line) { events.emplace_back(line); }},
     };
   }
 };
@@ -157,6 +164,31 @@ TEST(RecoveryOnRequest, WithoutAppdataTriesTheAdaptersAndExitsThree) {
   EXPECT_EQ(recover_on_request(sink, system.seams()), kExitJournalUnusable);
   EXPECT_EQ(system.events, (std::vector<std::string>{"adapters", "journal"}));
   EXPECT_EQ(sink.lines.front(), kRunning);
+}
+
+// Running out of memory ends that step, not the request: the journal step
+// then left its changes, and the exit code says so.
+TEST(RecoveryOnRequest, AStepThatRunsOutOfMemoryEndsAloneAndChangesRemain) {
+  FakeSystem journal;
+  journal.journal_runs_out = true;
+  RecordingSink sink;
+  EXPECT_EQ(recover_on_request(sink, journal.seams()), kExitRecovered);
+  EXPECT_EQ(sink.lines,
+            (std::vector<std::string>{kRunning, "nuv-watchdog: cleaned 2 wintun orphan(s)",
+                                      "nuv-watchdog: system_state recovery had 1 "
+                                      "errors: [\"out of memory: no memory (os "
+                                      "error 8)\"]"}));
+  EXPECT_EQ(journal.events.back(), "unlock");
+
+  FakeSystem adapters;
+  adapters.adapters_run_out = true;
+  RecordingSink lines;
+  EXPECT_EQ(recover_on_request(lines, adapters.seams()), kExitClean);
+  EXPECT_EQ(lines.lines, (std::vector<std::string>{kRunning, "nuv-watchdog: no wintun orphans",
+                                                   "nuv-watchdog: system_state recovery clean"}));
+  EXPECT_EQ(std::count(adapters.events.begin(), adapters.events.end(),
+                       "adapter cleanup ended: out of memory: no memory (os error 8)"),
+            1);
 }
 
 }  // namespace

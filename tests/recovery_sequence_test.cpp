@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,7 @@ std::vector<std::string> recover(std::uint64_t orphans,
                                                   std::to_string(sink.lines.size()) + " line)");
                                return errors;
                              },
+                         .out_of_memory = {},
                      });
   return sink.lines;
 }
@@ -58,6 +60,51 @@ TEST(RecoverySequence, ErrorsStayOnOneLineInListNotation) {
       "[\"delete firewall rule failed: Access is denied.\\r\\n\"]");
   EXPECT_EQ(recover(0, std::vector<std::string>{"a \"b\"", "c\\d"})[1],
             "nuv-watchdog: system_state recovery had 2 errors: [\"a \\\"b\\\"\", \"c\\\\d\"]");
+}
+
+// Running out of memory ends the step it happened in, never the run: the
+// adapter step counts 0 and logs one line; the journal step lists one error.
+// Real exhaustion cannot be had on demand, so the steps throw what it throws.
+TEST(RecoverySequence, AStepThatRunsOutOfMemoryEndsAloneAndTheOtherStillRuns) {
+  const std::string text = "Not enough memory resources are available. (os error 8)";
+  const std::string no_orphans = "nuv-watchdog: no wintun orphans";
+  const std::string out_of_memory =
+      "nuv-watchdog: system_state recovery had 1 errors: [\"out of memory: " + text + "\"]";
+  struct Case {
+    bool adapters_run_out;
+    bool journal_runs_out;
+    std::vector<std::string> lines;
+  };
+  for (const Case& c : std::vector<Case>{
+           {true, false, {no_orphans, "nuv-watchdog: system_state recovery clean"}},
+           {false, true, {"nuv-watchdog: cleaned 2 wintun orphan(s)", out_of_memory}},
+           {true, true, {no_orphans, out_of_memory}},
+       }) {
+    RecordingSink sink;
+    std::vector<std::string> logged;
+    int journal_steps = 0;
+    run_recovery(
+        sink,
+        {
+            .clean_wintun_orphans = [&]() -> std::uint64_t {
+              if (c.adapters_run_out) throw std::bad_alloc();
+              return 2;
+            },
+            .recover_system_state = [&]() -> std::optional<ErrorList> {
+              ++journal_steps;
+              if (c.journal_runs_out) throw std::bad_alloc();
+              return ErrorList{};
+            },
+            .out_of_memory = {.system_text = text,
+                              .log = [&](std::string_view line) { logged.emplace_back(line); }},
+        });
+    EXPECT_EQ(sink.lines, c.lines);
+    EXPECT_EQ(journal_steps, 1);
+    EXPECT_EQ(logged,
+              c.adapters_run_out
+                  ? std::vector<std::string>{"adapter cleanup ended: out of memory: " + text}
+                  : std::vector<std::string>{});
+  }
 }
 
 }  // namespace

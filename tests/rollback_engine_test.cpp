@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/utf.h"
 #include "platform/rollback/rollback_engine.h"
 #include "state/journal_format.h"
 #include "support/fake_runner.h"
@@ -138,7 +139,7 @@ struct Rollback {
       return fake(request);
     };
     outcome = rollback_changes_with_outcome(store, run, files.seam(), [this] { return now; });
-    return outcome.errors;
+    return outcome.errors.listed();
   }
   [[nodiscard]] bool logged(const std::string& operation) const {
     return std::find(files.log.begin(), files.log.end(), operation) != files.log.end();
@@ -167,6 +168,55 @@ TEST(RollbackOrder, SeveralFailuresComeNewestFirstAndGoBackInJournalOrder) {
   EXPECT_EQ(r.files.files.at(kState), format_journal({named("A"), named("C")}));
   EXPECT_EQ(r.store.meta, (SystemStateMeta{3, 1'700'000'000}));
   EXPECT_EQ(r.outcome.journal, (JournalOutcome{JournalKept::kRewritten, 2}));
+}
+
+// Undos whose tools flood their standard error: each message is cut as it
+// comes, so that the run holds no more than the summary line will show,
+// while every failure is counted and every failed change kept.
+TEST(RollbackErrors, FloodedUndosAreHeldWithinTheSummaryLinesBudget) {
+  constexpr std::uint64_t kDropped = 5000;
+  struct Case {
+    const char* what;
+    char flood;
+    std::size_t listed;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"printable bytes: the first whole, the rest cut", 'E', 48},
+           // Each invalid byte is three bytes of U+FFFD: the first message
+           // alone passes 2 MiB and closes the list.
+           {"invalid bytes: the first whole, the rest counted", '\xFF', 1},
+       }) {
+    std::vector<SystemChange> changes;
+    changes.reserve(48);
+    for (int i = 0; i < 48; ++i) changes.push_back(named("F" + std::to_string(i)));
+    Rollback r(changes);
+    for (int i = 0; i < 48; ++i) {
+      auto& answer = r.runner.answers["F" + std::to_string(i)];
+      answer = {1, std::string(kCaptureLimit, c.flood)};
+      answer.stderr_dropped = kDropped;
+    }
+    const auto listed = r.run();
+    const ErrorList& errors = r.outcome.errors;
+    EXPECT_EQ(errors.count(), 48u) << c.what;
+    ASSERT_EQ(listed.size(), c.listed) << c.what;
+    EXPECT_EQ(errors.unlisted(), 48 - c.listed) << c.what;
+    const std::string text = decode_utf8_lossy(std::string(kCaptureLimit, c.flood));
+    EXPECT_TRUE(listed[0] == "custom rollback 'F47' failed: " + text + " [5000 more bytes]")
+        << c.what;
+    for (std::size_t i = 1; i < listed.size(); ++i) {
+      const std::string prefix = "custom rollback 'F" + std::to_string(47 - i) + "' failed: ";
+      const std::size_t left_out = prefix.size() + text.size() - 256 + kDropped;
+      EXPECT_EQ(listed[i], prefix + text.substr(0, 256 - prefix.size()) + " [" +
+                               std::to_string(left_out) + " more bytes]")
+          << c.what << " " << i;
+    }
+    // What the list holds: the first message and little more.
+    std::size_t held = 0;
+    for (const auto& message : errors.listed()) held += message.capacity();
+    EXPECT_LT(held, listed[0].size() + std::size_t{64} * 1024) << c.what;
+    EXPECT_EQ(r.store.changes.size(), 48u) << c.what;
+    EXPECT_EQ(r.outcome.journal, (JournalOutcome{JournalKept::kRewritten, 48})) << c.what;
+  }
 }
 
 TEST(RollbackPersistence, CompleteRollbackDeletesBothFilesAndClearsTheMeta) {

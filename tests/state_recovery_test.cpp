@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,7 +29,7 @@ struct FakeSystem {
   bool runtime_fails = false;
   std::vector<std::string> errors;
   JournalOutcome journal_outcome;
-  std::function<void()> during_rollback;
+  std::function<void()> during_rollback;  // may throw, as running out of memory does
   SystemStateStore* seen = nullptr;
   std::vector<SystemChange> seen_changes;
   SystemStateMeta seen_meta;
@@ -338,6 +339,22 @@ TEST(StateRecovery, RuntimeThatCannotStartGivesAbsentAndTouchesNoFile) {
   s.runtime_fails = true;
   EXPECT_EQ(recover_system_state(s.system()), std::nullopt);
   EXPECT_TRUE(s.removals.empty());
+}
+
+// Out of memory in the middle of the undos: the run ends without a word of
+// its own, the caller says what happened, and neither the journal nor the
+// meta file has been touched; the journal's lock is let go on the way out.
+TEST(StateRecovery, RunningOutOfMemoryInTheRollbackTouchesNoFileAndLetsTheLockGo) {
+  FakeSystem s;
+  s.locking = true;
+  s.files[kState] = kJournal;
+  s.files[kState + ".meta"] = format_meta({2, 5});
+  s.during_rollback = [] { throw std::bad_alloc(); };
+  EXPECT_THROW((void)recover_system_state(s.system()), std::bad_alloc);
+  EXPECT_TRUE(s.removals.empty());
+  EXPECT_EQ(s.events,
+            (std::vector<std::string>{"lock " + kState, "read " + kState,
+                                      "read " + kState + ".meta", "roll back", "unlock"}));
 }
 
 }  // namespace

@@ -404,6 +404,14 @@ TEST(UndoMessages, CountTheStandardErrorBytesThatWereNotKept) {
             "custom rollback 'flood' failed: " + std::string(kCaptureLimit, 'E') +
                 " [267386880 more bytes]");
 
+  // The error list gets the count apart from the text, to make one ending
+  // of it and whatever it cuts.
+  NullLog none;
+  EXPECT_EQ(
+      undo_change_error(CustomCommand{"flood", {"fill"}}, UndoSystem{answer, {}, {}, {}}, none),
+      (ErrorMessage{"custom rollback 'flood' failed: " + std::string(kCaptureLimit, 'E'),
+                    267386880}));
+
   flooded.stderr_bytes = "route: not in table, and then ";
   flooded.stderr_dropped = 1;
   EXPECT_EQ(undo_change(RouteAdded{"d", {}, {}, {}}, answer), std::nullopt);
@@ -442,6 +450,9 @@ TEST(UndoLog, EveryCommandIsLoggedWithItsOutcome) {
   (void)undo_change(CustomCommand{"g", {"gone"}}, u.fake.runner(), log);
   (void)undo_change(FirewallRuleAdded{"all"}, u.fake.runner(), log);
   (void)undo_change(CustomCommand{"long", {"long", std::string(5000, 'a')}}, u.fake.runner(), log);
+  u.fake.answers["flooded"] = {2, std::string(5000, 'e')};
+  u.fake.answers["flooded"].stderr_dropped = 7;  // read by the runner beyond what it kept
+  (void)undo_change(CustomCommand{"f", {"flooded"}}, u.fake.runner(), log);
   EXPECT_EQ(
       without_time(log.lines),
       (Lines{
@@ -452,7 +463,9 @@ TEST(UndoLog, EveryCommandIsLoggedWithItsOutcome) {
           R"(could not run gone []: program not found)",
           "undo not run: netsh delete rule: refused: the name all stands for every rule",
           R"(ran C:\tools\long.exe [")" + std::string(4094, 'a') +
-              " [908 more bytes]: exit code 0 after T"}));
+              " [908 more bytes]: exit code 0 after T",
+          R"(ran C:\tools\flooded.exe []: exit code 2 after T, not accepted; its standard error: [")" +
+              std::string(4096, 'e') + R"("] [911 more bytes])"}));
 }
 
 TEST(UndoMessageText, IsTrimmedOfTrailingSpaceAndFullStops) {
@@ -600,6 +613,10 @@ TEST(UndoLog, ARefusedAnswerIsLoggedInTheFirstReadingThatDecodesIt) {
   std::string kept;
   for (int i = 0; i < 2048; ++i) kept += "\u0416";
   EXPECT_EQ(logged_error(u.log), "[\"" + kept + "\"] [1904 more bytes]");
+  // Bytes the runner read but did not keep are counted as well.
+  u.fake.answers["route"].stderr_dropped = 7;
+  (void)u.run(RouteAdded{"d", {}, {}, {}});
+  EXPECT_EQ(logged_error(u.log), "[\"" + kept + "\"] [1911 more bytes]");
 }
 
 // Running programs are told after every proxy undo, whatever reg answered,

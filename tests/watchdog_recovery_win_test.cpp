@@ -22,6 +22,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/error_list.h"
 #include "common/list_notation.h"
 #include "state/journal_format.h"
 #include "support/checked_win.h"
@@ -500,6 +501,90 @@ TEST_F(WatchdogRecovery, DetailLinesStopAtTheirBudgetAndTheSummaryIsStillLogged)
   const auto size = read_file(log_path()).value_or("").size();
   EXPECT_GT(size, std::size_t{1024 * 1024});
   EXPECT_LT(size, std::size_t{1024 * 1024} * 11 / 10);
+}
+
+// Thousands of failures: the summary keeps the true count and one element
+// per failure in order, the first whole, the later ones cut to 256 bytes
+// with one count of what they left out, until the list would pass 2 MiB; the
+// rest are counted after it. Refused undos start no process, which keeps
+// this quick. The log keeps under 5 MiB.
+TEST_F(WatchdogRecovery, ManyFailuresKeepTheSummaryWithinTwoMebibytesWithTheTrueCount) {
+  constexpr std::size_t kRefused = 20000;
+  const std::string child = narrow(program_folder() + L"nuv-test-child.exe");
+  std::vector<SystemChange> journal(kRefused, FirewallRuleAdded{"all"});
+  journal.push_back(CustomCommand{"second", {child, "fill", "F", "1048676", "1"}});
+  journal.push_back(CustomCommand{"first", {child, "fill", "E", "1048676", "1"}});
+  ASSERT_TRUE(write_file(state(), format_journal(journal)));
+  const auto crashed = crash();
+  EXPECT_EQ(crashed.exit_code, 1u);
+  ASSERT_EQ(crashed.lines.size(), 4u);
+  const std::string& line = crashed.lines[3];
+
+  const std::string first =
+      "\"custom rollback 'first' failed: " + std::string(1048576, 'E') + " [100 more bytes]\"";
+  const std::string second_prefix = "custom rollback 'second' failed: ";
+  const std::string second = "\"" + second_prefix + std::string(256 - second_prefix.size(), 'F') +
+                             " [" + std::to_string(second_prefix.size() + 1048576 - 256 + 100) +
+                             " more bytes]\"";
+  const std::string refused = "\"netsh delete rule: refused: the name all stands for every rule\"";
+  // "[", the two floods, then each refusal with its separator, and "]".
+  const std::size_t listed =
+      (kListTextLimit - 1 - first.size() - 2 - second.size() - 1) / (2 + refused.size());
+  ASSERT_LT(listed, kRefused);
+  std::string expected = "nuv-watchdog: system_state recovery had " + std::to_string(kRefused + 2) +
+                         " errors: [" + first + ", " + second;
+  for (std::size_t i = 0; i < listed; ++i) expected += ", " + refused;
+  expected += "] (" + std::to_string(kRefused - listed) + " more errors not listed)";
+  EXPECT_TRUE(line == expected) << line.size() << " bytes, ending "
+                                << line.substr(line.size() -
+                                               std::min<std::size_t>(80, line.size()));
+  EXPECT_LE(line.size(), kListTextLimit + 100);
+
+  // Every failed change stays for the next run.
+  const auto kept = parse_journal(read_file(state()).value_or(""));
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->size(), kRefused + 2);
+
+  const auto log = read_file(log_path()).value_or("");
+  EXPECT_LT(log.size(), std::size_t{5} * 1024 * 1024);
+  const auto texts = log_texts(crashed.watchdog_pid);
+  EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                          [](const std::string& text) {
+                            return text.rfind("further detail lines of this run are not logged",
+                                              0) == 0;
+                          }),
+            1);
+  ASSERT_FALSE(texts.empty());
+  EXPECT_TRUE(texts.back() == line) << "the summary is logged whole, last";
+}
+
+// A tool's mebibyte of control bytes is six mebibytes once escaped: standard
+// error gets the first message whole, as ever, and the log keeps the line's
+// start and counts the rest, so that the run still writes under 5 MiB to it.
+TEST_F(WatchdogRecovery, AnEscapedFloodIsPrintedWholeAndTheLogStaysWithinItsBudget) {
+  const std::string child = narrow(program_folder() + L"nuv-test-child.exe");
+  ASSERT_TRUE(write_file(state(), format_journal({CustomCommand{
+                                      "escapes", {child, "fill", "\x1b", "1048576", "1"}}})));
+  const auto crashed = crash();
+  EXPECT_EQ(crashed.exit_code, 1u);
+  ASSERT_EQ(crashed.lines.size(), 4u);
+  std::string escapes;
+  for (int i = 0; i < 1048576; ++i) escapes += "\\u{1b}";
+  const std::string expected =
+      "nuv-watchdog: system_state recovery had 1 errors: [\"custom rollback 'escapes' failed: " +
+      escapes + "\"]";
+  EXPECT_TRUE(crashed.lines[3] == expected) << crashed.lines[3].size() << " bytes";
+
+  const auto log = read_file(log_path()).value_or("");
+  EXPECT_LT(log.size(), std::size_t{5} * 1024 * 1024);
+  const auto texts = log_texts(crashed.watchdog_pid);
+  ASSERT_FALSE(texts.empty());
+  const std::string& logged = texts.back();
+  const std::size_t kept = std::size_t{3} * 1024 * 1024;  // what the log keeps of a line
+  const std::string ending = " [" + std::to_string(expected.size() - kept) + " more bytes]";
+  ASSERT_GT(logged.size(), ending.size());
+  EXPECT_EQ(logged.substr(logged.size() - ending.size()), ending);
+  EXPECT_TRUE(logged.substr(0, logged.size() - ending.size()) == expected.substr(0, kept));
 }
 
 // After a power cut nothing watches the journal: --recover runs both steps

@@ -14,6 +14,54 @@ namespace {
 using unicode_tables::CodePointRange;
 using unicode_tables::kEscapedRanges;
 
+// Writes the escaped form of `message` through `out`, which takes either a
+// piece of text to append or, for the code point escape, the code point: the
+// same walk serves writing the list and measuring it beforehand.
+template <class Out>
+void escape(std::string_view message, Out&& out) {
+  for (std::size_t pos = 0; pos < message.size();) {
+    const Utf8Step step = decode_utf8_step(message, pos);
+    switch (step.code_point) {
+      case U'\\':
+        out(std::string_view("\\\\"));
+        break;
+      case U'"':
+        out(std::string_view("\\\""));
+        break;
+      case U'\t':
+        out(std::string_view("\\t"));
+        break;
+      case U'\r':
+        out(std::string_view("\\r"));
+        break;
+      case U'\n':
+        out(std::string_view("\\n"));
+        break;
+      case U'\0':
+        out(std::string_view("\\0"));
+        break;
+      default:
+        if (!step.valid) {
+          out(std::string_view("\xEF\xBF\xBD"));  // U+FFFD, printable: never escaped
+        } else if (needs_unicode_escape(step.code_point)) {
+          out(step.code_point);
+        } else {
+          out(message.substr(pos, step.length));
+        }
+    }
+    pos += step.length;
+  }
+}
+
+std::size_t hex_digits(char32_t value) {
+  std::size_t count = 0;
+  do {
+    ++count;
+    value >>= 4;
+  } while (value != 0);
+  return count;
+}
+
 void append_hex(std::string& out, char32_t value) {
   constexpr std::string_view kDigits = "0123456789abcdef";
   std::array<char, 8> digits;
@@ -25,44 +73,22 @@ void append_hex(std::string& out, char32_t value) {
   while (count > 0) out.push_back(digits[--count]);
 }
 
-void append_quoted(std::string& out, std::string_view message) {
-  out.push_back('"');
-  for (std::size_t pos = 0; pos < message.size();) {
-    const Utf8Step step = decode_utf8_step(message, pos);
-    switch (step.code_point) {
-      case U'\\':
-        out += "\\\\";
-        break;
-      case U'"':
-        out += "\\\"";
-        break;
-      case U'\t':
-        out += "\\t";
-        break;
-      case U'\r':
-        out += "\\r";
-        break;
-      case U'\n':
-        out += "\\n";
-        break;
-      case U'\0':
-        out += "\\0";
-        break;
-      default:
-        if (!step.valid) {
-          out += "\xEF\xBF\xBD";  // U+FFFD, printable: never escaped
-        } else if (needs_unicode_escape(step.code_point)) {
-          out += "\\u{";
-          append_hex(out, step.code_point);
-          out.push_back('}');
-        } else {
-          out.append(message, pos, step.length);
-        }
-    }
-    pos += step.length;
+struct Appender {
+  std::string& out;
+  void operator()(std::string_view text) const { out.append(text); }
+  void operator()(char32_t code_point) const {
+    out += "\\u{";
+    append_hex(out, code_point);
+    out.push_back('}');
   }
-  out.push_back('"');
-}
+};
+
+struct Counter {
+  std::size_t& size;
+  void operator()(std::string_view text) const { size += text.size(); }
+  // A backslash, the letter u and two braces around the digits.
+  void operator()(char32_t code_point) const { size += 4 + hex_digits(code_point); }
+};
 
 }  // namespace
 
@@ -76,11 +102,23 @@ bool needs_unicode_escape(char32_t code_point) {
   return range->first <= code_point;
 }
 
+void append_list_item(std::string& out, std::string_view message) {
+  out.push_back('"');
+  escape(message, Appender{out});
+  out.push_back('"');
+}
+
+std::size_t list_item_size(std::string_view message) {
+  std::size_t size = 2;  // the quotes
+  escape(message, Counter{size});
+  return size;
+}
+
 std::string list_notation(const std::vector<std::string>& messages) {
   std::string out = "[";
   for (std::size_t i = 0; i < messages.size(); ++i) {
     if (i != 0) out += ", ";
-    append_quoted(out, messages[i]);
+    append_list_item(out, messages[i]);
   }
   out.push_back(']');
   return out;

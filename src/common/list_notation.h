@@ -3,7 +3,9 @@
 // itself or join its neighbour written as an escape.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nuv {
@@ -17,5 +19,10 @@ bool needs_unicode_escape(char32_t code_point);
 // U+FFFD, one per maximal ill-formed subpart, so the result is always valid
 // UTF-8 on a single line.
 std::string list_notation(const std::vector<std::string>& messages);
+
+// One item of the notation, the message between its double quotes.
+void append_list_item(std::string& out, std::string_view message);
+// How many bytes append_list_item writes for `message`.
+std::size_t list_item_size(std::string_view message);
 
 }  // namespace nuv

@@ -21,11 +21,17 @@ struct UtcTime {
 inline constexpr std::string_view kLogFileName = "nuv-watchdog.log";
 inline constexpr std::string_view kOldLogFileName = "nuv-watchdog.log.1";
 // A log this large or larger is set aside as the old log before a run's first
-// line, so that at most about twice this stays on disk.
+// line, so that each of the two files holds less than this and one run's
+// lines (under 5 MiB: the detail budget, the messages, one cut if need be).
 inline constexpr std::uint64_t kLogRotationSize = std::uint64_t{1024} * 1024;
 
-// What one run may write in detail lines (the messages are always logged).
+// What one run may write in detail lines, stamps included (the messages are
+// always logged).
 inline constexpr std::size_t kDetailLogBudget = std::size_t{1024} * 1024;
+
+// What a log line adds to its text at most: the longest stamp,
+// "9999-12-31T23:59:59.999Z [4294967295] ", and the line feed.
+inline constexpr std::size_t kLogLineOverhead = 39;
 
 // The line with its line feed. A carriage return or line feed inside `text`
 // is written as \r or \n, so that one call is always one line.

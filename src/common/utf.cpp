@@ -140,4 +140,14 @@ std::string decode_utf8_lossy(std::string_view bytes) {
   return out;
 }
 
+std::size_t utf8_prefix_length(std::string_view text, std::size_t limit) {
+  std::size_t length = 0;
+  while (length < text.size()) {
+    const std::size_t next = length + decode_utf8_step(text, length).length;
+    if (next > limit) break;
+    length = next;
+  }
+  return length;
+}
+
 }  // namespace nuv

@@ -23,6 +23,11 @@ bool is_valid_utf8(std::string_view text);
 // the truncated E2 82 gives one.
 std::string decode_utf8_lossy(std::string_view bytes);
 
+// The length of the longest start of `text` within `limit` bytes that ends
+// between two characters; an ill-formed sequence counts as one character, as
+// a lossy decoding gives it one U+FFFD.
+std::size_t utf8_prefix_length(std::string_view text, std::size_t limit);
+
 // One step of a lossy decoding, for code that looks at each character.
 struct Utf8Step {
   char32_t code_point;  // U+FFFD when the bytes were ill-formed

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
-#include <vector>
+
+#include "common/error_list.h"
 
 namespace nuv {
 
@@ -51,7 +51,9 @@ struct JournalOutcome {
 };
 
 struct RollbackOutcome {
-  std::vector<std::string> errors;  // one per failed undo, the newest failing change first
+  // One per failed undo, the newest failing change first, held within the
+  // budget of the summary line that lists them.
+  ErrorList errors;
   JournalOutcome journal;
   bool operator==(const RollbackOutcome&) const = default;
 };

@@ -209,7 +209,7 @@ std::optional<RollbackOutcome> recover_system_state_with_outcome(
   return std::move(*outcome);
 }
 
-std::optional<std::vector<std::string>> recover_system_state(const StateRecoverySystem& system) {
+std::optional<ErrorList> recover_system_state(const StateRecoverySystem& system) {
   auto outcome = recover_system_state_with_outcome(system);
   if (!outcome) return std::nullopt;
   return std::move(outcome->errors);

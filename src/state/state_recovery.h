@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/error_list.h"
 #include "common/result.h"
 #include "state/journal_outcome.h"
 #include "state/state_files.h"
@@ -112,6 +113,6 @@ Result<RollbackOutcome, NothingToRecover> recover_journal(const StateRecoverySys
 std::optional<RollbackOutcome> recover_system_state_with_outcome(const StateRecoverySystem& system);
 
 // The same, the messages alone.
-std::optional<std::vector<std::string>> recover_system_state(const StateRecoverySystem& system);
+std::optional<ErrorList> recover_system_state(const StateRecoverySystem& system);
 
 }  // namespace nuv

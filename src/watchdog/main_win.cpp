@@ -53,10 +53,11 @@ int watch(const WatchdogArguments& arguments, MessageSink& standard_error) {
   const ClientFiles files = client_files();
   LogFile log(files.data_folder);
   LoggedSink sink(standard_error, log);
-  BudgetedLog details(log, kDetailLogBudget);
+  BudgetedLog details(log, kDetailLogBudget, kLogLineOverhead);
   const RecoverySteps steps{
       .clean_wintun_orphans = [&details] { return clean_wintun_orphans(details); },
       .recover_system_state = [&details] { return recover_system_state(details); },
+      .out_of_memory = out_of_memory_report(details),
   };
   MonitorSystem system = windows_monitor_system();
   MonitoringMarker marker;
@@ -75,7 +76,7 @@ int watch(const WatchdogArguments& arguments, MessageSink& standard_error) {
 int recover(MessageSink& standard_error) {
   LogFile log(client_files().data_folder);
   LoggedSink sink(standard_error, log);
-  BudgetedLog details(log, kDetailLogBudget);
+  BudgetedLog details(log, kDetailLogBudget, kLogLineOverhead);
   return recover_on_request(sink, windows_recovery_on_request_system(details));
 }
 

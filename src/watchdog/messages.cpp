@@ -73,12 +73,12 @@ std::string orphan_cleanup_message(std::uint64_t orphans) {
   return prefixed("cleaned " + std::to_string(orphans) + " wintun orphan(s)");
 }
 
-std::string state_recovery_message(const std::optional<std::vector<std::string>>& errors) {
+std::string state_recovery_message(const std::optional<ErrorList>& errors) {
   if (!errors) return prefixed("no system_state to recover");
   if (errors->empty()) return prefixed("system_state recovery clean");
   // "errors" whatever the count: the wording is fixed.
-  return prefixed("system_state recovery had " + std::to_string(errors->size()) +
-                  " errors: " + list_notation(*errors));
+  return prefixed("system_state recovery had " + std::to_string(errors->count()) +
+                  " errors: " + error_list_notation(*errors));
 }
 
 }  // namespace nuv

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/error_list.h"
+
 namespace nuv {
 
 std::string usage_message();
@@ -31,7 +33,8 @@ std::string recovery_running_refusal_message();
 // The summary lines of the recovery.
 std::string orphan_cleanup_message(std::uint64_t orphans);
 // Absent: nothing to recover; otherwise the rollback's error messages, shown
-// in list notation on the one line.
-std::string state_recovery_message(const std::optional<std::vector<std::string>>& errors);
+// in list notation on the one line with the true count of errors (the list
+// itself keeps to its budget, see ErrorList).
+std::string state_recovery_message(const std::optional<ErrorList>& errors);
 
 }  // namespace nuv

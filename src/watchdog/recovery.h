@@ -7,17 +7,39 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
+#include <string_view>
 
+#include "common/error_list.h"
 #include "watchdog/message_sink.h"
 
 namespace nuv {
+
+// Running out of memory inside a recovery step ends that step, never the
+// process: the exit code must still say that a recovery ran, and the other
+// step still has its chance.
+struct OutOfMemoryReport {
+  // The system's words for it (error 8), got before the steps run, while
+  // there was memory to get them.
+  std::string system_text;
+  // Where the adapter step says that it ran out of memory. Not set: nowhere.
+  std::function<void(std::string_view line)> log;
+};
+
+// The adapter step's count; 0, with one line in the report's log, when it
+// ran out of memory.
+std::uint64_t orphan_count_within_memory(const std::function<std::uint64_t()>& clean_wintun_orphans,
+                                         const OutOfMemoryReport& report);
+
+// The one error of a journal step that ran out of memory, before it touched
+// the journal: "out of memory: <system text>".
+ErrorList out_of_memory_errors(const OutOfMemoryReport& report);
 
 // The two repairs. The program passes clean_wintun_orphans and
 // recover_system_state; tests pass fakes.
 struct RecoverySteps {
   std::function<std::uint64_t()> clean_wintun_orphans;
-  std::function<std::optional<std::vector<std::string>>()> recover_system_state;
+  std::function<std::optional<ErrorList>()> recover_system_state;
+  OutOfMemoryReport out_of_memory;
 };
 
 // Runs both steps, always, in order. Never fails; everything it has to say

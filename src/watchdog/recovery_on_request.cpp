@@ -1,5 +1,6 @@
 #include "watchdog/recovery_on_request.h"
 
+#include <new>
 #include <utility>
 
 #include "watchdog/exit_codes.h"
@@ -32,6 +33,17 @@ int exit_code_for(const Result<RollbackOutcome, NothingToRecover>& outcome,
   return system.journal_has_records() ? kExitRecovered : kExitClean;
 }
 
+// A journal step that ran out of memory touched neither file and leaves
+// its changes for a later run.
+Result<RollbackOutcome, NothingToRecover> recover_journal_within_memory(
+    const RecoveryOnRequestSystem& system) {
+  try {
+    return system.recover_journal();
+  } catch (const std::bad_alloc&) {
+    return RollbackOutcome{out_of_memory_errors(system.out_of_memory), {}};
+  }
+}
+
 }  // namespace
 
 int recover_on_request(MessageSink& sink, const RecoveryOnRequestSystem& system) {
@@ -57,10 +69,11 @@ int recover_on_request(MessageSink& sink, const RecoveryOnRequestSystem& system)
     }
   }
   sink.write_line(recovery_on_request_message());
-  sink.write_line(orphan_cleanup_message(system.clean_wintun_orphans()));
-  const auto outcome = system.recover_journal();
+  sink.write_line(orphan_cleanup_message(
+      orphan_count_within_memory(system.clean_wintun_orphans, system.out_of_memory)));
+  const auto outcome = recover_journal_within_memory(system);
   sink.write_line(state_recovery_message(outcome ? std::optional(outcome->errors)
-                                                 : std::optional<std::vector<std::string>>()));
+                                                 : std::optional<ErrorList>()));
   return exit_code_for(outcome, system);
 }
 

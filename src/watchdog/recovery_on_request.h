@@ -14,6 +14,7 @@
 #include "state/journal_outcome.h"
 #include "state/state_recovery.h"
 #include "watchdog/message_sink.h"
+#include "watchdog/recovery.h"
 
 namespace nuv {
 
@@ -36,6 +37,7 @@ struct RecoveryOnRequestSystem {
   std::function<Result<RollbackOutcome, NothingToRecover>()> recover_journal;
   // After the run: true when a journal with records may be on disk.
   std::function<bool()> journal_has_records;
+  OutOfMemoryReport out_of_memory;
 };
 
 // Runs the recovery, writing its lines to `sink`, and returns the exit code:

@@ -38,6 +38,7 @@ RecoveryOnRequestSystem windows_recovery_on_request_system(Log& details) {
             // Gone, or at least not readable as a journal with records.
             return loaded.error().why != NothingToRecover::kNoJournal;
           },
+      .out_of_memory = out_of_memory_report(details),
   };
 }
 

@@ -5,8 +5,10 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <new>
 #include <string_view>
 
+#include "common/win32.h"
 #include "common/code_pages.h"
 #include "common/environment_win.h"
 #include "common/os_error.h"
@@ -42,6 +44,8 @@ std::optional<RollbackOutcome> roll_back_on_own_runtime(SystemStateStore& store,
   std::optional<EventLoop> loop;
   try {
     loop.emplace();
+  } catch (const std::bad_alloc&) {
+    throw;  // the recovery says "out of memory", as for any step that ran out
   } catch (const std::exception& failure) {
     // Nothing undone and no file touched; the journal stays for a later run.
     return threads_failed(failure.what());
@@ -76,12 +80,19 @@ StateRecoverySystem real_system(Log& log, bool take_lock) {
 
 }  // namespace
 
-std::optional<std::vector<std::string>> recover_system_state(Log& log) {
+std::optional<ErrorList> recover_system_state(Log& log) {
   return recover_system_state(real_system(log, /*take_lock=*/true));
 }
 
 Result<RollbackOutcome, NothingToRecover> recover_journal_holding_its_lock(Log& log) {
   return recover_journal(real_system(log, /*take_lock=*/false));
+}
+
+OutOfMemoryReport out_of_memory_report(Log& log) {
+  return OutOfMemoryReport{
+      .system_text = os_error_text(ERROR_NOT_ENOUGH_MEMORY),
+      .log = [&log](std::string_view line) { log.write(line); },
+  };
 }
 
 }  // namespace nuv

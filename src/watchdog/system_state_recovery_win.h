@@ -6,19 +6,25 @@
 #include <string>
 #include <vector>
 
+#include "common/error_list.h"
 #include "common/log.h"
 #include "common/result.h"
 #include "state/journal_outcome.h"
 #include "state/state_recovery.h"
+#include "watchdog/recovery.h"
 
 namespace nuv {
 
 // The messages of the undos that failed, possibly none; absent when there
 // was nothing to recover. `log` gets the run's detail lines.
-std::optional<std::vector<std::string>> recover_system_state(Log& log);
+std::optional<ErrorList> recover_system_state(Log& log);
 
 // The same for a caller that already holds the journal's lock, with the
 // whole outcome or why there was nothing to recover.
 Result<RollbackOutcome, NothingToRecover> recover_journal_holding_its_lock(Log& log);
+
+// What a recovery step that runs out of memory leaves: the system's text of
+// error 8, got now, and `log` for the adapter step's line.
+OutOfMemoryReport out_of_memory_report(Log& log);
 
 }  // namespace nuv

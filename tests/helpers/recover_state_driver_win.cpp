@@ -19,8 +19,8 @@ int main() {
     std::printf("absent\n");
     return 0;
   }
-  std::printf("errors %zu\n", result->size());
-  for (const auto& message : *result) {
+  std::printf("errors %zu\n", result->count());
+  for (const auto& message : result->listed()) {
     std::string line;
     for (const char c : message) {
       if (c == '\\')

@@ -24,6 +24,7 @@ struct Answer {
   std::string stderr_bytes;
   std::string stdout_bytes;
   std::optional<std::string> launch_error;  // set: the launch fails with this text
+  std::uint64_t stderr_dropped = 0;         // read beyond the kept bytes, as the runner counts
 };
 
 class FakeRunner {
@@ -56,6 +57,7 @@ class FakeRunner {
       output.exit_code = it->second.exit_code;
       output.stdout_bytes = it->second.stdout_bytes;
       output.stderr_bytes = it->second.stderr_bytes;
+      output.stderr_dropped = it->second.stderr_dropped;
       return output;
     };
   }

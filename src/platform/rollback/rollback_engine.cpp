@@ -165,8 +165,10 @@ RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const Und
   while (!pending.empty()) {
     SystemChange change = std::move(pending.back());
     pending.pop_back();
-    if (auto message = undo_change(change, system, log)) {
-      outcome.errors.push_back(std::move(*message));
+    // Added at once, so that only what the summary will show is held: a
+    // tool's megabyte of standard error is cut here, not after every undo.
+    if (auto error = undo_change_error(change, system, log)) {
+      outcome.errors.add(std::move(*error));
       failed.push_back(std::move(change));
     }
   }
@@ -179,8 +181,8 @@ RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const Und
   return outcome;
 }
 
-std::vector<std::string> rollback_changes(SystemStateStore& store, const CommandRunner& run,
-                                          const StateFiles& files, const WallClock& clock) {
+ErrorList rollback_changes(SystemStateStore& store, const CommandRunner& run,
+                           const StateFiles& files, const WallClock& clock) {
   return rollback_changes_with_outcome(store, run, files, clock).errors;
 }
 

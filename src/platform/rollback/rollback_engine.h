@@ -19,8 +19,8 @@ namespace nuv {
 using WallClock = std::function<std::int64_t()>;
 
 // Runs every undo, one at a time, and persists the outcome. Returns one
-// message per failed undo, the newest failing change first, and how the
-// journal was left.
+// message per failed undo, the newest failing change first (held within the
+// error list's budget as they come), and how the journal was left.
 RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const CommandRunner& run,
                                               const StateFiles& files, const WallClock& clock);
 // The same, with a line in `log` for every command run.
@@ -34,7 +34,7 @@ RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const Und
                                               Log& log);
 
 // The same, for callers that only want the messages.
-std::vector<std::string> rollback_changes(SystemStateStore& store, const CommandRunner& run,
-                                          const StateFiles& files, const WallClock& clock);
+ErrorList rollback_changes(SystemStateStore& store, const CommandRunner& run,
+                           const StateFiles& files, const WallClock& clock);
 
 }  // namespace nuv

@@ -238,17 +238,12 @@ std::string shown_program(const UndoStep& step, const std::string& resolved) {
   return resolved.empty() ? step.request.program : resolved;
 }
 
-// What follows a text that was cut short: how many bytes were left out.
-std::string more_bytes(std::uint64_t count) {
-  return count == 0 ? std::string() : " [" + std::to_string(count) + " more bytes]";
-}
-
 // A journal's arguments can be long; the log keeps their start.
 std::string clipped(std::string text) {
   if (text.size() <= kLoggedArgumentBytes) return text;
   const std::size_t dropped = text.size() - kLoggedArgumentBytes;
   text.resize(kLoggedArgumentBytes);
-  return decode_utf8_lossy(text) + more_bytes(dropped);
+  return decode_utf8_lossy(text) + more_bytes_text(dropped);
 }
 
 std::string milliseconds_since(std::chrono::steady_clock::time_point start) {
@@ -373,13 +368,20 @@ std::optional<std::string> undo_change(const SystemChange& change, const Command
 
 std::optional<std::string> undo_change(const SystemChange& change, const UndoSystem& system,
                                        Log& log) {
+  auto error = undo_change_error(change, system, log);
+  if (!error) return std::nullopt;
+  return text_with_more_bytes(*error);
+}
+
+std::optional<ErrorMessage> undo_change_error(const SystemChange& change, const UndoSystem& system,
+                                              Log& log) {
   // Programs that use WinINet keep the proxy they read until told that it
   // changed; told whatever reg answered, since either write may have landed.
   const bool announce = std::holds_alternative<SystemProxySet>(change);
   for (const UndoStep& step : undo_plan(change)) {
     if (step.refusal) {
       log.write("undo not run: " + step.launch_prefix + *step.refusal);
-      return step.launch_prefix + *step.refusal;
+      return ErrorMessage{step.launch_prefix + *step.refusal, 0};
     }
     const auto started = std::chrono::steady_clock::now();
     auto outcome = system.run(step.request);
@@ -388,7 +390,7 @@ std::optional<std::string> undo_change(const SystemChange& change, const UndoSys
       log.write("could not run " + shown_program(step, outcome.error().program_path) + " " + args +
                 ": " + outcome.error().text + (step.checked ? "" : " (ignored)"));
       if (!step.checked) continue;
-      return step.launch_prefix + outcome.error().text;
+      return ErrorMessage{step.launch_prefix + outcome.error().text, 0};
     }
     const std::string ran = "ran " + shown_program(step, outcome->program_path) + " " + args +
                             ": exit code " + std::to_string(outcome->exit_code) + " after " +
@@ -410,9 +412,8 @@ std::optional<std::string> undo_change(const SystemChange& change, const UndoSys
     }
     const LoggedText logged = logged_standard_error(*outcome, readings);
     log.write(ran + ", not accepted; its standard error: " + list_notation({logged.text}) +
-              more_bytes(logged.unlogged));
-    stderr_text += more_bytes(outcome->stderr_dropped);
-    return step.failure_prefix + stderr_text;
+              more_bytes_text(logged.unlogged));
+    return ErrorMessage{step.failure_prefix + stderr_text, outcome->stderr_dropped};
   }
   if (announce) announce_proxy_change(system, log);
   return std::nullopt;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/error_list.h"
 #include "common/log.h"
 #include "common/result.h"
 #include "platform/process/command.h"
@@ -94,6 +95,13 @@ std::optional<std::string> undo_change(const SystemChange& change, const Command
 // that went).
 std::optional<std::string> undo_change(const SystemChange& change, const UndoSystem& system,
                                        Log& log);
+
+// The same, with the bytes of the tool's standard error that the runner read
+// but did not keep counted apart from the message's text, so that the error
+// list can cut the message and still give one count of all it left out.
+// undo_change returns the text followed by " [<n> more bytes]".
+std::optional<ErrorMessage> undo_change_error(const SystemChange& change, const UndoSystem& system,
+                                              Log& log);
 
 // How much of a refused answer's standard error, and of a command's
 // arguments, the log keeps.
