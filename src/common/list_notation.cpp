@@ -36,25 +36,11 @@ void append_quoted(std::string& out, std::string_view message) {
       case U'"':
         out += "\\\"";
         break;
-      case U'\t':
-        out += "\\t";
-        break;
-      case U'\r':
-        out += "\\r";
-        break;
-      case U'\n':
-        out += "\\n";
-        break;
-      case U'\0':
-        out += "\\0";
-        break;
       default:
         if (!step.valid) {
           out += "\xEF\xBF\xBD";  // U+FFFD, printable: never escaped
         } else if (needs_unicode_escape(step.code_point)) {
-          out += "\\u{";
-          append_hex(out, step.code_point);
-          out.push_back('}');
+          append_escape(out, step.code_point);
         } else {
           out.append(message, pos, step.length);
         }
@@ -65,6 +51,27 @@ void append_quoted(std::string& out, std::string_view message) {
 }
 
 }  // namespace
+
+void append_escape(std::string& out, char32_t code_point) {
+  switch (code_point) {
+    case U'\t':
+      out += "\\t";
+      return;
+    case U'\r':
+      out += "\\r";
+      return;
+    case U'\n':
+      out += "\\n";
+      return;
+    case U'\0':
+      out += "\\0";
+      return;
+    default:
+      out += "\\u{";
+      append_hex(out, code_point);
+      out.push_back('}');
+  }
+}
 
 bool needs_unicode_escape(char32_t code_point) {
   // The first range whose end is not below the code point is the only one
