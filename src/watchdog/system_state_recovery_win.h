@@ -8,17 +8,21 @@
 
 #include "common/log.h"
 #include "common/result.h"
+#include "platform/process/child_standard_input_win.h"
 #include "state/journal_outcome.h"
 #include "state/state_recovery.h"
 
 namespace nuv {
 
 // The messages of the undos that failed, possibly none; absent when there
-// was nothing to recover. `log` gets the run's detail lines.
-std::optional<std::vector<std::string>> recover_system_state(Log& log);
+// was nothing to recover. `log` gets the run's detail lines; the tools get
+// `standard_input` (see run_command).
+std::optional<std::vector<std::string>> recover_system_state(
+    Log& log, ChildStandardInput* standard_input = nullptr);
 
 // The same for a caller that already holds the journal's lock, with the
 // whole outcome or why there was nothing to recover.
-Result<RollbackOutcome, NothingToRecover> recover_journal_holding_its_lock(Log& log);
+Result<RollbackOutcome, NothingToRecover> recover_journal_holding_its_lock(
+    Log& log, ChildStandardInput* standard_input = nullptr);
 
 }  // namespace nuv
