@@ -34,18 +34,18 @@ TEST(Messages, EchoedArgumentsStayOnOneLine) {
     std::string argument;
     std::string shown;
   };
-  const Case cases[] = {
+  const std::vector<Case> cases = {
       {"C:\\x\\clean.flag", "C:\\x\\clean.flag"},
       {"a\nb", "a\\nb"},
       {"a\r\nb", "a\\r\\nb"},
       {"tab\there", "tab\\there"},
       {std::string("nul\0", 4), "nul\\0"},
-      {"\x01\x1B[2J\x1F", "\\u{1}\\u{1b}[2J\\u{1f}"},
+      {"\x01\x1B[2J\x1F", R"(\u{1}\u{1b}[2J\u{1f})"},
       {"del\x7F", "del\\u{7f}"},
       {"next\xC2\x85line", "next\\u{85}line"},
       {"line\xE2\x80\xA8para\xE2\x80\xA9", "line\\u{2028}para\\u{2029}"},
       // Not line breaks: left as they are, unlike in the error list.
-      {"\"quoted\" 'single' \\n", "\"quoted\" 'single' \\n"},
+      {R"("quoted" 'single' \n)", R"("quoted" 'single' \n)"},
       {"zero\xE2\x80\x8Bwidth \xC2\xA0nbsp \xC3\xA9",
        "zero\xE2\x80\x8Bwidth \xC2\xA0nbsp \xC3\xA9"},
       {"\xC2\x80\xC2\x9F", "\xC2\x80\xC2\x9F"},  // C1 controls other than U+0085
