@@ -25,6 +25,40 @@ TEST(Messages, HaveTheirExactText) {
   EXPECT_EQ(version_message("1.2.3"), "nuv-watchdog 1.2.3");
 }
 
+// A flag path or a process id argument with a line break in it still gives
+// one line: the characters that break or end a line are escaped as the
+// error list escapes them, and every other character, the backslash and the
+// quotes included, stays as received.
+TEST(Messages, EchoedArgumentsStayOnOneLine) {
+  struct Case {
+    std::string argument;
+    std::string shown;
+  };
+  const std::vector<Case> cases = {
+      {"C:\\x\\clean.flag", "C:\\x\\clean.flag"},
+      {"a\nb", "a\\nb"},
+      {"a\r\nb", "a\\r\\nb"},
+      {"tab\there", "tab\\there"},
+      {std::string("nul\0", 4), "nul\\0"},
+      {"\x01\x1B[2J\x1F", R"(\u{1}\u{1b}[2J\u{1f})"},
+      {"del\x7F", "del\\u{7f}"},
+      {"next\xC2\x85line", "next\\u{85}line"},
+      {"line\xE2\x80\xA8para\xE2\x80\xA9", "line\\u{2028}para\\u{2029}"},
+      // Not line breaks: left as they are, unlike in the error list.
+      {R"("quoted" 'single' \n)", R"("quoted" 'single' \n)"},
+      {"zero\xE2\x80\x8Bwidth \xC2\xA0nbsp \xC3\xA9",
+       "zero\xE2\x80\x8Bwidth \xC2\xA0nbsp \xC3\xA9"},
+      {"\xC2\x80\xC2\x9F", "\xC2\x80\xC2\x9F"},  // C1 controls other than U+0085
+      {"", ""},
+  };
+  for (const auto& [argument, shown] : cases) {
+    EXPECT_EQ(monitoring_message(7, argument), "nuv-watchdog: monitoring pid=7 clean_flag=" + shown)
+        << argument;
+    EXPECT_EQ(invalid_pid_message(argument), "nuv-watchdog: invalid PID '" + shown + "'")
+        << argument;
+  }
+}
+
 TEST(Messages, DisappearanceUsesTheEmDashInUtf8) {
   const std::string line = parent_disappeared_message(0);
   const std::string expected =

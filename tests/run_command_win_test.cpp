@@ -17,11 +17,13 @@
 
 #include "common/os_error.h"
 #include "common/wide.h"
+#include "platform/process/child_standard_input_win.h"
 #include "platform/process/command_runner.h"
 #include "platform/process/nt_pipe_win.h"
 #include "platform/process/windows_command_line.h"
 #include "platform/process/windows_program_search_win.h"
 #include "support/checked_win.h"
+#include "support/recording_log.h"
 
 namespace nuv {
 namespace {
@@ -66,9 +68,10 @@ constexpr std::uint32_t kWineSpuriousCreateProcessError = 1359;
 
 class RunCommand : public ::testing::Test {
  protected:
-  Result<CommandOutput, LaunchError> run(const CommandRequest& request, CommandLimits limits = {}) {
+  Result<CommandOutput, LaunchError> run(const CommandRequest& request, CommandLimits limits = {},
+                                         ChildStandardInput* standard_input = nullptr) {
     for (int attempt = 1;; ++attempt) {
-      auto out = loop_->run_blocking(run_command(*loop_, request, limits));
+      auto out = loop_->run_blocking(run_command(*loop_, request, limits, standard_input));
       if (out || out.error().os_code != kWineSpuriousCreateProcessError || attempt == 3) return out;
     }
   }
@@ -156,6 +159,91 @@ TEST_F(RunCommand, ChildWithoutStandardInputWhenTheWatchdogHasNone) {
   EXPECT_EQ(without->stdout_bytes, "none\n");
   ASSERT_TRUE(with) << with.error().text;
   EXPECT_EQ(with->stdout_bytes, "present\n");
+}
+
+// The judgement at start-up: a value that names no handle is unusable, with
+// the system's reason; none is missing; a file is usable.
+TEST_F(RunCommand, StandardInputIsJudgedByWhetherTheSystemKnowsItsType) {
+  const HANDLE saved = ::GetStdHandle(STD_INPUT_HANDLE);
+  const std::wstring path = test::unique_temp_path(L"stdin.txt");
+  const UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                            CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  ASSERT_TRUE(file.valid());
+  ::SetStdHandle(STD_INPUT_HANDLE, reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x1234)));
+  const StandardInputAtStart names_nothing = examine_standard_input();
+  ::SetStdHandle(STD_INPUT_HANDLE, nullptr);
+  const StandardInputAtStart none = examine_standard_input();
+  ::SetStdHandle(STD_INPUT_HANDLE, file.get());
+  const StandardInputAtStart a_file = examine_standard_input();
+  ::SetStdHandle(STD_INPUT_HANDLE, saved);
+
+  EXPECT_EQ(names_nothing.state, StandardInputAtStart::State::unusable);
+  EXPECT_EQ(names_nothing.error, static_cast<std::uint32_t>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(none.state, StandardInputAtStart::State::missing);
+  EXPECT_EQ(a_file.state, StandardInputAtStart::State::usable);
+}
+
+// A standard input judged at start-up. One that named no handle then is
+// never used, even once its number names a handle of ours (here a file):
+// the tools read from NUL, and the log says so once. One that was missing
+// stays missing.
+TEST_F(RunCommand, StandardInputIsTheOneJudgedAtStartUp) {
+  const HANDLE saved = ::GetStdHandle(STD_INPUT_HANDLE);
+  const std::wstring path = test::unique_temp_path(L"stdin.txt");
+  const UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                            CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  ASSERT_TRUE(file.valid());
+  ::SetStdHandle(STD_INPUT_HANDLE, file.get());
+
+  test::RecordingLog log;
+  ChildStandardInput unusable({StandardInputAtStart::State::unusable, ERROR_INVALID_HANDLE}, log);
+  auto first = run({helper(), {"stdin-type"}}, {}, &unusable);
+  auto second = run({helper(), {"stdin-type"}}, {}, &unusable);
+  test::RecordingLog quiet;
+  ChildStandardInput usable({StandardInputAtStart::State::usable, 0}, quiet);
+  auto passed = run({helper(), {"stdin-type"}}, {}, &usable);
+  ChildStandardInput missing({StandardInputAtStart::State::missing, 0}, quiet);
+  auto none = run({helper(), {"stdin-type"}}, {}, &missing);
+  ::SetStdHandle(STD_INPUT_HANDLE, saved);
+
+  ASSERT_TRUE(first) << first.error().text;
+  EXPECT_EQ(first->stdout_bytes, "char\n");
+  ASSERT_TRUE(second) << second.error().text;
+  EXPECT_EQ(second->stdout_bytes, "char\n");
+  EXPECT_EQ(log.lines, std::vector<std::string>{"standard input cannot be passed to the tools: " +
+                                                os_error_text(ERROR_INVALID_HANDLE) +
+                                                "; they read from the NUL device instead"});
+  ASSERT_TRUE(passed) << passed.error().text;
+  EXPECT_EQ(passed->stdout_bytes, "disk\n");
+  ASSERT_TRUE(none) << none.error().text;
+  EXPECT_EQ(none->stdout_bytes, "none\n");
+  EXPECT_TRUE(quiet.lines.empty());
+}
+
+// A standard input that was usable at start-up but cannot be duplicated now
+// (a value naming no handle) no longer stops the tool: it reads from NUL.
+TEST_F(RunCommand, StandardInputThatCannotBeDuplicatedIsReplacedByNul) {
+  const HANDLE saved = ::GetStdHandle(STD_INPUT_HANDLE);
+  const HANDLE names_nothing = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x1234));
+  ASSERT_EQ(::GetFileType(names_nothing), static_cast<DWORD>(FILE_TYPE_UNKNOWN));
+  ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  ::SetStdHandle(STD_INPUT_HANDLE, names_nothing);
+  test::RecordingLog log;
+  ChildStandardInput usable({StandardInputAtStart::State::usable, 0}, log);
+  auto reported = run({helper(), {"stdin-type"}}, {}, &usable);
+  auto again = run({helper(), {"stdin-type"}}, {}, &usable);
+  auto unnamed = run({helper(), {"stdin-type"}});  // a caller that names none
+  ::SetStdHandle(STD_INPUT_HANDLE, saved);
+
+  for (const auto* out : {&reported, &again, &unnamed}) {
+    ASSERT_TRUE(*out) << out->error().text;
+    EXPECT_EQ((*out)->exit_code, 0u);
+    EXPECT_EQ((*out)->stdout_bytes, "char\n");
+  }
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_NE(log.lines[0].find("(os error 6); they read from the NUL device instead"),
+            std::string::npos)
+      << log.lines[0];
 }
 
 TEST_F(RunCommand, CreationFlagsAreTheCallersWithTheUnicodeEnvironment) {

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <functional>
 #include <future>
@@ -27,6 +28,7 @@
 #include "state/journal_format.h"
 #include "support/checked_win.h"
 #include "support/scratch_test_win.h"
+#include "support/shared_console_win.h"
 
 namespace nuv::test {
 namespace {
@@ -120,19 +122,21 @@ class WatchdogRecovery : public ScratchTest {
   }
 
   // Starts a watchdog in the monitoring form on a parent of its own and
-  // waits for its monitoring line.
+  // waits for its monitoring line. `input` is the value the watchdog finds
+  // as its standard input.
   struct Watched {
     StartedProcess parent;
     StartedProcess dog;
     std::string first_line;
   };
-  Watched start_watched(const std::optional<std::wstring>& tool_sleep = std::nullopt) {
+  Watched start_watched(const std::optional<std::wstring>& tool_sleep = std::nullopt,
+                        HANDLE input = nullptr) {
     Watched watched;
     watched.parent = start_plain(program_folder() + L"nuv-test-child.exe", L"nuv-test-child wait");
     const std::wstring flag = root_ + L"\\clean.flag";
     watched.dog = start_captured(
         watchdog(), L"nuv-watchdog " + std::to_wstring(watched.parent.pid) + L" \"" + flag + L"\"",
-        profile_block(tool_sleep));
+        profile_block(tool_sleep), std::nullopt, input);
     watched.first_line = read_line(watched.dog.stderr_read.get());
     return watched;
   }
@@ -155,8 +159,13 @@ class WatchdogRecovery : public ScratchTest {
     return answer;
   }
 
-  Crash crash(Reader reader = Reader::reads, const std::function<void()>& after_exit = {}) {
-    auto watched = start_watched();
+  // `input` is the watchdog's standard input; `once_watched` runs after
+  // the monitoring line, before the parent is killed.
+  Crash crash(Reader reader = Reader::reads, const std::function<void()>& after_exit = {},
+              HANDLE input = nullptr,
+              const std::function<void(const Watched&)>& once_watched = {}) {
+    auto watched = start_watched(std::nullopt, input);
+    if (once_watched) once_watched(watched);
     auto& parent = watched.parent;
     auto& dog = watched.dog;
     Crash result;
@@ -401,6 +410,84 @@ TEST_F(WatchdogRecovery, AProxyUndoIsAnnouncedToRunningPrograms) {
       "the Internet settings change was not announced: InternetSetOptionW\\(INTERNET_OPTION_"
       "[A-Z_]+\\) failed: [^\n]+ \\(os error [0-9]+\\)\n");
   EXPECT_TRUE(std::regex_match(about_it, one_line)) << about_it;
+}
+
+// A standard input that cannot be passed on, the value of a handle that the
+// watchdog no longer holds: duplicating it fails. The tools then read from
+// NUL and every change is undone, the proxy's too, whose record would
+// otherwise leave the journal unrun, as its undo's result is ignored. The
+// log says so once.
+// Windows passes a client's value that names nothing on unchecked; Wine
+// clears it as the process starts, so here the watchdog's inherited handle
+// is closed under it once monitoring has begun. Its value is high, and the
+// watchdog, which holds few handles and gets the lowest free value for a new
+// one under Wine, does not reach it again.
+TEST_F(WatchdogRecovery, AStandardInputThatCannotBePassedOnStillLetsEveryToolRun) {
+  std::vector<SystemChange> journal = kJournal;
+  journal.insert(journal.begin(), SystemProxySet{false, std::nullopt});
+  ASSERT_TRUE(write_file(state(), format_journal(journal)));
+  UniqueHandle input, writer;
+  {
+    std::vector<UniqueHandle> filler;
+    for (int i = 0; i < 1000; ++i)
+      filler.emplace_back(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    ASSERT_TRUE(::CreatePipe(input.put(), writer.put(), &inheritable, 0));
+    ASSERT_TRUE(::SetHandleInformation(writer.get(), HANDLE_FLAG_INHERIT, 0));
+  }
+  ASSERT_GT(reinterpret_cast<std::uintptr_t>(input.get()), 0x800u);
+  const auto close_in_watchdog = [&input](const Watched& watched) {
+    UniqueHandle moved;
+    ASSERT_TRUE(::DuplicateHandle(watched.dog.process.get(), input.get(), ::GetCurrentProcess(),
+                                  moved.put(), 0, FALSE,
+                                  DUPLICATE_CLOSE_SOURCE | DUPLICATE_SAME_ACCESS));
+  };
+  const auto crashed = crash(Reader::reads, {}, input.get(), close_in_watchdog);
+  EXPECT_EQ(crashed.exit_code, 1u);
+  ASSERT_EQ(crashed.lines.size(), 4u);
+  EXPECT_EQ(crashed.lines[3], "nuv-watchdog: system_state recovery clean");
+  const auto tools = tool_log();
+  ASSERT_EQ(tools.size(), 5u);
+  EXPECT_EQ(tools.back().rfind("reg\t", 0), 0u) << tools.back();
+  EXPECT_FALSE(read_file(state()));
+  EXPECT_FALSE(read_file(meta()));
+  const auto texts = log_texts(crashed.watchdog_pid);
+  EXPECT_EQ(
+      std::count_if(texts.begin(), texts.end(),
+                    [](const std::string& text) {
+                      return text.starts_with("standard input cannot be passed to the tools: ") &&
+                             text.ends_with("; they read from the NUL device instead");
+                    }),
+      1);
+}
+
+// --recover is started by a person at a console, who may stop it there:
+// unlike the monitoring form, it leaves Ctrl+C to the system. Stopped while
+// an undo runs, it prints no summary and the journal keeps its record. Had
+// it ignored the Ctrl+C, the tool that the Ctrl+C ended would have counted
+// as done.
+TEST_F(WatchdogRecovery, RecoverOnRequestStaysInterruptibleByCtrlC) {
+  SharedConsole console;
+  ASSERT_TRUE(console.ready());
+  const std::wstring pid_file = root_ + L"\\waiting.pid";
+  const std::vector<SystemChange> journal{CustomCommand{
+      "wait", {narrow(program_folder() + L"nuv-test-child.exe"), "wait", narrow(pid_file)}}};
+  ASSERT_TRUE(write_file(state(), format_journal(journal)));
+  auto dog = start_captured(watchdog(), L"nuv-watchdog --recover", profile_block());
+  for (int waited = 0; !exists(pid_file) && waited < 300; ++waited) ::Sleep(100);
+  ASSERT_TRUE(exists(pid_file)) << "the undo never started";
+  ::Sleep(200);  // the tool has written its id; let it reach its wait
+  EXPECT_TRUE(console.press_ctrl_c_until_it_ends(dog.process.get()));
+  wait_for_exit(dog.process.get(), 30'000);
+  const std::string err = read_to_end(dog.stderr_read.get());
+  EXPECT_EQ(err.find("system_state recovery"), std::string::npos) << err;
+  EXPECT_EQ(read_file(state()), format_journal(journal));
+  std::ifstream file(pid_file.c_str());
+  DWORD pid = 0;
+  if (file >> pid) {
+    const UniqueHandle tool(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    if (tool.valid()) ::TerminateProcess(tool.get(), 0);
+  }
 }
 
 TEST_F(WatchdogRecovery, ClosedStandardErrorStillRecoversEverything) {

@@ -12,6 +12,7 @@
 #include "common/list_notation.h"
 #include "support/checked_win.h"
 #include "support/scratch_test_win.h"
+#include "support/shared_console_win.h"
 
 namespace nuv::test {
 namespace {
@@ -203,6 +204,39 @@ TEST_F(Watchdog, ClosedStandardErrorDoesNotStopTheRecovery) {
   watchdog.stderr_read.reset();
   ::TerminateProcess(parent.process.get(), 3);
   EXPECT_EQ(wait_for_exit(watchdog.process.get()), 1u);
+}
+
+// A watchdog that shares a console with its client lives through a Ctrl+C
+// pressed there. The client dies of it, and its crash is recovered.
+TEST_F(Watchdog, CtrlCInASharedConsoleLeavesTheWatchdogToRecover) {
+  SharedConsole console;
+  ASSERT_TRUE(console.ready());
+  const auto flag = unique_temp_path(L"never.flag");
+  auto parent = start_plain(child_, L"nuv-test-child wait");
+  auto watchdog = start_watchdog(std::to_wstring(parent.pid) + L" \"" + flag + L"\"");
+  const std::string first = read_line(watchdog.stderr_read.get());
+  EXPECT_EQ(first, monitoring_line(parent.pid, flag));
+  // The parent has no handler: it dies of the key.
+  EXPECT_TRUE(console.press_ctrl_c_until_it_ends(parent.process.get()));
+  ::TerminateProcess(parent.process.get(), 3);  // when it did not, its crash is still the test
+  const auto outcome = finish(watchdog, first);
+  EXPECT_EQ(outcome.exit_code, 1u);
+  EXPECT_EQ(outcome.stderr_text, monitoring_line(parent.pid, flag) + disappeared_line(parent.pid));
+}
+
+// A line break in an argument would split the line that echoes it.
+TEST_F(Watchdog, ALineBreakInAnArgumentIsEchoedEscaped) {
+  const auto refused = run(L"\"12\n3\" flag");
+  EXPECT_EQ(refused.exit_code, 2u);
+  EXPECT_EQ(refused.stderr_text, kPrefix + "invalid PID '12\\n3'\n");
+  const std::wstring flag = unique_temp_path(L"never") + L"\r\n.flag";
+  const auto watched = run(L"0 \"" + flag + L"\"");
+  EXPECT_EQ(watched.exit_code, 1u);
+  const auto lines = split_lines(watched.stderr_text);
+  ASSERT_EQ(lines.size(), 4u) << watched.stderr_text;
+  std::string shown = narrow(flag);
+  shown.replace(shown.size() - 7, 2, "\\r\\n");
+  EXPECT_EQ(lines[0], kPrefix + "monitoring pid=0 clean_flag=" + shown);
 }
 
 TEST_F(Watchdog, ParentAlreadyGoneAtStartIsFoundAtTheFirstPoll) {

@@ -28,18 +28,6 @@ void escape(std::string_view message, Out&& out) {
       case U'"':
         out(std::string_view("\\\""));
         break;
-      case U'\t':
-        out(std::string_view("\\t"));
-        break;
-      case U'\r':
-        out(std::string_view("\\r"));
-        break;
-      case U'\n':
-        out(std::string_view("\\n"));
-        break;
-      case U'\0':
-        out(std::string_view("\\0"));
-        break;
       default:
         if (!step.valid) {
           out(std::string_view("\xEF\xBF\xBD"));  // U+FFFD, printable: never escaped
@@ -73,21 +61,36 @@ void append_hex(std::string& out, char32_t value) {
   while (count > 0) out.push_back(digits[--count]);
 }
 
+// The four characters with an escape of one letter after the backslash.
+char single_letter_escape(char32_t code_point) {
+  switch (code_point) {
+    case U'\t':
+      return 't';
+    case U'\r':
+      return 'r';
+    case U'\n':
+      return 'n';
+    case U'\0':
+      return '0';
+    default:
+      return 0;
+  }
+}
+
 struct Appender {
   std::string& out;
   void operator()(std::string_view text) const { out.append(text); }
-  void operator()(char32_t code_point) const {
-    out += "\\u{";
-    append_hex(out, code_point);
-    out.push_back('}');
-  }
+  void operator()(char32_t code_point) const { append_escape(out, code_point); }
 };
 
 struct Counter {
   std::size_t& size;
   void operator()(std::string_view text) const { size += text.size(); }
-  // A backslash, the letter u and two braces around the digits.
-  void operator()(char32_t code_point) const { size += 4 + hex_digits(code_point); }
+  // A backslash and a letter, or a backslash, the letter u and two braces
+  // around the digits.
+  void operator()(char32_t code_point) const {
+    size += single_letter_escape(code_point) != 0 ? 2 : 4 + hex_digits(code_point);
+  }
 };
 
 }  // namespace
@@ -100,6 +103,17 @@ bool needs_unicode_escape(char32_t code_point) {
                        [](const CodePointRange& r, char32_t cp) { return r.last < cp; });
   if (range == std::end(kEscapedRanges)) return true;  // beyond U+10FFFF
   return range->first <= code_point;
+}
+
+void append_escape(std::string& out, char32_t code_point) {
+  out.push_back('\\');
+  if (const char letter = single_letter_escape(code_point); letter != 0) {
+    out.push_back(letter);
+    return;
+  }
+  out += "u{";
+  append_hex(out, code_point);
+  out.push_back('}');
 }
 
 void append_list_item(std::string& out, std::string_view message) {

@@ -15,6 +15,11 @@ namespace nuv {
 // U+10FFFF are never characters and count as unassigned.
 bool needs_unicode_escape(char32_t code_point);
 
+// Appends the escape the list writes for one character: \t, \r, \n and \0
+// for those four, \u{<lower-case hex>} for any other. Also for lines that
+// echo a text of someone else's, so that all escapes read alike.
+void append_escape(std::string& out, char32_t code_point);
+
 // Messages are UTF-8; a byte sequence that is not well-formed is written as
 // U+FFFD, one per maximal ill-formed subpart, so the result is always valid
 // UTF-8 on a single line.

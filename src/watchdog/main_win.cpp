@@ -11,9 +11,11 @@
 #include "common/environment_win.h"
 #include "common/log.h"
 #include "common/log_line.h"
+#include "platform/process/child_standard_input_win.h"
 #include "platform/wintun/orphan_cleanup_win.h"
 #include "state/state_recovery.h"
 #include "watchdog/command_line.h"
+#include "watchdog/console_interrupts_win.h"
 #include "watchdog/exit_codes.h"
 #include "watchdog/log_file_win.h"
 #include "watchdog/logged_sink.h"
@@ -49,14 +51,17 @@ ClientFiles client_files() {
   return {data_folder(*appdata), state_paths(*appdata).state};
 }
 
-int watch(const WatchdogArguments& arguments, MessageSink& standard_error) {
+int watch(const WatchdogArguments& arguments, StandardInputAtStart input,
+          MessageSink& standard_error) {
   const ClientFiles files = client_files();
   LogFile log(files.data_folder);
   LoggedSink sink(standard_error, log);
   BudgetedLog details(log, kDetailLogBudget, kLogLineOverhead);
+  ChildStandardInput standard_input(input, details);
   const RecoverySteps steps{
       .clean_wintun_orphans = [&details] { return clean_wintun_orphans(details); },
-      .recover_system_state = [&details] { return recover_system_state(details); },
+      .recover_system_state =
+          [&details, &standard_input] { return recover_system_state(details, &standard_input); },
       .out_of_memory = out_of_memory_report(details),
   };
   MonitorSystem system = windows_monitor_system();
@@ -73,11 +78,12 @@ int watch(const WatchdogArguments& arguments, MessageSink& standard_error) {
   return run_watchdog(arguments, system, sink, [&] { run_recovery(sink, steps); });
 }
 
-int recover(MessageSink& standard_error) {
+int recover(StandardInputAtStart input, MessageSink& standard_error) {
   LogFile log(client_files().data_folder);
   LoggedSink sink(standard_error, log);
   BudgetedLog details(log, kDetailLogBudget, kLogLineOverhead);
-  return recover_on_request(sink, windows_recovery_on_request_system(details));
+  ChildStandardInput standard_input(input, details);
+  return recover_on_request(sink, windows_recovery_on_request_system(details, standard_input));
 }
 
 int answer(const std::vector<std::string>& lines) {
@@ -90,6 +96,9 @@ int answer(const std::vector<std::string>& lines) {
 }  // namespace nuv
 
 int wmain(int argc, wchar_t** argv) {
+  // First: once we hold handles of our own, a standard input value that
+  // named none could name one of them.
+  const nuv::StandardInputAtStart input = nuv::examine_standard_input();
   std::vector<std::u16string> arguments;
   for (int i = 1; i < argc; ++i) {
     arguments.emplace_back(argv[i], argv[i] + std::wcslen(argv[i]));
@@ -101,11 +110,16 @@ int wmain(int argc, wchar_t** argv) {
     return nuv::kExitUsage;
   }
   struct Dispatch {
+    nuv::StandardInputAtStart input;
     nuv::MessageSink& standard_error;
     int operator()(const nuv::WatchdogArguments& watched) const {
-      return nuv::watch(watched, standard_error);
+      // Started by the client and never interactive, it may share the
+      // client's console: a Ctrl+C meant for the client must not kill the
+      // one process that would repair the client's crash.
+      nuv::ignore_console_interrupts();
+      return nuv::watch(watched, input, standard_error);
     }
-    int operator()(const nuv::RecoverRequest&) const { return nuv::recover(standard_error); }
+    int operator()(const nuv::RecoverRequest&) const { return nuv::recover(input, standard_error); }
     int operator()(const nuv::PlanRequest& plan) const {
       nuv::StandardOutputSink out;
       return nuv::show_recovery_plan(plan, nuv::windows_plan_system(), out);
@@ -115,5 +129,5 @@ int wmain(int argc, wchar_t** argv) {
       return nuv::answer({nuv::version_message(NUV_VERSION_TEXT)});
     }
   };
-  return std::visit(Dispatch{standard_error}, *invocation);
+  return std::visit(Dispatch{input, standard_error}, *invocation);
 }

@@ -1,6 +1,7 @@
 #include "watchdog/messages.h"
 
 #include "common/list_notation.h"
+#include "common/utf.h"
 
 namespace nuv {
 namespace {
@@ -11,6 +12,23 @@ std::string prefixed(std::string_view text) {
   std::string line(kPrefix);
   line += text;
   return line;
+}
+
+// Appends an argument as received, except the characters that would end or
+// break the line: the C0 controls, DEL, U+0085, U+2028 and U+2029, escaped as
+// the error list escapes them. A Windows path cannot hold any of them, so an
+// ordinary path, backslashes and all, reads as typed.
+void append_echoed(std::string& line, std::string_view argument) {
+  for (std::size_t pos = 0; pos < argument.size();) {
+    const Utf8Step step = decode_utf8_step(argument, pos);
+    const char32_t c = step.code_point;
+    if (step.valid && (c < 0x20 || c == 0x7F || c == 0x85 || c == 0x2028 || c == 0x2029)) {
+      append_escape(line, c);
+    } else {
+      line.append(argument, pos, step.length);
+    }
+    pos += step.length;
+  }
 }
 
 }  // namespace
@@ -34,7 +52,7 @@ std::string version_message(std::string_view version) {
 
 std::string invalid_pid_message(std::string_view argument) {
   std::string line = prefixed("invalid PID '");
-  line += argument;
+  append_echoed(line, argument);
   line += '\'';
   return line;
 }
@@ -45,7 +63,7 @@ std::string invalid_unicode_message(std::size_t position) {
 
 std::string monitoring_message(std::uint32_t parent_pid, std::string_view clean_flag) {
   std::string line = prefixed("monitoring pid=" + std::to_string(parent_pid) + " clean_flag=");
-  line += clean_flag;
+  append_echoed(line, clean_flag);
   return line;
 }
 

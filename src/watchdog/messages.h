@@ -17,6 +17,9 @@ std::string usage_message();
 std::vector<std::string> help_lines();
 // "nuv-watchdog <version>"
 std::string version_message(std::string_view version);
+// The argument and the flag path are echoed as received, but for the
+// characters that would break the line (C0 controls, DEL, U+0085, U+2028,
+// U+2029), escaped as in the error list: one message, one line.
 std::string invalid_pid_message(std::string_view argument);
 // `position` counts the arguments after the program name from 1.
 std::string invalid_unicode_message(std::size_t position);

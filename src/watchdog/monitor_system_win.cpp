@@ -1,6 +1,7 @@
 #include "watchdog/monitor_system_win.h"
 
 #include <memory>
+#include <utility>
 
 #include "common/win32.h"
 #include "common/unique_handle.h"
@@ -52,22 +53,30 @@ std::chrono::nanoseconds performance_counter_now() {
   return std::chrono::seconds(seconds) + std::chrono::nanoseconds(rest * 1'000'000'000 / frequency);
 }
 
-ParentOpening open_parent_process(std::uint32_t pid, UniqueHandle& held) {
-  held.reset(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+ProcessOpening open_process_for_synchronize(std::uint32_t pid) {
+  ProcessOpening opening;
+  opening.handle.reset(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+  if (!opening.handle) opening.error = ::GetLastError();
+  return opening;
+}
+
+ParentOpening open_parent_process(std::uint32_t pid, UniqueHandle& held,
+                                  const OpenProcessCall& open) {
+  ProcessOpening opening = open(pid);
+  held = std::move(opening.handle);
   if (held) return ParentOpening::held;
   // Only this code says that no process has the id; a denial or a shortage
   // says nothing about whether the parent is alive.
-  return ::GetLastError() == ERROR_INVALID_PARAMETER ? ParentOpening::gone
-                                                     : ParentOpening::unopenable;
+  return opening.error == ERROR_INVALID_PARAMETER ? ParentOpening::gone : ParentOpening::unopenable;
 }
 
 bool wait_for_process(HANDLE process, std::chrono::milliseconds timeout) {
   return ::WaitForSingleObject(process, static_cast<DWORD>(timeout.count())) == WAIT_TIMEOUT;
 }
 
-bool parent_process_running(std::uint32_t pid) {
+bool parent_process_running(std::uint32_t pid, const OpenProcessCall& open) {
   UniqueHandle process;
-  switch (open_parent_process(pid, process)) {
+  switch (open_parent_process(pid, process, open)) {
     case ParentOpening::held:
       return wait_for_process(process.get(), std::chrono::milliseconds::zero());
     case ParentOpening::gone:
@@ -101,18 +110,19 @@ void delete_flag_file(const std::string& path) {
   if (!::DeleteFileW(wide->c_str())) ::SetFileAttributesW(wide->c_str(), attributes);
 }
 
-MonitorSystem windows_monitor_system() {
+MonitorSystem windows_monitor_system(OpenProcessCall open) {
   auto sleeper = std::make_shared<Sleeper>();
   auto parent = std::make_shared<UniqueHandle>();
   return MonitorSystem{
       .monotonic_now = performance_counter_now,
       .sleep = [sleeper](std::chrono::milliseconds d) { sleeper->sleep(d); },
-      .open_parent = [parent](std::uint32_t pid) { return open_parent_process(pid, *parent); },
+      .open_parent = [parent,
+                      open](std::uint32_t pid) { return open_parent_process(pid, *parent, open); },
       .wait_for_parent =
           [parent](std::chrono::milliseconds timeout) {
             return wait_for_process(parent->get(), timeout);
           },
-      .parent_running = parent_process_running,
+      .parent_running = [open](std::uint32_t pid) { return parent_process_running(pid, open); },
       .flag_present = flag_file_present,
       .delete_flag = delete_flag_file,
       // Set by the program, which knows the journal and the log.

@@ -12,7 +12,8 @@
 
 namespace nuv {
 
-RecoveryOnRequestSystem windows_recovery_on_request_system(Log& details) {
+RecoveryOnRequestSystem windows_recovery_on_request_system(Log& details,
+                                                           ChildStandardInput& standard_input) {
   const auto state_path = []() -> std::optional<std::string> {
     const auto appdata = environment_variable(L"APPDATA");
     if (!appdata) return std::nullopt;
@@ -28,7 +29,10 @@ RecoveryOnRequestSystem windows_recovery_on_request_system(Log& details) {
             return lock;
           },
       .clean_wintun_orphans = [&details] { return clean_wintun_orphans(details); },
-      .recover_journal = [&details] { return recover_journal_holding_its_lock(details); },
+      .recover_journal =
+          [&details, &standard_input] {
+            return recover_journal_holding_its_lock(details, &standard_input);
+          },
       .journal_has_records =
           [state_path] {
             const auto path = state_path();

@@ -40,7 +40,8 @@ std::optional<RollbackOutcome> threads_failed(const char* what) noexcept {
 }
 
 std::optional<RollbackOutcome> roll_back_on_own_runtime(SystemStateStore& store,
-                                                        const StateFiles& files, Log& log) {
+                                                        const StateFiles& files, Log& log,
+                                                        ChildStandardInput* standard_input) {
   std::optional<EventLoop> loop;
   try {
     loop.emplace();
@@ -52,7 +53,9 @@ std::optional<RollbackOutcome> roll_back_on_own_runtime(SystemStateStore& store,
   }
   const UndoSystem system{
       .run =
-          [&loop](const CommandRequest& request) { return run_command_blocking(*loop, request); },
+          [&loop, standard_input](const CommandRequest& request) {
+            return run_command_blocking(*loop, request, {}, standard_input);
+          },
       .message_texts = system_message_texts,
       .code_page_readings = code_page_readings,
       .announce_internet_settings_changed = announce_internet_settings_changed,
@@ -62,14 +65,14 @@ std::optional<RollbackOutcome> roll_back_on_own_runtime(SystemStateStore& store,
   return outcome;
 }
 
-StateRecoverySystem real_system(Log& log, bool take_lock) {
+StateRecoverySystem real_system(Log& log, bool take_lock, ChildStandardInput* standard_input) {
   StateFiles files = windows_state_files();
   StateRecoverySystem system{
       .appdata = [] { return environment_variable(L"APPDATA"); },
       .files = files,
       .roll_back =
-          [files, &log](SystemStateStore& store) {
-            return roll_back_on_own_runtime(store, files, log);
+          [files, &log, standard_input](SystemStateStore& store) {
+            return roll_back_on_own_runtime(store, files, log, standard_input);
           },
       .lock_journal = lock_journal,
       .log = [&log](std::string_view line) { log.write(line); },
@@ -80,12 +83,13 @@ StateRecoverySystem real_system(Log& log, bool take_lock) {
 
 }  // namespace
 
-std::optional<ErrorList> recover_system_state(Log& log) {
-  return recover_system_state(real_system(log, /*take_lock=*/true));
+std::optional<ErrorList> recover_system_state(Log& log, ChildStandardInput* standard_input) {
+  return recover_system_state(real_system(log, /*take_lock=*/true, standard_input));
 }
 
-Result<RollbackOutcome, NothingToRecover> recover_journal_holding_its_lock(Log& log) {
-  return recover_journal(real_system(log, /*take_lock=*/false));
+Result<RollbackOutcome, NothingToRecover> recover_journal_holding_its_lock(
+    Log& log, ChildStandardInput* standard_input) {
+  return recover_journal(real_system(log, /*take_lock=*/false, standard_input));
 }
 
 OutOfMemoryReport out_of_memory_report(Log& log) {

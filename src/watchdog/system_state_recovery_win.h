@@ -9,6 +9,7 @@
 #include "common/error_list.h"
 #include "common/log.h"
 #include "common/result.h"
+#include "platform/process/child_standard_input_win.h"
 #include "state/journal_outcome.h"
 #include "state/state_recovery.h"
 #include "watchdog/recovery.h"
@@ -16,12 +17,15 @@
 namespace nuv {
 
 // The messages of the undos that failed, possibly none; absent when there
-// was nothing to recover. `log` gets the run's detail lines.
-std::optional<ErrorList> recover_system_state(Log& log);
+// was nothing to recover. `log` gets the run's detail lines; the tools get
+// `standard_input` (see run_command).
+std::optional<ErrorList> recover_system_state(Log& log,
+                                              ChildStandardInput* standard_input = nullptr);
 
 // The same for a caller that already holds the journal's lock, with the
 // whole outcome or why there was nothing to recover.
-Result<RollbackOutcome, NothingToRecover> recover_journal_holding_its_lock(Log& log);
+Result<RollbackOutcome, NothingToRecover> recover_journal_holding_its_lock(
+    Log& log, ChildStandardInput* standard_input = nullptr);
 
 // What a recovery step that runs out of memory leaves: the system's text of
 // error 8, got now, and `log` for the adapter step's line.

@@ -5,6 +5,8 @@
 //                            standard error, interleaved, then exits with code n (0)
 //   args <a>...              prints each following argument on a line of its own (UTF-8)
 //   stdin                    prints "present" or "none" for its standard input handle
+//   stdin-type               prints "none", or what its standard input is: "char" (the
+//                            NUL device or a console), "disk", "pipe" or "unknown"
 //   grandchild <n> [pid_file]
 //                            starts "wait" (with pid_file) as a child of its own that
 //                            inherits its output pipes, prints that child's id and exits
@@ -132,6 +134,28 @@ int wmain(int argc, wchar_t** argv) {
     const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
     const bool present = in != nullptr && in != INVALID_HANDLE_VALUE;
     return write_text(::GetStdHandle(STD_OUTPUT_HANDLE), present ? "present\n" : "none\n") ? 0 : 98;
+  }
+  if (mode == L"stdin-type") {
+    const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+    const char* type = "unknown";
+    if (in == nullptr || in == INVALID_HANDLE_VALUE) {
+      type = "none";
+    } else {
+      switch (::GetFileType(in)) {
+        case FILE_TYPE_CHAR:
+          type = "char";
+          break;
+        case FILE_TYPE_DISK:
+          type = "disk";
+          break;
+        case FILE_TYPE_PIPE:
+          type = "pipe";
+          break;
+        default:
+          break;
+      }
+    }
+    return write_text(::GetStdHandle(STD_OUTPUT_HANDLE), std::string(type) + "\n") ? 0 : 98;
   }
   if (mode == L"grandchild" && argc > 2) {
     return start_grandchild(static_cast<int>(number(argv[2])), argc > 3 ? argv[3] : nullptr);

@@ -42,8 +42,10 @@ std::wstring environment_block(const std::map<std::wstring, std::optional<std::w
 
 StartedProcess start_captured(const std::wstring& program, const std::wstring& command_line,
                               const std::optional<std::wstring>& environment,
-                              const std::optional<std::wstring>& current_folder) {
-  return start(program, command_line, support::captured(environment, current_folder));
+                              const std::optional<std::wstring>& current_folder, HANDLE input) {
+  support::StartOptions options = support::captured(environment, current_folder);
+  options.input = input;
+  return start(program, command_line, options);
 }
 
 StartedProcess start_plain(const std::wstring& program, const std::wstring& command_line) {

@@ -30,12 +30,14 @@ std::wstring unique_temp_path(const std::wstring& stem);
 // See support::environment_block.
 std::wstring environment_block(const std::map<std::wstring, std::optional<std::wstring>>& changes);
 
-// Starts a program with no standard input and each output on a pipe of its
-// own. A failure to start fails the calling test. `environment` is a whole
-// environment block (see environment_block), else the child inherits ours.
+// Starts a program with each output on a pipe of its own and no standard
+// input, or the value `input`. A failure to start fails the calling test.
+// `environment` is a whole environment block (see environment_block), else
+// the child inherits ours.
 StartedProcess start_captured(const std::wstring& program, const std::wstring& command_line,
                               const std::optional<std::wstring>& environment = std::nullopt,
-                              const std::optional<std::wstring>& current_folder = std::nullopt);
+                              const std::optional<std::wstring>& current_folder = std::nullopt,
+                              HANDLE input = nullptr);
 
 // Starts a program that inherits nothing.
 StartedProcess start_plain(const std::wstring& program, const std::wstring& command_line);

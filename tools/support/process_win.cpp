@@ -97,7 +97,7 @@ Win32Result<StartedProcess> start_process(const std::wstring& program,
     output = std::move(*out);
     error = std::move(*err);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nullptr;
+    startup.hStdInput = options.input;
     startup.hStdOutput = output.handle;
     startup.hStdError = error.handle;
   }

@@ -39,7 +39,7 @@ enum class Output {
 enum class Handles {
   none,       // it inherits no handle, and we set none of its standard handles
   inherited,  // it inherits every inheritable handle of ours, our standard ones among them
-  chosen,     // no standard input; output and error as StartOptions says. Like
+  chosen,     // standard input, output and error as StartOptions says. Like
               // `inherited`, it also inherits every other inheritable handle.
 };
 
@@ -50,13 +50,17 @@ struct StartOptions {
   // A whole environment block (see environment_block), else the child gets ours.
   std::optional<std::wstring> environment;
   std::optional<std::wstring> current_folder;
+  // The value of the child's standard input, with Handles::chosen: none, or
+  // whatever value a test wants the child to find, a handle or not.
+  HANDLE input = nullptr;
 };
 
 // Standard input none, output and error as given.
 inline StartOptions chosen(Output output, Output error,
                            std::optional<std::wstring> environment = std::nullopt,
                            std::optional<std::wstring> current_folder = std::nullopt) {
-  return {Handles::chosen, output, error, std::move(environment), std::move(current_folder)};
+  return {Handles::chosen,           output, error, std::move(environment),
+          std::move(current_folder), nullptr};
 }
 
 // The usual choice of the tests: each output on a pipe of its own.
@@ -67,7 +71,8 @@ inline StartOptions captured(std::optional<std::wstring> environment = std::null
 
 // Our standard handles and every other inheritable one.
 inline StartOptions inheriting(std::optional<std::wstring> environment = std::nullopt) {
-  return {Handles::inherited, Output::none, Output::none, std::move(environment), std::nullopt};
+  return {Handles::inherited,     Output::none, Output::none,
+          std::move(environment), std::nullopt, nullptr};
 }
 
 struct StartedProcess {

@@ -41,19 +41,23 @@ constexpr std::uint32_t process_creation_flags(std::uint32_t requested) {
   return requested | kCreateUnicodeEnvironment;
 }
 
+class ChildStandardInput;  // child_standard_input_win.h
+
 // Completes when the child has exited and both pipes have reached their end
 // (or the grace period after the exit has run out), or with the first
-// failure. No thread of the loop ever blocks on the child.
-asio::awaitable<Result<CommandOutput, LaunchError>> run_command(EventLoop& loop,
-                                                                CommandRequest request,
-                                                                CommandLimits limits = {});
+// failure. No thread of the loop ever blocks on the child. The child's
+// standard input comes from `standard_input`; without one, it is the
+// watchdog's own as it is now, or the NUL device when that cannot be passed.
+asio::awaitable<Result<CommandOutput, LaunchError>> run_command(
+    EventLoop& loop, CommandRequest request, CommandLimits limits = {},
+    ChildStandardInput* standard_input = nullptr);
 
 // run_command driven to its end from a thread outside the loop, as the
 // recovery does. Throws nothing: memory or threads running out anywhere in
 // the run end it with the launch error of ERROR_NOT_ENOUGH_MEMORY.
-Result<CommandOutput, LaunchError> run_command_blocking(EventLoop& loop,
-                                                        const CommandRequest& request,
-                                                        CommandLimits limits = {}) noexcept;
+Result<CommandOutput, LaunchError> run_command_blocking(
+    EventLoop& loop, const CommandRequest& request, CommandLimits limits = {},
+    ChildStandardInput* standard_input = nullptr) noexcept;
 
 // "120 s" or "250 ms": how a limit appears in a message.
 inline std::string describe_duration(std::chrono::milliseconds duration) {

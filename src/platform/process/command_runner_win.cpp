@@ -21,9 +21,11 @@
 #include <vector>
 
 #include "common/win32.h"
+#include "common/log.h"
 #include "common/os_error.h"
 #include "common/unique_handle.h"
 #include "common/utf.h"
+#include "platform/process/child_standard_input_win.h"
 #include "platform/process/nt_pipe_win.h"
 #include "platform/process/windows_command_line.h"
 #include "platform/process/windows_program_search_win.h"
@@ -37,11 +39,6 @@ namespace {
 std::mutex& process_creation_lock() {
   static std::mutex lock;
   return lock;
-}
-
-LaunchError last_os_error() {
-  const DWORD code = ::GetLastError();
-  return LaunchError::os_error(code, os_error_text(code));
 }
 
 // What a run that ran out of memory (or threads) ends with. Its text needs
@@ -141,21 +138,9 @@ Result<Launch, LaunchError> prepare_launch(const CommandRequest& request,
   return Launch{std::move(*resolved), std::move(*line)};
 }
 
-// The watchdog's own standard input, as an inheritable duplicate; none when
-// the watchdog has none.
-Result<UniqueHandle, LaunchError> duplicate_standard_input() {
-  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-  if (input == nullptr || input == INVALID_HANDLE_VALUE) return UniqueHandle();
-  HANDLE duplicate = nullptr;
-  if (!::DuplicateHandle(::GetCurrentProcess(), input, ::GetCurrentProcess(), &duplicate, 0, TRUE,
-                         DUPLICATE_SAME_ACCESS)) {
-    return unexpected(last_os_error());
-  }
-  return UniqueHandle(duplicate);
-}
-
 // `program_path` gets the program as resolved, as soon as it is known.
-Result<Child, LaunchError> start_child(const CommandRequest& request, std::string& program_path) {
+Result<Child, LaunchError> start_child(const CommandRequest& request, ChildStandardInput& standard,
+                                       std::string& program_path) {
   auto launch = prepare_launch(request, program_path);
   if (!launch) return unexpected(std::move(launch).error());
   const auto application = to_system_path(launch->application);
@@ -165,8 +150,7 @@ Result<Child, LaunchError> start_child(const CommandRequest& request, std::strin
   line.push_back(L'\0');
 
   std::lock_guard creating(process_creation_lock());
-  auto input = duplicate_standard_input();
-  if (!input) return unexpected(std::move(input).error());
+  UniqueHandle input = standard.for_child();
   auto root = open_pipe_root();
   if (!root) return unexpected(std::move(root).error());
   auto out = create_output_pipe(root->get());
@@ -175,7 +159,7 @@ Result<Child, LaunchError> start_child(const CommandRequest& request, std::strin
   if (!err) return unexpected(std::move(err).error());
 
   InheritedHandleList inherited;
-  inherited.add(input->get());
+  inherited.add(input.get());
   inherited.add(out->child.get());
   inherited.add(err->child.get());
   if (const std::uint32_t failed = inherited.build(); failed != 0) {
@@ -185,7 +169,7 @@ Result<Child, LaunchError> start_child(const CommandRequest& request, std::strin
   STARTUPINFOEXW startup{};
   startup.StartupInfo.cb = sizeof(startup);
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  startup.StartupInfo.hStdInput = input->get();
+  startup.StartupInfo.hStdInput = input.get();
   startup.StartupInfo.hStdOutput = out->child.get();
   startup.StartupInfo.hStdError = err->child.get();
   startup.lpAttributeList = inherited.list();
@@ -197,7 +181,7 @@ Result<Child, LaunchError> start_child(const CommandRequest& request, std::strin
   const DWORD error = ::GetLastError();
   // The child has its copies now; ours must go, or the pipes never reach
   // their end.
-  input->reset();
+  input.reset();
   out->child.reset();
   err->child.reset();
   if (!created) return unexpected(LaunchError::os_error(error, os_error_text(error)));
@@ -433,10 +417,14 @@ std::shared_ptr<Collection> make_collection(EventLoop& loop, Child child,
 asio::awaitable<Result<CommandOutput, LaunchError>> run_command(
     EventLoop& loop,
     CommandRequest request,  // cppcheck-suppress passedByValue ; a coroutine owns its arguments
-    CommandLimits limits) {
+    CommandLimits limits, ChildStandardInput* standard_input) {
   std::string program_path;
   std::optional<Result<CommandOutput, LaunchError>> outcome;
-  auto child = start_child(request, program_path);
+  // A caller that names no standard input gets the watchdog's own as it is
+  // now, or the NUL device when that cannot be duplicated, unlogged.
+  NullLog unlogged;
+  ChildStandardInput as_it_is(StandardInputAtStart{}, unlogged);
+  auto child = start_child(request, standard_input ? *standard_input : as_it_is, program_path);
   if (!child) {
     outcome.emplace(unexpected(std::move(child).error()));
   } else if (auto collection = make_collection(loop, std::move(*child), limits)) {
@@ -461,11 +449,11 @@ asio::awaitable<Result<CommandOutput, LaunchError>> run_command(
   co_return std::move(*outcome);
 }
 
-Result<CommandOutput, LaunchError> run_command_blocking(EventLoop& loop,
-                                                        const CommandRequest& request,
-                                                        CommandLimits limits) noexcept {
+Result<CommandOutput, LaunchError> run_command_blocking(
+    EventLoop& loop, const CommandRequest& request, CommandLimits limits,
+    ChildStandardInput* standard_input) noexcept {
   try {
-    return loop.run_blocking(run_command(loop, request, limits));
+    return loop.run_blocking(run_command(loop, request, limits, standard_input));
   } catch (...) {
     // The coroutine's frame, its copy of the request, the spawn on the loop
     // and the outcome's texts all need memory.
