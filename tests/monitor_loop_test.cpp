@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/result.h"
 #include "support/recording_sink.h"
 #include "watchdog/exit_codes.h"
 #include "watchdog/monitor.h"
@@ -27,6 +28,7 @@ struct FakeSystem {
   int polls_until_gone = -1;  // ends the parent after this many waits or polls, whatever the time
   ParentOpening opening = ParentOpening::held;
   bool flag = false;
+  std::string delete_refusal;  // not empty: the flag's deletion fails with this text
   std::vector<std::string> log;
   std::function<void(std::chrono::milliseconds)> on_sleep;
 
@@ -75,11 +77,12 @@ struct FakeSystem {
               log.push_back("flag? " + path);
               return flag;
             },
-        .delete_flag =
-            [this](const std::string& path) {
-              log.push_back("delete " + path);
-              flag = false;
-            },
+        .delete_flag = [this](const std::string& path) -> Result<void, std::string> {
+          log.push_back("delete " + path);
+          if (!delete_refusal.empty()) return unexpected(delete_refusal);
+          flag = false;
+          return {};
+        },
         .raise_monitoring_marker = {},
         .lower_monitoring_marker = {},
         .log = {},
@@ -218,10 +221,16 @@ TEST(MonitorLoop, ClockGoingBackwardsNeverCountsAsElapsedTime) {
 // watched; a flag already there at the start is logged, and still counts as
 // an orderly shutdown when the parent ends.
 TEST(MonitorLoop, MarkerCoversTheWatchAndAStaleFlagIsLogged) {
-  for (const bool stale_flag : {false, true}) {
+  struct Case {
+    bool stale_flag;
+    std::string delete_refusal;
+  };
+  for (const Case& c :
+       {Case{false, ""}, Case{true, ""}, Case{true, "Access is denied. (os error 5)"}}) {
     FakeSystem system;
     system.parent_runs_for(2);
-    system.flag = stale_flag;
+    system.flag = c.stale_flag;
+    system.delete_refusal = c.delete_refusal;
     std::vector<std::string> logged;
     MonitorSystem seams = system.seams();
     RecordingSink sink;
@@ -234,16 +243,23 @@ TEST(MonitorLoop, MarkerCoversTheWatchAndAStaleFlagIsLogged) {
     seams.log = [&](std::string_view line) { logged.emplace_back(line); };
     const int code = run_watchdog(kArguments, seams, sink, [] {});
 
-    EXPECT_EQ(code, stale_flag ? kExitClean : kExitRecovered);
+    // A flag that cannot be deleted leaves the exit code as it is, and the
+    // log says why, since it would make the next crash look like an orderly end.
+    EXPECT_EQ(code, c.stale_flag ? kExitClean : kExitRecovered);
     std::vector<std::string> expected{"open 42",   "marker up",           "flag? C:\\clean.flag",
                                       "wait 2000", "wait ended",          "marker down",
                                       "sleep 500", "flag? C:\\clean.flag"};
-    if (stale_flag) expected.emplace_back("delete C:\\clean.flag");
+    if (c.stale_flag) expected.emplace_back("delete C:\\clean.flag");
     EXPECT_EQ(system.log, expected);
-    EXPECT_EQ(logged, stale_flag
-                          ? std::vector<std::string>{"clean flag already present as "
-                                                     "monitoring begins: [\"C:\\\\clean.flag\"]"}
-                          : std::vector<std::string>{});
+    std::vector<std::string> lines;
+    if (c.stale_flag) {
+      lines.emplace_back("clean flag already present as monitoring begins: [\"C:\\\\clean.flag\"]");
+    }
+    if (!c.delete_refusal.empty()) {
+      lines.push_back("clean flag could not be deleted: [\"C:\\\\clean.flag\"]: " +
+                      c.delete_refusal);
+    }
+    EXPECT_EQ(logged, lines);
   }
 }
 

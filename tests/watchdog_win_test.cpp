@@ -150,14 +150,20 @@ TEST_F(Watchdog, ReadOnlyFlagIsDeletedToo) {
   EXPECT_FALSE(exists(flag));
 }
 
+// It cannot be deleted, and the log says so with the system's reason.
 TEST_F(Watchdog, FlagNamingADirectoryCountsAsPresentAndStays) {
   const auto flag = unique_temp_path(L"flag-dir");
   ASSERT_TRUE(::CreateDirectoryW(flag.c_str(), nullptr));
-  const auto outcome = crash_parent(flag);
+  const auto outcome = crash_parent(flag, /*data_folder=*/true);
   EXPECT_EQ(outcome.exit_code, 0u);
   EXPECT_EQ(outcome.stderr_text, monitoring_line(parent_pid_, flag) + kPrefix +
                                      "parent shut down cleanly (flag present)\n");
   EXPECT_TRUE(exists(flag));
+  const std::string logged = logged_text();
+  const std::string refused =
+      "clean flag could not be deleted: " + list_notation({narrow(flag)}) + ": ";
+  EXPECT_NE(logged.find(refused), std::string::npos) << logged;
+  EXPECT_NE(logged.find("(os error ", logged.find(refused)), std::string::npos) << logged;
   ::RemoveDirectoryW(flag.c_str());
 }
 

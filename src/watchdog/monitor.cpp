@@ -44,7 +44,11 @@ int run_watchdog(const WatchdogArguments& arguments, const MonitorSystem& system
   system.sleep(kSettleDelay);
   if (system.flag_present(arguments.clean_flag)) {
     sink.write_line(clean_shutdown_message());
-    system.delete_flag(arguments.clean_flag);
+    const auto deleted = system.delete_flag(arguments.clean_flag);
+    if (!deleted && system.log) {
+      system.log("clean flag could not be deleted: " + list_notation({arguments.clean_flag}) +
+                 ": " + deleted.error());
+    }
     return kExitClean;
   }
   sink.write_line(parent_disappeared_message(arguments.parent_pid));

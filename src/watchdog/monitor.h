@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/result.h"
 #include "watchdog/command_line.h"
 #include "watchdog/message_sink.h"
 
@@ -41,8 +42,11 @@ struct MonitorSystem {
   // exists or it has ended; any other failure to open means it still runs.
   std::function<bool(std::uint32_t)> parent_running;
   std::function<bool(const std::string&)> flag_present;
-  // Deletes the flag file, read-only or not; failures are ignored.
-  std::function<void(const std::string&)> delete_flag;
+  // Deletes the flag file, read-only or not. A failure leaves the exit code
+  // as it is; its system text is logged, since a flag that stays would make
+  // the next session's crash look like an orderly end. A flag already gone
+  // counts as deleted.
+  std::function<Result<void, std::string>(const std::string&)> delete_flag;
   // Raises the monitoring marker as monitoring begins, and lowers it once the
   // parent is found gone, so that a recovery on request is refused only
   // while a client is watched. Not set: no marker.

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/win32.h"
+#include "common/os_error.h"
 #include "common/unique_handle.h"
 #include "common/wide.h"
 
@@ -94,20 +95,28 @@ bool flag_file_present(const std::string& path) {
   return ::GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &data) != 0;
 }
 
-void delete_flag_file(const std::string& path) {
+Result<void, std::string> delete_flag_file(const std::string& path) {
   const auto wide = to_wide(path);
-  if (!wide) return;
-  if (::DeleteFileW(wide->c_str())) return;
+  if (!wide) return unexpected(std::string("the path cannot be given to the system"));
+  if (::DeleteFileW(wide->c_str())) return {};
+  const auto refused = [](DWORD code) -> Result<void, std::string> {
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return {};  // gone already
+    return unexpected(os_error_text(code));
+  };
+  const DWORD refusal = ::GetLastError();
 
   const DWORD attributes = ::GetFileAttributesW(wide->c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
       !(attributes & FILE_ATTRIBUTE_READONLY)) {
-    return;
+    return refused(refusal);
   }
   DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
   if (writable == 0) writable = FILE_ATTRIBUTE_NORMAL;
-  if (!::SetFileAttributesW(wide->c_str(), writable)) return;
-  if (!::DeleteFileW(wide->c_str())) ::SetFileAttributesW(wide->c_str(), attributes);
+  if (!::SetFileAttributesW(wide->c_str(), writable)) return refused(::GetLastError());
+  if (::DeleteFileW(wide->c_str())) return {};
+  const DWORD second = ::GetLastError();
+  ::SetFileAttributesW(wide->c_str(), attributes);
+  return refused(second);
 }
 
 MonitorSystem windows_monitor_system(OpenProcessCall open) {

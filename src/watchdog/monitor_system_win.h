@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "common/result.h"
 #include "common/unique_handle.h"
 #include "watchdog/monitor.h"
 
@@ -47,8 +48,9 @@ bool parent_process_running(std::uint32_t pid,
 bool flag_file_present(const std::string& path);
 
 // Deletes a file, clearing its read-only attribute when that is what stops the
-// deletion. Failures are ignored.
-void delete_flag_file(const std::string& path);
+// deletion. A file that is not there counts as deleted; any other failure
+// gives the system's text of the last refusal.
+Result<void, std::string> delete_flag_file(const std::string& path);
 
 // The real system; the sleep uses one high-resolution waitable timer for the whole
 // run where the system has them, else Sleep.
