@@ -253,10 +253,10 @@ TEST(MonitorLoop, MarkerCoversTheWatchAndAStaleFlagIsLogged) {
     EXPECT_EQ(system.log, expected);
     std::vector<std::string> lines;
     if (c.stale_flag) {
-      lines.emplace_back("clean flag already present as monitoring begins: [\"C:\\\\clean.flag\"]");
+      lines.emplace_back(R"(clean flag already present as monitoring begins: ["C:\\clean.flag"])");
     }
     if (!c.delete_refusal.empty()) {
-      lines.push_back("clean flag could not be deleted: [\"C:\\\\clean.flag\"]: " +
+      lines.push_back(R"(clean flag could not be deleted: ["C:\\clean.flag"]: )" +
                       c.delete_refusal);
     }
     EXPECT_EQ(logged, lines);
