@@ -19,19 +19,29 @@ class StandardErrorSink : public testing::Test {
   void SetUp() override { saved_ = ::GetStdHandle(STD_ERROR_HANDLE); }
   void TearDown() override { ::SetStdHandle(STD_ERROR_HANDLE, saved_); }
 
+  struct Pipe {
+    UniqueFileHandle reader, writer;
+  };
+  // A pipe of `size` bytes (0: the system's choice) whose writing end is now
+  // standard error.
+  static Pipe pipe_as_standard_error(DWORD size) {
+    HANDLE read = nullptr, write = nullptr;
+    EXPECT_TRUE(::CreatePipe(&read, &write, nullptr, size));
+    Pipe pipe{UniqueFileHandle(read), UniqueFileHandle(write)};
+    ::SetStdHandle(STD_ERROR_HANDLE, pipe.writer.get());
+    return pipe;
+  }
+
   HANDLE saved_ = nullptr;
   nuv::StandardErrorSink sink_;
 };
 
 TEST_F(StandardErrorSink, PipeGetsTheUtf8BytesAndOneLineFeed) {
-  HANDLE read = nullptr, write = nullptr;
-  ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 0));
-  UniqueFileHandle reader(read), writer(write);
-  ::SetStdHandle(STD_ERROR_HANDLE, writer.get());
+  auto pipe = pipe_as_standard_error(0);
   sink_.write_line("nuv-watchdog: a \xE2\x80\x94 b \xC3\xA9");
   ::SetStdHandle(STD_ERROR_HANDLE, saved_);
-  writer.reset();
-  EXPECT_EQ(test::read_to_end(reader.get()), "nuv-watchdog: a \xE2\x80\x94 b \xC3\xA9\n");
+  pipe.writer.reset();
+  EXPECT_EQ(test::read_to_end(pipe.reader.get()), "nuv-watchdog: a \xE2\x80\x94 b \xC3\xA9\n");
 }
 
 TEST_F(StandardErrorSink, FileGetsTheUtf8Bytes) {
@@ -73,10 +83,7 @@ TEST_F(StandardErrorSink, MissingOrBrokenStandardErrorDropsTheLine) {
 TEST_F(StandardErrorSink, StalledReaderCostsOneLimitThenLinesAreDropped) {
   using Clock = std::chrono::steady_clock;
   using namespace std::chrono_literals;
-  HANDLE read = nullptr, write = nullptr;
-  ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 4096));
-  UniqueFileHandle reader(read), writer(write);
-  ::SetStdHandle(STD_ERROR_HANDLE, writer.get());
+  auto pipe = pipe_as_standard_error(4096);
   nuv::StandardErrorSink sink(300ms);
 
   const auto start = Clock::now();
@@ -85,12 +92,12 @@ TEST_F(StandardErrorSink, StalledReaderCostsOneLimitThenLinesAreDropped) {
   sink.write_line("later");
   const auto second = Clock::now() - start - first;
   ::SetStdHandle(STD_ERROR_HANDLE, saved_);
-  writer.reset();
+  pipe.writer.reset();
 
   EXPECT_GE(first, 250ms);
   EXPECT_LT(first, 10s);
   EXPECT_LT(second, 250ms);
-  const std::string got = test::read_to_end(reader.get());
+  const std::string got = test::read_to_end(pipe.reader.get());
   EXPECT_LT(got.size(), std::size_t{1} << 20);
   EXPECT_EQ(got.find("later"), std::string::npos);
 }
@@ -98,21 +105,18 @@ TEST_F(StandardErrorSink, StalledReaderCostsOneLimitThenLinesAreDropped) {
 // A reader that is only slow gets every line whole: the limit is for a
 // reader that stalls, not one that drains the pipe late.
 TEST_F(StandardErrorSink, SlowReaderWithinTheLimitGetsEveryLine) {
-  HANDLE read = nullptr, write = nullptr;
-  ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 4096));
-  UniqueFileHandle reader(read), writer(write);
-  ::SetStdHandle(STD_ERROR_HANDLE, writer.get());
+  auto pipe = pipe_as_standard_error(4096);
   nuv::StandardErrorSink sink(std::chrono::seconds(20));
   std::string got;
   std::thread drain([&] {
     ::Sleep(500);
-    got = test::read_to_end(reader.get());
+    got = test::read_to_end(pipe.reader.get());
   });
   const std::string big(200'000, 'y');
   sink.write_line(big);
   sink.write_line("after");
   ::SetStdHandle(STD_ERROR_HANDLE, saved_);
-  writer.reset();
+  pipe.writer.reset();
   drain.join();
   EXPECT_EQ(got, big + "\nafter\n");
 }
@@ -121,12 +125,9 @@ TEST_F(StandardErrorSink, SlowReaderWithinTheLimitGetsEveryLine) {
 // it stays passed, so the line stops at the next chunk and every later line
 // is dropped, although the reader drains the pipe.
 TEST_F(StandardErrorSink, ALimitThatPassesBetweenChunksStopsTheLine) {
-  HANDLE read = nullptr, write = nullptr;
-  ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 4096));
-  UniqueFileHandle reader(read), writer(write);
-  ::SetStdHandle(STD_ERROR_HANDLE, writer.get());
+  auto pipe = pipe_as_standard_error(4096);
   std::string got;
-  std::thread drain([&] { got = test::read_to_end(reader.get()); });
+  std::thread drain([&] { got = test::read_to_end(pipe.reader.get()); });
   nuv::StandardErrorSink sink(std::chrono::milliseconds(300), [](std::size_t chunk) {
     if (chunk == 1) ::Sleep(700);
   });
@@ -134,7 +135,7 @@ TEST_F(StandardErrorSink, ALimitThatPassesBetweenChunksStopsTheLine) {
   sink.write_line(line);
   sink.write_line("later");
   ::SetStdHandle(STD_ERROR_HANDLE, saved_);
-  writer.reset();
+  pipe.writer.reset();
   drain.join();
   // The first chunk, and at most the one begun before the limit passed.
   EXPECT_GE(got.size(), std::size_t{0x10000});
@@ -148,17 +149,14 @@ TEST_F(StandardErrorSink, ALimitThatPassesBetweenChunksStopsTheLine) {
 TEST_F(StandardErrorSink, AWriteBegunAfterTheLimitHasPassedIsCancelledToo) {
   using Clock = std::chrono::steady_clock;
   using namespace std::chrono_literals;
-  HANDLE read = nullptr, write = nullptr;
-  ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 4096));
-  UniqueFileHandle reader(read), writer(write);
-  ::SetStdHandle(STD_ERROR_HANDLE, writer.get());
+  auto pipe = pipe_as_standard_error(4096);
   // Reads the first chunk, then nothing more while the pipe stays open.
   std::string first;
   std::thread read_first([&] {
     char buffer[4096];
     DWORD n = 0;
-    while (first.size() < 0x10000 && ::ReadFile(reader.get(), buffer, sizeof buffer, &n, nullptr) &&
-           n > 0) {
+    while (first.size() < 0x10000 &&
+           ::ReadFile(pipe.reader.get(), buffer, sizeof buffer, &n, nullptr) && n > 0) {
       first.append(buffer, n);
     }
   });
@@ -174,7 +172,7 @@ TEST_F(StandardErrorSink, AWriteBegunAfterTheLimitHasPassedIsCancelledToo) {
   });
   const bool returned = written.wait_for(5s) == std::future_status::ready;
   const auto took = Clock::now() - start;
-  if (!returned) reader.reset();  // ends the blocked write, so that the test can end
+  if (!returned) pipe.reader.reset();  // ends the blocked write, so that the test can end
   written.wait();
   read_first.join();
   ::SetStdHandle(STD_ERROR_HANDLE, saved_);
