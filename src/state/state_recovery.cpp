@@ -93,6 +93,7 @@ std::string meta_counted_text(const JournalOutcome& journal) {
 // How the outcome was kept, for the log: what is on disk, not what was meant.
 std::string kept_text(const JournalOutcome& journal, const std::string& state_path) {
   const std::string failed = record_count_text(journal.records) + ", the changes that failed";
+  const std::string not_renamed = "the new journal could not be renamed over it: " + journal.error;
   switch (journal.kept) {
     case JournalKept::kNoPath:
       return "journal and meta file not touched";
@@ -112,23 +113,18 @@ std::string kept_text(const JournalOutcome& journal, const std::string& state_pa
              list_notation({state_path + ".tmp"}) + " could not be written; " +
              meta_counted_text(journal);
     case JournalKept::kRewrittenInPlace:
-      return "journal rewritten in place with " + failed +
-             ", since the new journal could not be renamed over it: " + journal.error + "; " +
+      return "journal rewritten in place with " + failed + ", since " + not_renamed + "; " +
              meta_counted_text(journal);
     case JournalKept::kLeftBecauseUnopenable:
-      return "journal and meta file left as they were, the journal with every record: the new "
-             "journal could not be renamed over it: " +
-             journal.error +
+      return "journal and meta file left as they were, the journal with every record: " +
+             not_renamed +
              "; nor could it be opened to be written in place: " + journal.in_place_error;
     case JournalKept::kLeftBecauseLonger:
-      return "journal left alone with every record: the new journal could not be renamed over "
-             "it: " +
-             journal.error + "; and the " + failed +
+      return "journal left alone with every record: " + not_renamed + "; and the " + failed +
              " take more bytes than it holds, so they were not written in place; " +
              meta_counted_text(journal);
     case JournalKept::kInPlaceWriteFailed:
-      return "journal may be unreadable, holding part of the " + failed +
-             ": the new journal could not be renamed over it: " + journal.error +
+      return "journal may be unreadable, holding part of the " + failed + ": " + not_renamed +
              "; and writing it in place failed: " + journal.in_place_error + "; " +
              meta_counted_text(journal);
     case JournalKept::kDeleteFailed:

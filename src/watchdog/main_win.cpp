@@ -51,17 +51,32 @@ ClientFiles client_files() {
   return {data_folder(*appdata), state_paths(*appdata).state};
 }
 
+// What one run writes to and hands its tools, the same for both forms that
+// recover: the log, the messages kept in it too, the detail lines within their
+// budget, and the tools' standard input, whose one line goes among the details.
+struct RunOutputs {
+  RunOutputs(std::optional<std::string> data_folder, MessageSink& standard_error,
+             StandardInputAtStart input)
+      : log(std::move(data_folder)),
+        sink(standard_error, log),
+        details(log, kDetailLogBudget, kLogLineOverhead),
+        standard_input(input, details) {}
+
+  LogFile log;
+  LoggedSink sink;
+  BudgetedLog details;
+  ChildStandardInput standard_input;
+};
+
 int watch(const WatchdogArguments& arguments, StandardInputAtStart input,
           MessageSink& standard_error) {
   const ClientFiles files = client_files();
-  LogFile log(files.data_folder);
-  LoggedSink sink(standard_error, log);
-  BudgetedLog details(log, kDetailLogBudget, kLogLineOverhead);
-  ChildStandardInput standard_input(input, details);
+  RunOutputs run(files.data_folder, standard_error, input);
+  BudgetedLog& details = run.details;
   const RecoverySteps steps{
       .clean_wintun_orphans = [&details] { return clean_wintun_orphans(details); },
       .recover_system_state =
-          [&details, &standard_input] { return recover_system_state(details, &standard_input); },
+          [&run] { return recover_system_state(run.details, &run.standard_input); },
       .out_of_memory = out_of_memory_report(details),
   };
   MonitorSystem system = windows_monitor_system();
@@ -75,15 +90,13 @@ int watch(const WatchdogArguments& arguments, StandardInputAtStart input,
     system.lower_monitoring_marker = [&marker] { marker.lower(); };
   }
   system.log = [&details](std::string_view line) { details.write(line); };
-  return run_watchdog(arguments, system, sink, [&] { run_recovery(sink, steps); });
+  return run_watchdog(arguments, system, run.sink, [&] { run_recovery(run.sink, steps); });
 }
 
 int recover(StandardInputAtStart input, MessageSink& standard_error) {
-  LogFile log(client_files().data_folder);
-  LoggedSink sink(standard_error, log);
-  BudgetedLog details(log, kDetailLogBudget, kLogLineOverhead);
-  ChildStandardInput standard_input(input, details);
-  return recover_on_request(sink, windows_recovery_on_request_system(details, standard_input));
+  RunOutputs run(client_files().data_folder, standard_error, input);
+  return recover_on_request(run.sink,
+                            windows_recovery_on_request_system(run.details, run.standard_input));
 }
 
 int answer(const std::vector<std::string>& lines) {
