@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/unique_handle.h"
+#include "common/unique_handle_win.h"
 #include "common/wide.h"
 #include "platform/process/command_runner.h"
 #include "table_row.h"

@@ -9,6 +9,14 @@
 
 namespace nuv {
 
+// A failure that is the system's error code and nothing more: what calls that
+// must not allocate (on a worker thread, while memory runs out) report. Its
+// text is had later, through os_error_text.
+struct OsError {
+  std::uint32_t code = 0;
+  bool operator==(const OsError&) const = default;
+};
+
 std::string os_error_text(std::uint32_t code);
 
 // The same for a code whose text lives in a module's own message table (a

@@ -9,7 +9,7 @@
 
 #include "common/win32.h"
 #include "common/sized_buffer_win.h"
-#include "common/unique_handle.h"
+#include "common/unique_handle_win.h"
 #include "common/wide.h"
 
 namespace nuv {

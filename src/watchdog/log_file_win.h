@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "common/log.h"
-#include "common/unique_handle.h"
+#include "common/unique_handle_win.h"
 
 namespace nuv {
 

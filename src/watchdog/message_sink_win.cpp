@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "common/win32.h"
-#include "common/unique_handle.h"
+#include "common/unique_handle_win.h"
 #include "common/wide.h"
 
 namespace nuv {

@@ -5,7 +5,7 @@
 
 #include "common/win32.h"
 #include "common/os_error.h"
-#include "common/unique_handle.h"
+#include "common/unique_handle_win.h"
 #include "common/wide.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/result.h"
-#include "common/unique_handle.h"
+#include "common/unique_handle_win.h"
 #include "watchdog/monitor.h"
 
 namespace nuv {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "common/unique_handle.h"
+#include "common/unique_handle_win.h"
 
 namespace nuv {
 

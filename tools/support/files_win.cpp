@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "common/sized_buffer_win.h"
-#include "common/unique_handle.h"
+#include "common/unique_handle_win.h"
 #include "tools/support/process_win.h"
 #include "tools/support/text.h"
 

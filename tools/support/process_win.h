@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/unique_handle.h"
+#include "common/unique_handle_win.h"
 #include "tools/support/win32_error_win.h"
 
 namespace nuv::support {

@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "common/log.h"
-#include "common/unique_handle.h"
+#include "common/unique_handle_win.h"
 
 namespace nuv {
 

@@ -23,7 +23,7 @@
 #include "common/win32.h"
 #include "common/log.h"
 #include "common/os_error.h"
-#include "common/unique_handle.h"
+#include "common/unique_handle_win.h"
 #include "common/utf.h"
 #include "platform/process/child_standard_input_win.h"
 #include "platform/process/nt_pipe_win.h"
@@ -45,7 +45,7 @@ std::mutex& process_creation_lock() {
 // memory too; if even that fails, the error goes without one.
 LaunchError out_of_memory() noexcept {
   try {
-    return LaunchError::os_error(kOutOfMemoryError, os_error_text(kOutOfMemoryError));
+    return LaunchError::from_os(kOutOfMemoryError);
   } catch (...) {
     LaunchError bare;
     bare.kind = LaunchErrorKind::os_error;
@@ -163,7 +163,7 @@ Result<Child, LaunchError> start_child(const CommandRequest& request, ChildStand
   inherited.add(out->child.get());
   inherited.add(err->child.get());
   if (const std::uint32_t failed = inherited.build(); failed != 0) {
-    return unexpected(LaunchError::os_error(failed, os_error_text(failed)));
+    return unexpected(LaunchError::from_os(failed));
   }
 
   STARTUPINFOEXW startup{};
@@ -184,7 +184,7 @@ Result<Child, LaunchError> start_child(const CommandRequest& request, ChildStand
   input.reset();
   out->child.reset();
   err->child.reset();
-  if (!created) return unexpected(LaunchError::os_error(error, os_error_text(error)));
+  if (!created) return unexpected(LaunchError::from_os(error));
   return Child{UniqueHandle(info.hProcess), UniqueHandle(info.hThread), std::move(out->ours),
                std::move(err->ours)};
 }
@@ -275,7 +275,7 @@ class Collection : public std::enable_shared_from_this<Collection> {
         return unexpected(LaunchError::timed_out("timed out: the program had not exited after " +
                                                  describe_duration(limits_.exit_deadline)));
       }
-      return unexpected(LaunchError::os_error(failure_->code, os_error_text(failure_->code)));
+      return unexpected(LaunchError::from_os(failure_->code));
     }
     return CommandOutput{exit_code_,
                          readers_[0].take(),

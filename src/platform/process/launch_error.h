@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+#include "common/os_error.h"
+
 namespace nuv {
 
 enum class LaunchErrorKind {
@@ -31,6 +33,8 @@ struct LaunchError {
   static LaunchError os_error(std::uint32_t code, std::string text) {
     return {LaunchErrorKind::os_error, code, std::move(text), {}};
   }
+  // The system's refusal with its own display text.
+  static LaunchError from_os(std::uint32_t code) { return os_error(code, os_error_text(code)); }
   static LaunchError timed_out(std::string text) {
     return {LaunchErrorKind::timed_out, 0, std::move(text), {}};
   }

@@ -64,12 +64,10 @@ const NtApi& nt_api() {
 
 LaunchError status_error(NTSTATUS status) {
   const std::uint32_t code = nt_status_to_error(status);
-  return LaunchError::os_error(code, os_error_text(code));
+  return LaunchError::from_os(code);
 }
 
-LaunchError missing_api_error() {
-  return LaunchError::os_error(ERROR_PROC_NOT_FOUND, os_error_text(ERROR_PROC_NOT_FOUND));
-}
+LaunchError missing_api_error() { return LaunchError::from_os(ERROR_PROC_NOT_FOUND); }
 
 }  // namespace
 

@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "common/result.h"
-#include "common/unique_handle.h"
+#include "common/unique_handle_win.h"
 #include "platform/process/command.h"
 #include "platform/process/launch_error.h"
 

@@ -2,21 +2,16 @@
 
 #include <utility>
 
+#include "common/ascii.h"
 #include "common/path.h"
 #include "common/utf.h"
 
 namespace nuv {
 namespace {
 
-char16_t ascii_lower(char16_t c) { return (c >= u'A' && c <= u'Z') ? c + (u'a' - u'A') : c; }
-
 bool ends_with_ascii_nocase(std::u16string_view text, std::u16string_view suffix) {
   if (text.size() < suffix.size()) return false;
-  const auto tail = text.substr(text.size() - suffix.size());
-  for (std::size_t i = 0; i < suffix.size(); ++i) {
-    if (ascii_lower(tail[i]) != ascii_lower(suffix[i])) return false;
-  }
-  return true;
+  return equal_ignoring_ascii_case(text.substr(text.size() - suffix.size()), suffix);
 }
 
 std::optional<std::u16string> parent_folder(const std::u16string& path) {

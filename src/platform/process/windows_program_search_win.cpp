@@ -46,7 +46,7 @@ Result<std::u16string, LaunchError> system_directory() {
       ask_sized([](wchar_t* buffer, DWORD size) { return ::GetSystemDirectoryW(buffer, size); });
   if (!folder) {
     const DWORD code = ::GetLastError();
-    return unexpected(LaunchError::os_error(code, os_error_text(code)));
+    return unexpected(LaunchError::from_os(code));
   }
   return to_u16(*folder);
 }
@@ -73,7 +73,7 @@ Result<std::u16string, LaunchError> full_path(const std::u16string& path) {
   });
   if (!full) {
     const DWORD code = ::GetLastError();
-    return unexpected(LaunchError::os_error(code, os_error_text(code)));
+    return unexpected(LaunchError::from_os(code));
   }
   return to_u16(*full);
 }

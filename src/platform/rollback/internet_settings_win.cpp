@@ -9,7 +9,7 @@
 #include "common/path.h"
 #include "common/proc_address_win.h"
 #include "common/sized_buffer_win.h"
-#include "common/unique_handle.h"
+#include "common/unique_handle_win.h"
 
 #include <wininet.h>
 

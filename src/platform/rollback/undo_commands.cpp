@@ -7,6 +7,7 @@
 #include <utility>
 #include <variant>
 
+#include "common/ascii.h"
 #include "common/list_notation.h"
 #include "common/utf.h"
 
@@ -45,10 +46,6 @@ bool is_ascii_space(char ch) {
   return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
 }
 
-char ascii_lower(char ch) {
-  return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
-}
-
 // netsh reads "name=all" as every rule on the machine, so a rule journalled
 // under that name is never deleted by name: the undo would reach every rule.
 // Tabs, line ends and double quotes around the word are stripped as well as
@@ -58,12 +55,7 @@ bool names_every_rule(std::string_view name) {
   const auto strip = [](char ch) { return is_ascii_space(ch) || ch == '"'; };
   while (!name.empty() && strip(name.front())) name.remove_prefix(1);
   while (!name.empty() && strip(name.back())) name.remove_suffix(1);
-  constexpr std::string_view kAll = "all";
-  if (name.size() != kAll.size()) return false;
-  for (std::size_t i = 0; i < kAll.size(); ++i) {
-    if (ascii_lower(name[i]) != kAll[i]) return false;
-  }
-  return true;
+  return equal_ignoring_ascii_case(name, std::string_view("all"));
 }
 
 // route delete takes * and ? in an address as wildcards, deleting every

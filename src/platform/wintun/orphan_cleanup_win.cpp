@@ -8,7 +8,7 @@
 #include "common/list_notation.h"
 #include "common/path.h"
 #include "common/proc_address_win.h"
-#include "common/unique_handle.h"
+#include "common/unique_handle_win.h"
 #include "common/wide.h"
 #include "platform/wintun/candidate_names.h"
 #include "platform/wintun/wintun_library_win.h"

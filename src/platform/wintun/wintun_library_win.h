@@ -13,7 +13,7 @@
 
 #include "common/win32.h"
 #include "common/result.h"
-#include "common/unique_handle.h"
+#include "common/unique_handle_win.h"
 
 #include <ifdef.h>
 

@@ -1,47 +1,10 @@
-// Owners for Win32 handles: movable, not copyable, closed exactly once.
+// The close policies of the Win32 handles the program holds, and their owners.
 #pragma once
 
-#include <utility>
-
 #include "common/win32.h"
+#include "common/unique_resource.h"
 
 namespace nuv {
-
-template <class Traits>
-class UniqueResource {
- public:
-  using Pointer = typename Traits::Pointer;
-
-  UniqueResource() = default;
-  explicit UniqueResource(Pointer value) : value_(value) {}
-  UniqueResource(const UniqueResource&) = delete;
-  UniqueResource& operator=(const UniqueResource&) = delete;
-  UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
-  UniqueResource& operator=(UniqueResource&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-  }
-  ~UniqueResource() { reset(); }
-
-  Pointer get() const { return value_; }
-  bool valid() const { return value_ != Traits::invalid(); }
-  explicit operator bool() const { return valid(); }
-
-  Pointer release() { return std::exchange(value_, Traits::invalid()); }
-  void reset(Pointer value = Traits::invalid()) {
-    const Pointer old = std::exchange(value_, value);
-    if (old != Traits::invalid()) Traits::close(old);
-  }
-  // For out-parameters of system calls: releases what is held and hands out
-  // the slot.
-  Pointer* put() {
-    reset();
-    return &value_;
-  }
-
- private:
-  Pointer value_ = Traits::invalid();
-};
 
 struct NullHandleTraits {
   using Pointer = HANDLE;
