@@ -7,15 +7,16 @@
 
 namespace nuv {
 
-// Traits give `Pointer` (cheap to copy, comparable with ==), `invalid()`, the
-// value that holds nothing, and `close(Pointer)`, which releases a held one.
+// Traits give `Pointer` (movable, comparable with ==; a handle, or a small
+// struct when the release needs more than one value), `invalid()`, the value
+// that holds nothing, and `close(Pointer)`, which releases a held one.
 template <class Traits>
 class UniqueResource {
  public:
   using Pointer = typename Traits::Pointer;
 
   UniqueResource() = default;
-  explicit UniqueResource(Pointer value) : value_(value) {}
+  explicit UniqueResource(Pointer value) : value_(std::move(value)) {}
   UniqueResource(const UniqueResource&) = delete;
   UniqueResource& operator=(const UniqueResource&) = delete;
   UniqueResource(UniqueResource&& other) noexcept : value_(other.release()) {}
@@ -25,14 +26,14 @@ class UniqueResource {
   }
   ~UniqueResource() { reset(); }
 
-  Pointer get() const { return value_; }
+  const Pointer& get() const { return value_; }
   bool valid() const { return !(value_ == Traits::invalid()); }
   explicit operator bool() const { return valid(); }
 
   Pointer release() { return std::exchange(value_, Traits::invalid()); }
   void reset(Pointer value = Traits::invalid()) {
-    const Pointer old = std::exchange(value_, value);
-    if (!(old == Traits::invalid())) Traits::close(old);
+    Pointer old = std::exchange(value_, std::move(value));
+    if (!(old == Traits::invalid())) Traits::close(std::move(old));
   }
   // For out-parameters of system calls: releases what is held and hands out
   // the slot.
