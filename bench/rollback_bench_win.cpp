@@ -192,7 +192,7 @@ LoadFigures recover_in_child(const std::wstring& appdata) {
   // Its figures come on standard output; its complaints go to our standard error.
   const auto child = or_fail(nuv::support::start_process(
       self_path(), L"rollback_bench --recover \"" + appdata + L"\"",
-      nuv::support::chosen(nuv::support::Output::pipe, nuv::support::Output::ours)));
+      nuv::support::chosen(nuv::support::Output::kPipe, nuv::support::Output::kOurs)));
   const std::string text = or_fail(nuv::support::read_to_end(child.stdout_read.get()));
   const DWORD code = or_fail(nuv::support::wait_for_exit(child.process.get()));
   LoadFigures figures;

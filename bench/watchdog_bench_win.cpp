@@ -118,7 +118,7 @@ nuv::support::StartedProcess start_watchdog(const Scratch& scratch, DWORD parent
   return or_fail(nuv::support::start_process(
       scratch.watchdog,
       L"nuv-watchdog " + std::to_wstring(parent_pid) + L" \"" + scratch.flag + L"\"",
-      nuv::support::chosen(nuv::support::Output::none, nuv::support::Output::pipe,
+      nuv::support::chosen(nuv::support::Output::kNone, nuv::support::Output::kPipe,
                            environment_block(scratch))));
 }
 

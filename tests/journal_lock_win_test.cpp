@@ -84,7 +84,7 @@ TEST(JournalLock, AnAbandonedLockIsHadAndSaidSoInTheLog) {
       .lock_journal = lock_journal,
       .log = [&logged](std::string_view line) { logged.emplace_back(line); },
   };
-  EXPECT_FALSE(recover_system_state(system));
+  EXPECT_FALSE(run_state_recovery(system));
   ASSERT_EQ(logged.size(), 2u);
   EXPECT_EQ(logged[0], abandoned_lock_text(path));
   EXPECT_NE(logged[0].find("its lock was abandoned by a recovery that ended without releasing it"),

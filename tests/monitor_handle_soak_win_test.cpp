@@ -39,8 +39,8 @@ TEST(MonitorHandleSoak, DayOfPollsOnALiveParentKeepsTheHandleCount) {
       seams.sleep = [&](std::chrono::milliseconds d) { now += d; };
       seams.open_parent = [&, real_open](std::uint32_t pid) {
         const ParentOpening opening = real_open(pid);
-        EXPECT_EQ(opening, ParentOpening::held);
-        return held ? opening : ParentOpening::unopenable;
+        EXPECT_EQ(opening, ParentOpening::kHeld);
+        return held ? opening : ParentOpening::kUnopenable;
       };
       seams.wait_for_parent = [&, real_wait](std::chrono::milliseconds d) {
         ++polls;

@@ -26,7 +26,7 @@ struct FakeSystem {
   std::chrono::nanoseconds now = 1000h;               // the start instant is arbitrary
   std::chrono::nanoseconds parent_ends = 1'000'000h;  // long after any test ends
   int polls_until_gone = -1;  // ends the parent after this many waits or polls, whatever the time
-  ParentOpening opening = ParentOpening::held;
+  ParentOpening opening = ParentOpening::kHeld;
   bool flag = false;
   std::string delete_refusal;  // not empty: the flag's deletion fails with this text
   std::vector<std::string> log;
@@ -53,7 +53,7 @@ struct FakeSystem {
         .open_parent =
             [this](std::uint32_t pid) {
               log.push_back("open " + std::to_string(pid));
-              return now < parent_ends ? opening : ParentOpening::gone;
+              return now < parent_ends ? opening : ParentOpening::kGone;
             },
         .wait_for_parent =
             [this](std::chrono::milliseconds d) {
@@ -145,7 +145,7 @@ TEST(MonitorLoop, ParentGoneWithoutFlagRunsRecoveryOnceAfterItsMessage) {
 // ended, lets the recovery run.
 TEST(MonitorLoop, ParentThatCannotBeHeldIsPolledByIdUntilItIsGone) {
   FakeSystem system;
-  system.opening = ParentOpening::unopenable;
+  system.opening = ParentOpening::kUnopenable;
   system.parent_ends = system.now + 2 * kPollInterval + 700ms;
   RecordingSink sink;
   int recoveries = 0;
@@ -173,7 +173,7 @@ TEST(MonitorLoop, FlagCreatedDuringTheSettleDelayCountsAsPresent) {
 // more ends the run, with the flag neither checked nor touched. The same for
 // a held parent (each poll a wait of 2 s) and one polled by id.
 TEST(MonitorLoop, LifetimeEndsAtTheFirstPollStrictlyAfterADay) {
-  for (const auto opening : {ParentOpening::held, ParentOpening::unopenable}) {
+  for (const auto opening : {ParentOpening::kHeld, ParentOpening::kUnopenable}) {
     for (const auto last_sleep : {1ns, 0ns}) {
       FakeSystem system;
       system.opening = opening;
@@ -206,7 +206,7 @@ TEST(MonitorLoop, LifetimeEndsAtTheFirstPollStrictlyAfterADay) {
 }
 
 TEST(MonitorLoop, ClockGoingBackwardsNeverCountsAsElapsedTime) {
-  for (const auto opening : {ParentOpening::held, ParentOpening::unopenable}) {
+  for (const auto opening : {ParentOpening::kHeld, ParentOpening::kUnopenable}) {
     FakeSystem system;
     system.opening = opening;
     system.polls_until_gone = 3;

@@ -39,7 +39,7 @@ TEST(MonitorSystem, OnlyANonexistentProcessIdMeansTheParentIsGone) {
   for (const auto& [error, running] : kRefusals) {
     UniqueHandle held;
     EXPECT_EQ(open_parent_process(1234, held, refusing_with(error)),
-              running ? ParentOpening::unopenable : ParentOpening::gone)
+              running ? ParentOpening::kUnopenable : ParentOpening::kGone)
         << error;
     EXPECT_FALSE(held.valid());
     EXPECT_EQ(parent_process_running(1234, refusing_with(error)), running) << error;

@@ -32,7 +32,7 @@ TEST(ResolveProgram, OwnFolderThenSystemThenWindowsThenPath) {
   }
   auto none = resolve_program("netsh", system);
   ASSERT_FALSE(none);
-  EXPECT_EQ(none.error().kind, LaunchErrorKind::not_found);
+  EXPECT_EQ(none.error().kind, LaunchErrorKind::kNotFound);
   EXPECT_EQ(none.error().text, "program not found");
   EXPECT_EQ(system.asked.back(), u"C:\\More Tools\\netsh.exe");
 }
@@ -84,7 +84,7 @@ TEST(ResolveProgram, RefusesNamesWithoutAFileNameOrWithNul) {
   for (std::string_view bad : {"", "C:\\tools\\", "tools/"}) {
     auto out = resolve_program(bad, system);
     ASSERT_FALSE(out) << bad;
-    EXPECT_EQ(out.error().kind, LaunchErrorKind::invalid_input);
+    EXPECT_EQ(out.error().kind, LaunchErrorKind::kInvalidInput);
     EXPECT_EQ(out.error().text, "program path has no file name");
   }
   auto bare = resolve_program(std::string_view("net\0sh", 6), system);

@@ -24,7 +24,7 @@ TEST(RunCommandSoak, AThousandRunsLeakNoHandle) {
   int spurious = 0;
   const auto run_once = [&] {
     auto out = loop.run_blocking(run_command(loop, {helper, {"write", "10", "10", "0"}}));
-    if (!out && out.error().kind == LaunchErrorKind::os_error &&
+    if (!out && out.error().kind == LaunchErrorKind::kOsError &&
         out.error().os_code == kWineSpuriousCreateProcessError) {
       ++spurious;
       return;

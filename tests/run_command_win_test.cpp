@@ -21,7 +21,7 @@
 #include "platform/process/command_runner.h"
 #include "platform/process/nt_pipe_win.h"
 #include "platform/process/windows_command_line.h"
-#include "platform/process/windows_program_search_win.h"
+#include "platform/process/program_search_system_win.h"
 #include "support/checked_win.h"
 #include "support/recording_log.h"
 
@@ -130,14 +130,14 @@ TEST_F(RunCommand, AHelperBesideTheProgramWinsOverTheSystemsNetsh) {
 TEST_F(RunCommand, ABareNameFoundNowhereIsNotFound) {
   auto out = run({"nuv-no-such-tool", {}});
   ASSERT_FALSE(out);
-  EXPECT_EQ(out.error().kind, LaunchErrorKind::not_found);
+  EXPECT_EQ(out.error().kind, LaunchErrorKind::kNotFound);
   EXPECT_EQ(out.error().text, "program not found");
 }
 
 TEST_F(RunCommand, AMissingExePathFailsInProcessCreationWithFileNotFound) {
   auto out = run({test::narrow(test::program_folder() + L"no-such-tool.exe"), {}});
   ASSERT_FALSE(out);
-  EXPECT_EQ(out.error().kind, LaunchErrorKind::os_error);
+  EXPECT_EQ(out.error().kind, LaunchErrorKind::kOsError);
   EXPECT_EQ(out.error().os_code, 2u);
   EXPECT_EQ(out.error().text, os_error_text(2));
 }
@@ -177,10 +177,10 @@ TEST_F(RunCommand, StandardInputIsJudgedByWhetherTheSystemKnowsItsType) {
   const StandardInputAtStart a_file = examine_standard_input();
   ::SetStdHandle(STD_INPUT_HANDLE, saved);
 
-  EXPECT_EQ(names_nothing.state, StandardInputAtStart::State::unusable);
+  EXPECT_EQ(names_nothing.state, StandardInputAtStart::State::kUnusable);
   EXPECT_EQ(names_nothing.error, static_cast<std::uint32_t>(ERROR_INVALID_HANDLE));
-  EXPECT_EQ(none.state, StandardInputAtStart::State::missing);
-  EXPECT_EQ(a_file.state, StandardInputAtStart::State::usable);
+  EXPECT_EQ(none.state, StandardInputAtStart::State::kMissing);
+  EXPECT_EQ(a_file.state, StandardInputAtStart::State::kUsable);
 }
 
 // A standard input judged at start-up. One that named no handle then is
@@ -196,13 +196,13 @@ TEST_F(RunCommand, StandardInputIsTheOneJudgedAtStartUp) {
   ::SetStdHandle(STD_INPUT_HANDLE, file.get());
 
   test::RecordingLog log;
-  ChildStandardInput unusable({StandardInputAtStart::State::unusable, ERROR_INVALID_HANDLE}, log);
+  ChildStandardInput unusable({StandardInputAtStart::State::kUnusable, ERROR_INVALID_HANDLE}, log);
   auto first = run({helper(), {"stdin-type"}}, {}, &unusable);
   auto second = run({helper(), {"stdin-type"}}, {}, &unusable);
   test::RecordingLog quiet;
-  ChildStandardInput usable({StandardInputAtStart::State::usable, 0}, quiet);
+  ChildStandardInput usable({StandardInputAtStart::State::kUsable, 0}, quiet);
   auto passed = run({helper(), {"stdin-type"}}, {}, &usable);
-  ChildStandardInput missing({StandardInputAtStart::State::missing, 0}, quiet);
+  ChildStandardInput missing({StandardInputAtStart::State::kMissing, 0}, quiet);
   auto none = run({helper(), {"stdin-type"}}, {}, &missing);
   ::SetStdHandle(STD_INPUT_HANDLE, saved);
 
@@ -229,7 +229,7 @@ TEST_F(RunCommand, StandardInputThatCannotBeDuplicatedIsReplacedByNul) {
   ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   ::SetStdHandle(STD_INPUT_HANDLE, names_nothing);
   test::RecordingLog log;
-  ChildStandardInput usable({StandardInputAtStart::State::usable, 0}, log);
+  ChildStandardInput usable({StandardInputAtStart::State::kUsable, 0}, log);
   auto reported = run({helper(), {"stdin-type"}}, {}, &usable);
   auto again = run({helper(), {"stdin-type"}}, {}, &usable);
   auto unnamed = run({helper(), {"stdin-type"}});  // a caller that names none
@@ -323,7 +323,7 @@ TEST_F(RunCommand, AChildThatNeverExitsTimesOutAndIsLeftRunning) {
   const std::wstring pid_file = test::unique_temp_path(L"pid.txt");
   auto out = run({helper(), {"wait", test::narrow(pid_file)}}, limits);
   ASSERT_FALSE(out);
-  EXPECT_EQ(out.error().kind, LaunchErrorKind::timed_out);
+  EXPECT_EQ(out.error().kind, LaunchErrorKind::kTimedOut);
   EXPECT_EQ(out.error().text, "timed out: the program had not exited after 400 ms");
   EXPECT_TRUE(shuts_down_promptly(loop_)) << "a blocking worker is still reading";
 

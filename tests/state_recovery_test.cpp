@@ -103,7 +103,7 @@ TEST(StatePaths, JoinWithOneSeparator) {
 TEST(StateRecovery, NothingToRecoverGivesAbsentAndTouchesNothing) {
   FakeSystem unset;
   unset.appdata.reset();
-  EXPECT_EQ(recover_system_state(unset.system()), std::nullopt);
+  EXPECT_EQ(run_state_recovery(unset.system()), std::nullopt);
   EXPECT_TRUE(unset.reads.empty());
 
   for (const std::string& text : std::vector<std::string>{
@@ -113,7 +113,7 @@ TEST(StateRecovery, NothingToRecoverGivesAbsentAndTouchesNothing) {
     FakeSystem s;
     s.files[kState] = text;
     s.files[kState + ".meta"] = format_meta({1, 2});
-    EXPECT_EQ(recover_system_state(s.system()), std::nullopt) << text;
+    EXPECT_EQ(run_state_recovery(s.system()), std::nullopt) << text;
     EXPECT_EQ(s.reads, std::vector<std::string>{kState})
         << "the meta file is read only for a change";
     EXPECT_EQ(s.rollbacks, 0);
@@ -121,7 +121,7 @@ TEST(StateRecovery, NothingToRecoverGivesAbsentAndTouchesNothing) {
   }
 
   FakeSystem missing;
-  EXPECT_EQ(recover_system_state(missing.system()), std::nullopt);
+  EXPECT_EQ(run_state_recovery(missing.system()), std::nullopt);
 }
 
 // The log says how the journal was found, with the reason that standard
@@ -131,7 +131,7 @@ TEST(StateRecovery, LogSaysHowTheJournalWasFoundAndKept) {
       R"(journal ["C:\\Users\\u\\AppData\\Roaming\\NUV Client\\system_state.json"])";
   FakeSystem unset;
   unset.appdata.reset();
-  (void)recover_system_state(unset.system());
+  (void)run_state_recovery(unset.system());
   EXPECT_EQ(unset.logged, std::vector<std::string>{"no journal: APPDATA is not set"});
 
   const std::vector<std::pair<std::optional<std::string>, std::string>> found{
@@ -143,7 +143,7 @@ TEST(StateRecovery, LogSaysHowTheJournalWasFoundAndKept) {
   for (const auto& [text, line] : found) {
     FakeSystem s;
     if (text) s.files[kState] = *text;
-    (void)recover_system_state(s.system());
+    (void)run_state_recovery(s.system());
     EXPECT_EQ(s.logged, std::vector<std::string>{line}) << line;
   }
 
@@ -192,7 +192,7 @@ TEST(StateRecovery, LogSaysHowTheJournalWasFoundAndKept) {
     FakeSystem s;
     s.files[kState] = kJournal;
     s.journal_outcome = outcome;
-    (void)recover_system_state(s.system());
+    (void)run_state_recovery(s.system());
     EXPECT_EQ(s.logged, (std::vector<std::string>{journal + " holds 1 record", line})) << line;
   }
 }
@@ -201,7 +201,7 @@ TEST(StateRecovery, EmptyAppdataLooksInTheRelativeFolder) {
   FakeSystem s;
   s.appdata = "";
   s.files["NUV Client\\system_state.json"] = kJournal;
-  EXPECT_EQ(recover_system_state(s.system()), std::vector<std::string>{});
+  EXPECT_EQ(run_state_recovery(s.system()), std::vector<std::string>{});
   EXPECT_EQ(s.seen_state_path, "NUV Client\\system_state.json");
   EXPECT_EQ(s.seen_meta_path, "NUV Client\\system_state.json.meta");
 }
@@ -217,7 +217,7 @@ TEST(StateRecovery, MetaValuesAreReadOrZero) {
     FakeSystem s;
     s.files[kState] = kJournal;
     if (meta_text) s.files[kState + ".meta"] = *meta_text;
-    ASSERT_TRUE(recover_system_state(s.system()));
+    ASSERT_TRUE(run_state_recovery(s.system()));
     EXPECT_EQ(s.seen_meta, expected);
     EXPECT_EQ(s.seen_changes, std::vector<SystemChange>{FirewallRuleAdded{"r"}});
   }
@@ -226,7 +226,7 @@ TEST(StateRecovery, MetaValuesAreReadOrZero) {
 TEST(StateRecovery, CompleteRollbackDeletesTheJournalOnceMore) {
   FakeSystem s;
   s.files[kState] = kJournal;
-  EXPECT_EQ(recover_system_state(s.system()), std::vector<std::string>{});
+  EXPECT_EQ(run_state_recovery(s.system()), std::vector<std::string>{});
   EXPECT_EQ(s.removals, std::vector<std::string>{kState});
 }
 
@@ -236,7 +236,7 @@ TEST(StateRecovery, AJournalTheEngineCouldNotDeleteIsNotDeletedAfterwards) {
   FakeSystem s;
   s.files[kState] = kJournal;
   s.journal_outcome = {JournalKept::kDeleteFailed, 0, "held (os error 32)"};
-  EXPECT_EQ(recover_system_state(s.system()), std::vector<std::string>{});
+  EXPECT_EQ(run_state_recovery(s.system()), std::vector<std::string>{});
   EXPECT_TRUE(s.removals.empty());
 }
 
@@ -244,14 +244,14 @@ TEST(StateRecovery, ErrorsAreHandedBackAndTheJournalKept) {
   FakeSystem s;
   s.files[kState] = kJournal;
   s.errors = {"delete firewall rule failed: x"};
-  EXPECT_EQ(recover_system_state(s.system()), s.errors);
+  EXPECT_EQ(run_state_recovery(s.system()), s.errors);
   EXPECT_TRUE(s.removals.empty());
 }
 
 TEST(StateRecovery, TheStoreCarriesTheJournalAsItWasRead) {
   FakeSystem s;
   s.files[kState] = kJournal;
-  ASSERT_TRUE(recover_system_state(s.system()));
+  ASSERT_TRUE(run_state_recovery(s.system()));
   EXPECT_EQ(s.seen_loaded_journal, kJournal);
 }
 
@@ -263,7 +263,7 @@ TEST(StateRecovery, AJournalTakenBackByTheClientIsNotDeletedAfterwards) {
   changed.files[kState] = kJournal;
   changed.journal_outcome = {JournalKept::kLeftBecauseChanged};
   changed.during_rollback = [&changed] { changed.files[kState] = "[]"; };
-  EXPECT_EQ(recover_system_state_with_outcome(changed.system()),
+  EXPECT_EQ(run_state_recovery_with_outcome(changed.system()),
             (RollbackOutcome{{}, {JournalKept::kLeftBecauseChanged}}));
   EXPECT_TRUE(changed.removals.empty());
 
@@ -273,7 +273,7 @@ TEST(StateRecovery, AJournalTakenBackByTheClientIsNotDeletedAfterwards) {
   rewritten_after.during_rollback = [&rewritten_after] {
     rewritten_after.files[kState] = R"([{"FirewallRuleAdded": {"rule_name": "new"}}])";
   };
-  EXPECT_EQ(recover_system_state(rewritten_after.system()), std::vector<std::string>{});
+  EXPECT_EQ(run_state_recovery(rewritten_after.system()), std::vector<std::string>{});
   EXPECT_TRUE(rewritten_after.removals.empty());
 }
 
@@ -282,7 +282,7 @@ TEST(StateRecovery, OutcomeIsHandedBackBesideTheMessages) {
   s.files[kState] = kJournal;
   s.errors = {"delete firewall rule failed: x"};
   s.journal_outcome = {JournalKept::kRewritten, 1};
-  EXPECT_EQ(recover_system_state_with_outcome(s.system()),
+  EXPECT_EQ(run_state_recovery_with_outcome(s.system()),
             (RollbackOutcome{s.errors, {JournalKept::kRewritten, 1}}));
 }
 
@@ -292,14 +292,14 @@ TEST(StateRecoveryLock, IsHeldFromTheFirstReadUntilTheOutcomeIsKept) {
   FakeSystem s;
   s.locking = true;
   s.files[kState] = kJournal;
-  ASSERT_EQ(recover_system_state(s.system()), std::vector<std::string>{});
+  ASSERT_EQ(run_state_recovery(s.system()), std::vector<std::string>{});
   EXPECT_EQ(s.events, (std::vector<std::string>{"lock " + kState, "read " + kState,
                                                 "read " + kState + ".meta", "roll back",
                                                 "read " + kState, "remove " + kState, "unlock"}));
 
   FakeSystem nothing;
   nothing.locking = true;
-  EXPECT_EQ(recover_system_state(nothing.system()), std::nullopt);
+  EXPECT_EQ(run_state_recovery(nothing.system()), std::nullopt);
   EXPECT_EQ(nothing.events,
             (std::vector<std::string>{"lock " + kState, "read " + kState, "unlock"}));
 }
@@ -309,7 +309,7 @@ TEST(StateRecoveryLock, ALockThatCannotBeHadDoesNotStopTheRecovery) {
   s.locking = true;
   s.lock_fails = true;
   s.files[kState] = kJournal;
-  EXPECT_EQ(recover_system_state(s.system()), std::vector<std::string>{});
+  EXPECT_EQ(run_state_recovery(s.system()), std::vector<std::string>{});
   EXPECT_EQ(s.rollbacks, 1);
 }
 
@@ -337,7 +337,7 @@ TEST(StateRecovery, RuntimeThatCannotStartGivesAbsentAndTouchesNoFile) {
   FakeSystem s;
   s.files[kState] = kJournal;
   s.runtime_fails = true;
-  EXPECT_EQ(recover_system_state(s.system()), std::nullopt);
+  EXPECT_EQ(run_state_recovery(s.system()), std::nullopt);
   EXPECT_TRUE(s.removals.empty());
 }
 
@@ -350,7 +350,7 @@ TEST(StateRecovery, RunningOutOfMemoryInTheRollbackTouchesNoFileAndLetsTheLockGo
   s.files[kState] = kJournal;
   s.files[kState + ".meta"] = format_meta({2, 5});
   s.during_rollback = [] { throw std::bad_alloc(); };
-  EXPECT_THROW((void)recover_system_state(s.system()), std::bad_alloc);
+  EXPECT_THROW((void)run_state_recovery(s.system()), std::bad_alloc);
   EXPECT_TRUE(s.removals.empty());
   EXPECT_EQ(s.events,
             (std::vector<std::string>{"lock " + kState, "read " + kState,

@@ -100,7 +100,7 @@ class WatchdogRecovery : public ScratchTest {
   // How the client treats the watchdog's standard error after the
   // monitoring line: it reads on, it dies (our end is closed), or it hangs
   // (our end stays open, unread).
-  enum class Reader { reads, closed, stalled };
+  enum class Reader { kReads, kClosed, kStalled };
 
   // Starts a parent and the watchdog on it, waits for the monitoring line,
   // sets the reader as asked, then kills the parent. `after_exit` runs once
@@ -161,7 +161,7 @@ class WatchdogRecovery : public ScratchTest {
 
   // `input` is the watchdog's standard input; `once_watched` runs after
   // the monitoring line, before the parent is killed.
-  Crash crash(Reader reader = Reader::reads, const std::function<void()>& after_exit = {},
+  Crash crash(Reader reader = Reader::kReads, const std::function<void()>& after_exit = {},
               HANDLE input = nullptr,
               const std::function<void(const Watched&)>& once_watched = {}) {
     auto watched = start_watched(std::nullopt, input);
@@ -172,10 +172,10 @@ class WatchdogRecovery : public ScratchTest {
     result.parent_pid = parent.pid;
     result.watchdog_pid = dog.pid;
     std::string text = watched.first_line;
-    if (reader == Reader::closed) dog.stderr_read.reset();
+    if (reader == Reader::kClosed) dog.stderr_read.reset();
     // Read while the watchdog runs: a long summary line would fill the pipe.
     std::future<std::string> rest;
-    if (reader == Reader::reads) {
+    if (reader == Reader::kReads) {
       rest = std::async(std::launch::async, [&dog] { return read_to_end(dog.stderr_read.get()); });
     }
     ::TerminateProcess(parent.process.get(), 1);
@@ -183,11 +183,11 @@ class WatchdogRecovery : public ScratchTest {
     const auto died = std::chrono::steady_clock::now();
     result.exit_code = wait_for_exit(dog.process.get());
     result.death_to_exit = std::chrono::steady_clock::now() - died;
-    if (reader == Reader::reads) {
+    if (reader == Reader::kReads) {
       result.stderr_ended_with_the_watchdog = rest.wait_for(10s) == std::future_status::ready;
     }
     if (after_exit) after_exit();
-    if (reader == Reader::reads) text += rest.get();
+    if (reader == Reader::kReads) text += rest.get();
     result.lines = split_lines(text);
     return result;
   }
@@ -442,7 +442,7 @@ TEST_F(WatchdogRecovery, AStandardInputThatCannotBePassedOnStillLetsEveryToolRun
                                   moved.put(), 0, FALSE,
                                   DUPLICATE_CLOSE_SOURCE | DUPLICATE_SAME_ACCESS));
   };
-  const auto crashed = crash(Reader::reads, {}, input.get(), close_in_watchdog);
+  const auto crashed = crash(Reader::kReads, {}, input.get(), close_in_watchdog);
   EXPECT_EQ(crashed.exit_code, 1u);
   ASSERT_EQ(crashed.lines.size(), 4u);
   EXPECT_EQ(crashed.lines[3], "nuv-watchdog: system_state recovery clean");
@@ -491,7 +491,7 @@ TEST_F(WatchdogRecovery, RecoverOnRequestStaysInterruptibleByCtrlC) {
 }
 
 TEST_F(WatchdogRecovery, ClosedStandardErrorStillRecoversEverything) {
-  const auto crashed = crash(Reader::closed);
+  const auto crashed = crash(Reader::kClosed);
   EXPECT_EQ(crashed.exit_code, 1u);
   EXPECT_EQ(crashed.lines.size(), 1u);  // the monitoring line; nothing after reached anyone
   EXPECT_EQ(tool_log().size(), 4u);
@@ -514,7 +514,7 @@ TEST_F(WatchdogRecovery, ClosedStandardErrorStillRecoversEverything) {
 TEST_F(WatchdogRecovery, StalledReaderOfStandardErrorCannotHoldTheExit) {
   ASSERT_TRUE(write_file(root_ + L"\\answers.txt",
                          "netsh\tadvfirewall\t1\t" + std::string(1 << 20, 'x') + "\n"));
-  const auto crashed = crash(Reader::stalled);
+  const auto crashed = crash(Reader::kStalled);
   EXPECT_EQ(crashed.exit_code, 1u);
   EXPECT_LT(crashed.death_to_exit, std::chrono::seconds(15));
   EXPECT_EQ(read_file(state()), format_journal({kJournal[2]}));
@@ -533,7 +533,7 @@ TEST_F(WatchdogRecovery, AProcessLeftRunningByAToolDoesNotHoldTheWatchdogsStanda
       state(), format_journal({CustomCommand{"leave a process running",
                                              {narrow(program_folder() + L"nuv-test-child.exe"),
                                               "grandchild", "0", narrow(pid_file)}}})));
-  const auto crashed = crash(Reader::reads, [&pid_file] { terminate_from_pid_file(pid_file); });
+  const auto crashed = crash(Reader::kReads, [&pid_file] { terminate_from_pid_file(pid_file); });
   EXPECT_TRUE(crashed.stderr_ended_with_the_watchdog)
       << "the watchdog's standard error stayed open after its exit";
   EXPECT_EQ(crashed.exit_code, 1u);

@@ -49,7 +49,7 @@ TEST(QuoteArgument, DoublesTrailingBackslashesOnlyWhenEnclosed) {
 TEST(QuoteArgument, RefusesNulAndInvalidText) {
   auto nul = quote_argument(std::string_view("a\0b", 3));
   ASSERT_FALSE(nul);
-  EXPECT_EQ(nul.error().kind, LaunchErrorKind::invalid_input);
+  EXPECT_EQ(nul.error().kind, LaunchErrorKind::kInvalidInput);
   EXPECT_EQ(nul.error().text, "nul byte found in provided data");
   EXPECT_FALSE(quote_argument("\xff"));
 }
@@ -138,7 +138,7 @@ TEST(QuoteBatchArgument, RefusesLineBreaksAndNul) {
   for (const char* arg : {"a\rb", "a\nb", "\r\n"}) {
     auto out = quote_batch_argument(arg);
     ASSERT_FALSE(out) << arg;
-    EXPECT_EQ(out.error().kind, LaunchErrorKind::invalid_input);
+    EXPECT_EQ(out.error().kind, LaunchErrorKind::kInvalidInput);
     EXPECT_EQ(out.error().text, "batch file arguments are invalid");
   }
   auto nul = quote_batch_argument(std::string_view("a\0b", 3));
@@ -170,7 +170,7 @@ TEST(BuildBatchCommandLine, RefusesBadScriptPathsArgumentsAndAMissingSystemFolde
   system.system.reset();
   auto no_system = build_batch_command_line(u"C:\\undo.bat", {}, system);
   ASSERT_FALSE(no_system);
-  EXPECT_EQ(no_system.error().kind, LaunchErrorKind::os_error);
+  EXPECT_EQ(no_system.error().kind, LaunchErrorKind::kOsError);
   EXPECT_EQ(no_system.error().os_code, 5u);
 }
 

@@ -11,6 +11,7 @@
 #include "common/sized_buffer_win.h"
 #include "common/unique_handle_win.h"
 #include "common/wide.h"
+#include "state/journal_lock_name.h"
 
 namespace nuv {
 namespace {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "state/state_recovery.h"
+#include "state/journal_lock.h"
 
 namespace nuv {
 

@@ -94,44 +94,44 @@ constexpr auto kChangeBuilders =
 // parse.
 class Reader {
  public:
-  enum class Mode { Journal, Meta };
+  enum class Mode { kJournal, kMeta };
   explicit Reader(Mode mode) : mode_(mode) {}
 
   std::vector<SystemChange> changes;
   SystemStateMeta meta;
-  [[nodiscard]] bool done() const { return state_ == State::Done; }
+  [[nodiscard]] bool done() const { return state_ == State::kDone; }
 
-  bool null() { return scalar(Scalar::Null); }
+  bool null() { return scalar(Scalar::kNull); }
   bool boolean(bool value) {
     flag_ = value;
-    return scalar(Scalar::Bool);
+    return scalar(Scalar::kBool);
   }
-  bool number_integer(Json::number_integer_t) { return scalar(Scalar::Other); }
+  bool number_integer(Json::number_integer_t) { return scalar(Scalar::kOther); }
   bool number_unsigned(Json::number_unsigned_t value) {
     number_ = value;
-    return scalar(Scalar::Unsigned);
+    return scalar(Scalar::kUnsigned);
   }
-  bool number_float(Json::number_float_t, const Json::string_t&) { return scalar(Scalar::Other); }
+  bool number_float(Json::number_float_t, const Json::string_t&) { return scalar(Scalar::kOther); }
   bool binary(Json::binary_t&) { return false; }
   bool string(Json::string_t& value) {
     text_ = &value;
-    return scalar(Scalar::String);
+    return scalar(Scalar::kString);
   }
 
   bool start_object(std::size_t) {
     if (++depth_ > kMaxDepth) return false;
     switch (state_) {
-      case State::Top:
-        if (mode_ == Mode::Journal) return false;
-        begin_body(kMetaShape, State::BodyKey);
+      case State::kTop:
+        if (mode_ == Mode::kJournal) return false;
+        begin_body(kMetaShape, State::kBodyKey);
         return true;
-      case State::Elements:
-        state_ = State::Kind;
+      case State::kElements:
+        state_ = State::kKind;
         return true;
-      case State::Body:
-        state_ = State::BodyKey;
+      case State::kBody:
+        state_ = State::kBodyKey;
         return true;
-      case State::Skip:
+      case State::kSkip:
         ++skip_depth_;
         return true;
       default:
@@ -142,24 +142,24 @@ class Reader {
   bool start_array(std::size_t) {
     if (++depth_ > kMaxDepth) return false;
     switch (state_) {
-      case State::Top:
-        if (mode_ == Mode::Journal) {
-          state_ = State::Elements;
+      case State::kTop:
+        if (mode_ == Mode::kJournal) {
+          state_ = State::kElements;
         } else {
-          begin_body(kMetaShape, State::BodyItem);
+          begin_body(kMetaShape, State::kBodyItem);
         }
         return true;
-      case State::Body:
-        state_ = State::BodyItem;
+      case State::kBody:
+        state_ = State::kBodyItem;
         return true;
-      case State::FieldValue:
-      case State::BodyItem:
-        if (state_ == State::BodyItem && !next_item()) return false;
-        if (spec_->fields[field_].type != FieldType::StringList) return false;
+      case State::kFieldValue:
+      case State::kBodyItem:
+        if (state_ == State::kBodyItem && !next_item()) return false;
+        if (spec_->fields[field_].type != FieldType::kStringList) return false;
         field_state_ = state_;
-        state_ = State::List;
+        state_ = State::kList;
         return true;
-      case State::Skip:
+      case State::kSkip:
         ++skip_depth_;
         return true;
       default:
@@ -169,28 +169,28 @@ class Reader {
 
   bool key(Json::string_t& name) {
     switch (state_) {
-      case State::Kind:
+      case State::kKind:
         for (std::size_t i = 0; i < kKindNames.size(); ++i) {
           if (kKindNames[i] == name) {
             kind_ = i;
-            begin_body(kKindShapes[i], State::Body);
+            begin_body(kKindShapes[i], State::kBody);
             return true;
           }
         }
         return false;
-      case State::BodyKey:
+      case State::kBodyKey:
         for (std::size_t i = 0; i < spec_->field_count; ++i) {
           if (spec_->fields[i].name == name) {
             if (values_[i].seen) return false;
             field_ = i;
-            state_ = State::FieldValue;
+            state_ = State::kFieldValue;
             return true;
           }
         }
-        state_ = State::Skip;
+        state_ = State::kSkip;
         skip_depth_ = 0;
         return true;
-      case State::Skip:
+      case State::kSkip:
         return true;
       default:
         return false;  // includes a second member beside the kind
@@ -200,12 +200,12 @@ class Reader {
   bool end_object() {
     --depth_;
     switch (state_) {
-      case State::BodyKey:
+      case State::kBodyKey:
         return end_body();
-      case State::ElementEnd:
-        state_ = State::Elements;
+      case State::kElementEnd:
+        state_ = State::kElements;
         return true;
-      case State::Skip:
+      case State::kSkip:
         return end_skipped_container();
       default:
         return false;
@@ -215,18 +215,18 @@ class Reader {
   bool end_array() {
     --depth_;
     switch (state_) {
-      case State::Elements:
-        state_ = State::Done;
+      case State::kElements:
+        state_ = State::kDone;
         return true;
-      case State::BodyItem:
+      case State::kBodyItem:
         // Exactly one element per field, no fewer and no more.
         if ((field_ == kNoField ? 0 : field_ + 1) != spec_->field_count) return false;
         return end_body();
-      case State::List:
+      case State::kList:
         values_[field_].seen = true;
-        state_ = field_state_ == State::BodyItem ? State::BodyItem : State::BodyKey;
+        state_ = field_state_ == State::kBodyItem ? State::kBodyItem : State::kBodyKey;
         return true;
-      case State::Skip:
+      case State::kSkip:
         return end_skipped_container();
       default:
         return false;
@@ -243,19 +243,19 @@ class Reader {
 
  private:
   enum class State {
-    Top,
-    Elements,
-    Kind,
-    Body,
-    BodyKey,
-    BodyItem,
-    FieldValue,
-    List,
-    Skip,
-    ElementEnd,
-    Done
+    kTop,
+    kElements,
+    kKind,
+    kBody,
+    kBodyKey,
+    kBodyItem,
+    kFieldValue,
+    kList,
+    kSkip,
+    kElementEnd,
+    kDone
   };
-  enum class Scalar { Null, Bool, Unsigned, String, Other };
+  enum class Scalar { kNull, kBool, kUnsigned, kString, kOther };
   static constexpr std::size_t kNoField = std::numeric_limits<std::size_t>::max();
 
   void begin_body(const RecordShape& record, State next) {
@@ -273,20 +273,20 @@ class Reader {
 
   bool scalar(Scalar kind) {
     switch (state_) {
-      case State::Skip:
-        if (skip_depth_ == 0) state_ = State::BodyKey;
+      case State::kSkip:
+        if (skip_depth_ == 0) state_ = State::kBodyKey;
         return true;
-      case State::List:
-        if (kind != Scalar::String) return false;
+      case State::kList:
+        if (kind != Scalar::kString) return false;
         values_[field_].list.push_back(std::move(*text_));
         return true;
-      case State::BodyItem:
+      case State::kBodyItem:
         if (!next_item()) return false;
         if (!set_field(kind)) return false;
         return true;
-      case State::FieldValue:
+      case State::kFieldValue:
         if (!set_field(kind)) return false;
-        state_ = State::BodyKey;
+        state_ = State::kBodyKey;
         return true;
       default:
         return false;
@@ -298,28 +298,28 @@ class Reader {
     FieldValue& value = values_[field_];
     value.seen = true;
     switch (kind) {
-      case Scalar::Null:
+      case Scalar::kNull:
         value.null = true;
         return is_optional(type);
-      case Scalar::Bool:
+      case Scalar::kBool:
         value.flag = flag_;
-        return type == FieldType::Bool;
-      case Scalar::String:
+        return type == FieldType::kBool;
+      case Scalar::kString:
         value.text = std::move(*text_);
-        return type == FieldType::String || type == FieldType::OptionalString;
-      case Scalar::Unsigned:
+        return type == FieldType::kString || type == FieldType::kOptionalString;
+      case Scalar::kUnsigned:
         value.number = number_;
-        if (type == FieldType::U64) return true;
-        return (type == FieldType::U32 || type == FieldType::OptionalU32) &&
+        if (type == FieldType::kU64) return true;
+        return (type == FieldType::kU32 || type == FieldType::kOptionalU32) &&
                number_ <= std::numeric_limits<std::uint32_t>::max();
-      case Scalar::Other:
+      case Scalar::kOther:
         return false;
     }
     return false;
   }
 
   bool end_skipped_container() {
-    if (--skip_depth_ == 0) state_ = State::BodyKey;
+    if (--skip_depth_ == 0) state_ = State::kBodyKey;
     return skip_depth_ >= 0;
   }
 
@@ -327,19 +327,19 @@ class Reader {
     for (std::size_t i = 0; i < spec_->field_count; ++i) {
       if (!values_[i].seen && !is_optional(spec_->fields[i].type)) return false;
     }
-    if (mode_ == Mode::Meta) {
+    if (mode_ == Mode::kMeta) {
       meta = build<SystemStateMeta>(values_);
-      state_ = State::Done;
+      state_ = State::kDone;
     } else {
       changes.push_back(kChangeBuilders[kind_](values_));
-      state_ = State::ElementEnd;
+      state_ = State::kElementEnd;
     }
     return true;
   }
 
   Mode mode_;
-  State state_ = State::Top;
-  State field_state_ = State::Top;  // where a string list returns to
+  State state_ = State::kTop;
+  State field_state_ = State::kTop;  // where a string list returns to
   int depth_ = 0;
   int skip_depth_ = 0;
   const RecordShape* spec_ = nullptr;
@@ -385,13 +385,13 @@ bool run_reader(std::string_view text, Reader& reader, std::string* fault = null
 }  // namespace
 
 std::optional<std::vector<SystemChange>> parse_journal(std::string_view text, std::string* fault) {
-  Reader reader(Reader::Mode::Journal);
+  Reader reader(Reader::Mode::kJournal);
   if (!run_reader(text, reader, fault)) return std::nullopt;
   return std::move(reader.changes);
 }
 
 std::optional<SystemStateMeta> parse_meta(std::string_view text) {
-  Reader reader(Reader::Mode::Meta);
+  Reader reader(Reader::Mode::kMeta);
   if (!run_reader(text, reader)) return std::nullopt;
   return reader.meta;
 }

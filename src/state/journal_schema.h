@@ -23,7 +23,7 @@ namespace nuv::journal_schema {
 
 // What a field holds in the text. An optional field may be null or left out
 // (both read as absent); every other field must be there and not null.
-enum class FieldType { String, OptionalString, U32, OptionalU32, U64, Bool, StringList };
+enum class FieldType { kString, kOptionalString, kU32, kOptionalU32, kU64, kBool, kStringList };
 
 // The field type of a record member follows from its C++ type, so that the
 // declaration cannot contradict the record; a member type without one here
@@ -31,25 +31,25 @@ enum class FieldType { String, OptionalString, U32, OptionalU32, U64, Bool, Stri
 template <class Member>
 struct FieldTypeOf;
 template <>
-struct FieldTypeOf<std::string> : std::integral_constant<FieldType, FieldType::String> {};
+struct FieldTypeOf<std::string> : std::integral_constant<FieldType, FieldType::kString> {};
 template <>
 struct FieldTypeOf<std::optional<std::string>>
-    : std::integral_constant<FieldType, FieldType::OptionalString> {};
+    : std::integral_constant<FieldType, FieldType::kOptionalString> {};
 template <>
-struct FieldTypeOf<std::uint32_t> : std::integral_constant<FieldType, FieldType::U32> {};
+struct FieldTypeOf<std::uint32_t> : std::integral_constant<FieldType, FieldType::kU32> {};
 template <>
 struct FieldTypeOf<std::optional<std::uint32_t>>
-    : std::integral_constant<FieldType, FieldType::OptionalU32> {};
+    : std::integral_constant<FieldType, FieldType::kOptionalU32> {};
 template <>
-struct FieldTypeOf<std::uint64_t> : std::integral_constant<FieldType, FieldType::U64> {};
+struct FieldTypeOf<std::uint64_t> : std::integral_constant<FieldType, FieldType::kU64> {};
 template <>
-struct FieldTypeOf<bool> : std::integral_constant<FieldType, FieldType::Bool> {};
+struct FieldTypeOf<bool> : std::integral_constant<FieldType, FieldType::kBool> {};
 template <>
 struct FieldTypeOf<std::vector<std::string>>
-    : std::integral_constant<FieldType, FieldType::StringList> {};
+    : std::integral_constant<FieldType, FieldType::kStringList> {};
 
 constexpr bool is_optional(FieldType type) {
-  return type == FieldType::OptionalString || type == FieldType::OptionalU32;
+  return type == FieldType::kOptionalString || type == FieldType::kOptionalU32;
 }
 
 // One field: its name in the text and the record member that holds it.
@@ -248,7 +248,7 @@ inline constexpr std::size_t kMaxFields = most_fields(std::make_index_sequence<k
 
 struct FieldShape {
   std::string_view name;
-  FieldType type = FieldType::String;
+  FieldType type = FieldType::kString;
 };
 
 struct RecordShape {

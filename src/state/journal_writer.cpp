@@ -116,22 +116,22 @@ class Writer {
   template <class Field, class Member>
   void member(int level, const Field& field, const Member& v, bool last) {
     key(level, field.name);
-    if constexpr (Field::type == FieldType::String) {
+    if constexpr (Field::type == FieldType::kString) {
       string(v);
-    } else if constexpr (Field::type == FieldType::U32 || Field::type == FieldType::U64) {
+    } else if constexpr (Field::type == FieldType::kU32 || Field::type == FieldType::kU64) {
       number(v);
-    } else if constexpr (Field::type == FieldType::Bool) {
+    } else if constexpr (Field::type == FieldType::kBool) {
       out_ += v ? "true" : "false";
-    } else if constexpr (Field::type == FieldType::StringList) {
+    } else if constexpr (Field::type == FieldType::kStringList) {
       string_list(v, level);
-    } else if constexpr (Field::type == FieldType::OptionalString) {
+    } else if constexpr (Field::type == FieldType::kOptionalString) {
       if (v) {
         string(*v);
       } else {
         out_ += "null";  // absent
       }
     } else {
-      static_assert(Field::type == FieldType::OptionalU32);
+      static_assert(Field::type == FieldType::kOptionalU32);
       if (v) {
         number(*v);
       } else {

@@ -10,52 +10,6 @@
 
 namespace nuv {
 
-std::string data_folder(std::string_view appdata) { return join_path(appdata, kDataFolderName); }
-
-StatePaths state_paths(std::string_view appdata) {
-  std::string state = join_path(data_folder(appdata), kStateFileName);
-  std::string meta = state + ".meta";
-  return {std::move(state), std::move(meta)};
-}
-
-// 64-bit FNV-1a over the UTF-16 code units. Two journals whose names collide
-// would only wait for each other, never lose a record; and a watchdog sees a
-// handful of journals at most.
-namespace {
-
-std::u16string hashed_name(std::u16string_view prefix, std::u16string_view upper_case_full_path) {
-  std::uint64_t hash = 0xcbf29ce484222325u;
-  const auto mix = [&hash](unsigned byte) {
-    hash ^= byte;
-    hash *= 0x100000001b3u;
-  };
-  for (const char16_t unit : upper_case_full_path) {
-    mix(unit & 0xFFu);
-    mix(static_cast<unsigned>(unit) >> 8u);
-  }
-  std::u16string name(prefix);
-  for (int shift = 60; shift >= 0; shift -= 4) {
-    name.push_back(u"0123456789abcdef"[(hash >> shift) & 0xFu]);
-  }
-  return name;
-}
-
-}  // namespace
-
-std::u16string journal_lock_name(std::u16string_view upper_case_full_path) {
-  return hashed_name(u"Local\\nuv-watchdog-journal-", upper_case_full_path);
-}
-
-std::u16string monitoring_marker_name(std::u16string_view upper_case_full_path) {
-  return hashed_name(u"Local\\nuv-watchdog-monitor-", upper_case_full_path);
-}
-
-std::string abandoned_lock_text(const std::string& state_path) {
-  return "journal " + list_notation({state_path}) +
-         ": its lock was abandoned by a recovery that ended without releasing it, which may have "
-         "stopped part-way; the journal is read afresh";
-}
-
 std::string record_count_text(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " record" : " records");
 }
@@ -198,15 +152,14 @@ Result<RollbackOutcome, NothingToRecover> recover_journal(const StateRecoverySys
   return std::move(*outcome);
 }
 
-std::optional<RollbackOutcome> recover_system_state_with_outcome(
-    const StateRecoverySystem& system) {
+std::optional<RollbackOutcome> run_state_recovery_with_outcome(const StateRecoverySystem& system) {
   auto outcome = recover_journal(system);
   if (!outcome) return std::nullopt;
   return std::move(*outcome);
 }
 
-std::optional<ErrorList> recover_system_state(const StateRecoverySystem& system) {
-  auto outcome = recover_system_state_with_outcome(system);
+std::optional<ErrorList> run_state_recovery(const StateRecoverySystem& system) {
+  auto outcome = run_state_recovery_with_outcome(system);
   if (!outcome) return std::nullopt;
   return std::move(outcome->errors);
 }

@@ -63,7 +63,7 @@ class WriteDeadline {
   std::atomic<bool> passed_ = false;
 };
 
-enum class Written { all, failed, cancelled };
+enum class Written { kAll, kFailed, kCancelled };
 
 // Each chunk of a line, checked against the deadline before it is begun.
 class ChunkWriter {
@@ -79,8 +79,8 @@ class ChunkWriter {
   }
 
   Written failure() const {
-    return ::GetLastError() == ERROR_OPERATION_ABORTED || deadline_.passed() ? Written::cancelled
-                                                                             : Written::failed;
+    return ::GetLastError() == ERROR_OPERATION_ABORTED || deadline_.passed() ? Written::kCancelled
+                                                                             : Written::kFailed;
   }
 
  private:
@@ -91,36 +91,36 @@ class ChunkWriter {
 
 Written write_console(HANDLE console, std::string_view text, ChunkWriter& chunks) {
   const auto wide = to_wide(text);
-  if (!wide) return Written::failed;
+  if (!wide) return Written::kFailed;
   const wchar_t* data = wide->data();
   std::size_t left = wide->size();
   while (left > 0) {
-    if (!chunks.may_begin()) return Written::cancelled;
+    if (!chunks.may_begin()) return Written::kCancelled;
     const std::size_t chunk = console_chunk_length(data, left, 0x8000);
     DWORD written = 0;
     if (!::WriteConsoleW(console, data, static_cast<DWORD>(chunk), &written, nullptr)) {
       return chunks.failure();
     }
-    if (written == 0) return Written::failed;
+    if (written == 0) return Written::kFailed;
     data += written;
     left -= written;
   }
-  return Written::all;
+  return Written::kAll;
 }
 
 Written write_bytes(HANDLE file, std::string_view text, ChunkWriter& chunks) {
   const char* data = text.data();
   std::size_t left = text.size();
   while (left > 0) {
-    if (!chunks.may_begin()) return Written::cancelled;
+    if (!chunks.may_begin()) return Written::kCancelled;
     DWORD written = 0;
     const DWORD chunk = static_cast<DWORD>(left < 0x10000 ? left : 0x10000);
     if (!::WriteFile(file, data, chunk, &written, nullptr)) return chunks.failure();
-    if (written == 0) return Written::failed;
+    if (written == 0) return Written::kFailed;
     data += written;
     left -= written;
   }
-  return Written::all;
+  return Written::kAll;
 }
 
 }  // namespace
@@ -139,13 +139,13 @@ void StandardStreamSink::write_line(std::string_view line) {
   const bool console = ::GetConsoleMode(handle, &mode) != 0;
   // A GetConsoleMode that hung past the limit was cancelled, and its "not a
   // console" means nothing: no write follows it.
-  Written written = Written::cancelled;
+  Written written = Written::kCancelled;
   if (!deadline.passed()) {
     written = console ? write_console(handle, text, chunks) : write_bytes(handle, text, chunks);
   }
   // A reader that stalled once is not waited for again: every later line
   // would cost the full limit.
-  if (written == Written::cancelled) stalled_ = true;
+  if (written == Written::kCancelled) stalled_ = true;
 }
 
 }  // namespace nuv

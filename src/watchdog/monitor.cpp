@@ -24,7 +24,7 @@ int run_watchdog(const WatchdogArguments& arguments, const MonitorSystem& system
                list_notation({arguments.clean_flag}));
   }
 
-  bool gone = opening == ParentOpening::gone;
+  bool gone = opening == ParentOpening::kGone;
   while (!gone) {
     const auto now = system.monotonic_now();
     const auto elapsed = now > start ? now - start : std::chrono::nanoseconds::zero();
@@ -32,7 +32,7 @@ int run_watchdog(const WatchdogArguments& arguments, const MonitorSystem& system
       sink.write_line(max_lifetime_message());
       return kExitClean;
     }
-    if (opening == ParentOpening::held) {
+    if (opening == ParentOpening::kHeld) {
       gone = !system.wait_for_parent(kPollInterval);
     } else {
       gone = !system.parent_running(arguments.parent_pid);

@@ -21,9 +21,9 @@ inline constexpr std::chrono::milliseconds kSettleDelay{500};
 
 // What opening the parent once, at the start, found.
 enum class ParentOpening {
-  held,        // its handle is kept for the whole run, so its id cannot be reused
-  gone,        // no such process (process id 0 too)
-  unopenable,  // it exists but cannot be opened (access denied, no resources)
+  kHeld,        // its handle is kept for the whole run, so its id cannot be reused
+  kGone,        // no such process (process id 0 too)
+  kUnopenable,  // it exists but cannot be opened (access denied, no resources)
 };
 
 // What the monitor asks of the system. The program passes the real ones; a

@@ -65,10 +65,10 @@ ParentOpening open_parent_process(std::uint32_t pid, UniqueHandle& held,
                                   const OpenProcessCall& open) {
   ProcessOpening opening = open(pid);
   held = std::move(opening.handle);
-  if (held) return ParentOpening::held;
+  if (held) return ParentOpening::kHeld;
   // Only this code says that no process has the id; a denial or a shortage
   // says nothing about whether the parent is alive.
-  return opening.error == ERROR_INVALID_PARAMETER ? ParentOpening::gone : ParentOpening::unopenable;
+  return opening.error == ERROR_INVALID_PARAMETER ? ParentOpening::kGone : ParentOpening::kUnopenable;
 }
 
 bool wait_for_process(HANDLE process, std::chrono::milliseconds timeout) {
@@ -78,11 +78,11 @@ bool wait_for_process(HANDLE process, std::chrono::milliseconds timeout) {
 bool parent_process_running(std::uint32_t pid, const OpenProcessCall& open) {
   UniqueHandle process;
   switch (open_parent_process(pid, process, open)) {
-    case ParentOpening::held:
+    case ParentOpening::kHeld:
       return wait_for_process(process.get(), std::chrono::milliseconds::zero());
-    case ParentOpening::gone:
+    case ParentOpening::kGone:
       return false;
-    case ParentOpening::unopenable:
+    case ParentOpening::kUnopenable:
       break;
   }
   return true;  // it exists: only its handle is refused

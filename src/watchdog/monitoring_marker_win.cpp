@@ -3,7 +3,7 @@
 #include "common/win32.h"
 #include "common/os_error.h"
 #include "state/journal_lock_win.h"
-#include "state/state_recovery.h"
+#include "state/journal_lock_name.h"
 
 namespace nuv {
 namespace {

@@ -37,7 +37,7 @@ void show_change(std::size_t number, const SystemChange& change, const PlanSyste
     std::string line =
         head + (program ? *program : step.request.program) + " " + list_notation(step.request.args);
     if (!program) line += " (cannot be started: " + program.error() + ")";
-    if (!step.checked) line += " (its result is ignored)";
+    if (!step.outcome_counts) line += " (its result is ignored)";
     out.write_line(line);
   }
 }

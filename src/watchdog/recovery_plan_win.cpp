@@ -5,7 +5,7 @@
 #include "common/environment_win.h"
 #include "common/utf.h"
 #include "platform/process/program_search.h"
-#include "platform/process/windows_program_search_win.h"
+#include "platform/process/program_search_system_win.h"
 #include "state/state_files_win.h"
 
 namespace nuv {

@@ -84,7 +84,7 @@ StateRecoverySystem real_system(Log& log, bool take_lock, ChildStandardInput* st
 }  // namespace
 
 std::optional<ErrorList> recover_system_state(Log& log, ChildStandardInput* standard_input) {
-  return recover_system_state(real_system(log, /*take_lock=*/true, standard_input));
+  return run_state_recovery(real_system(log, /*take_lock=*/true, standard_input));
 }
 
 Result<RollbackOutcome, NothingToRecover> recover_journal_holding_its_lock(

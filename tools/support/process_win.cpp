@@ -60,12 +60,12 @@ struct ChildOutput {
 Win32Result<ChildOutput> child_output(Output output, DWORD ours, UniqueFileHandle& read_end) {
   ChildOutput child;
   switch (output) {
-    case Output::none:
+    case Output::kNone:
       break;
-    case Output::ours:
+    case Output::kOurs:
       child.handle = ::GetStdHandle(ours);
       break;
-    case Output::pipe: {
+    case Output::kPipe: {
       SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
       HANDLE read = nullptr, write = nullptr;
       if (!::CreatePipe(&read, &write, &inheritable, 0)) return last_error("CreatePipe");
@@ -89,7 +89,7 @@ Win32Result<StartedProcess> start_process(const std::wstring& program,
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   ChildOutput output, error;
-  if (options.handles == Handles::chosen) {
+  if (options.handles == Handles::kChosen) {
     auto out = child_output(options.output, STD_OUTPUT_HANDLE, started.stdout_read);
     if (!out) return unexpected(std::move(out.error()));
     auto err = child_output(options.error, STD_ERROR_HANDLE, started.stderr_read);
@@ -101,7 +101,7 @@ Win32Result<StartedProcess> start_process(const std::wstring& program,
     startup.hStdOutput = output.handle;
     startup.hStdError = error.handle;
   }
-  const BOOL inherit = options.handles != Handles::none;
+  const BOOL inherit = options.handles != Handles::kNone;
   std::vector<wchar_t> line(command_line.begin(), command_line.end());
   line.push_back(L'\0');
   std::wstring block = options.environment.value_or(L"");

@@ -30,27 +30,27 @@ Win32Result<std::wstring> environment_block(
 
 // Where a child's standard output or error goes, when we set its handles.
 enum class Output {
-  none,  // no handle at all
-  pipe,  // a pipe of its own, whose read end the caller gets
-  ours,  // this process's own
+  kNone,  // no handle at all
+  kPipe,  // a pipe of its own, whose read end the caller gets
+  kOurs,  // this process's own
 };
 
 // Which handles a child gets.
 enum class Handles {
-  none,       // it inherits no handle, and we set none of its standard handles
-  inherited,  // it inherits every inheritable handle of ours, our standard ones among them
-  chosen,     // standard input, output and error as StartOptions says. Like
-              // `inherited`, it also inherits every other inheritable handle.
+  kNone,       // it inherits no handle, and we set none of its standard handles
+  kInherited,  // it inherits every inheritable handle of ours, our standard ones among them
+  kChosen,     // standard input, output and error as StartOptions says. Like
+              // `kInherited`, it also inherits every other inheritable handle.
 };
 
 struct StartOptions {
-  Handles handles = Handles::none;
-  Output output = Output::none;  // with Handles::chosen
-  Output error = Output::none;   // with Handles::chosen
+  Handles handles = Handles::kNone;
+  Output output = Output::kNone;  // with Handles::kChosen
+  Output error = Output::kNone;   // with Handles::kChosen
   // A whole environment block (see environment_block), else the child gets ours.
   std::optional<std::wstring> environment;
   std::optional<std::wstring> current_folder;
-  // The value of the child's standard input, with Handles::chosen: none, or
+  // The value of the child's standard input, with Handles::kChosen: none, or
   // whatever value a test wants the child to find, a handle or not.
   HANDLE input = nullptr;
 };
@@ -59,19 +59,19 @@ struct StartOptions {
 inline StartOptions chosen(Output output, Output error,
                            std::optional<std::wstring> environment = std::nullopt,
                            std::optional<std::wstring> current_folder = std::nullopt) {
-  return {Handles::chosen,           output, error, std::move(environment),
+  return {Handles::kChosen,           output, error, std::move(environment),
           std::move(current_folder), nullptr};
 }
 
 // The usual choice of the tests: each output on a pipe of its own.
 inline StartOptions captured(std::optional<std::wstring> environment = std::nullopt,
                              std::optional<std::wstring> current_folder = std::nullopt) {
-  return chosen(Output::pipe, Output::pipe, std::move(environment), std::move(current_folder));
+  return chosen(Output::kPipe, Output::kPipe, std::move(environment), std::move(current_folder));
 }
 
 // Our standard handles and every other inheritable one.
 inline StartOptions inheriting(std::optional<std::wstring> environment = std::nullopt) {
-  return {Handles::inherited,     Output::none, Output::none,
+  return {Handles::kInherited,     Output::kNone, Output::kNone,
           std::move(environment), std::nullopt, nullptr};
 }
 

@@ -10,25 +10,25 @@ namespace nuv {
 StandardInputAtStart examine_standard_input() {
   const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
   if (input == nullptr || input == INVALID_HANDLE_VALUE) {
-    return {StandardInputAtStart::State::missing, 0};
+    return {StandardInputAtStart::State::kMissing, 0};
   }
   // FILE_TYPE_UNKNOWN is also the answer for a handle of no known type;
   // only an error beside it says that the value names no handle.
   ::SetLastError(NO_ERROR);
   if (::GetFileType(input) == FILE_TYPE_UNKNOWN) {
     const DWORD error = ::GetLastError();
-    if (error != NO_ERROR) return {StandardInputAtStart::State::unusable, error};
+    if (error != NO_ERROR) return {StandardInputAtStart::State::kUnusable, error};
   }
-  return {StandardInputAtStart::State::usable, 0};
+  return {StandardInputAtStart::State::kUsable, 0};
 }
 
 UniqueHandle ChildStandardInput::for_child() {
   switch (at_start_.state) {
-    case StandardInputAtStart::State::missing:
+    case StandardInputAtStart::State::kMissing:
       return UniqueHandle();
-    case StandardInputAtStart::State::unusable:
+    case StandardInputAtStart::State::kUnusable:
       return null_device_for_child(at_start_.error);
-    case StandardInputAtStart::State::usable:
+    case StandardInputAtStart::State::kUsable:
       break;
   }
   // Asked afresh each time, as a console program's standard input may be

@@ -18,12 +18,12 @@ namespace nuv {
 // What the watchdog's standard input was found to be at start-up.
 struct StandardInputAtStart {
   enum class State {
-    usable,    // present, and the system could tell its type
-    missing,   // no standard input at all
-    unusable,  // a value that names no handle of ours
+    kUsable,    // present, and the system could tell its type
+    kMissing,   // no standard input at all
+    kUnusable,  // a value that names no handle of ours
   };
-  State state = State::usable;
-  std::uint32_t error = 0;  // with `unusable`: why the type could not be had
+  State state = State::kUsable;
+  std::uint32_t error = 0;  // with `kUnusable`: why the type could not be had
 };
 
 // Judges the watchdog's standard input as it is now. The program calls this

@@ -27,8 +27,8 @@
 #include "common/utf.h"
 #include "platform/process/child_standard_input_win.h"
 #include "platform/process/nt_pipe_win.h"
+#include "platform/process/program_search_system_win.h"
 #include "platform/process/windows_command_line.h"
-#include "platform/process/windows_program_search_win.h"
 
 namespace nuv {
 namespace {
@@ -48,7 +48,7 @@ LaunchError out_of_memory() noexcept {
     return LaunchError::from_os(kOutOfMemoryError);
   } catch (...) {
     LaunchError bare;
-    bare.kind = LaunchErrorKind::os_error;
+    bare.kind = LaunchErrorKind::kOsError;
     bare.os_code = kOutOfMemoryError;
     return bare;
   }
@@ -201,9 +201,9 @@ Result<Child, LaunchError> start_child(const CommandRequest& request, ChildStand
 // blocking worker or the system's wait thread, where nobody could catch. A
 // failure is recorded as a kind and a code, which need no memory, and turned
 // into its message by finish().
-class Collection : public std::enable_shared_from_this<Collection> {
+class ChildRun : public std::enable_shared_from_this<ChildRun> {
  public:
-  Collection(EventLoop& loop, Child child, CommandLimits limits)
+  ChildRun(EventLoop& loop, Child child, CommandLimits limits)
       : loop_(loop),
         limits_(limits),
         process_(std::move(child.process)),
@@ -211,7 +211,7 @@ class Collection : public std::enable_shared_from_this<Collection> {
         readers_{PipeReader(std::move(child.stdout_read)),
                  PipeReader(std::move(child.stderr_read))},
         limit_timer_(loop.executor()),
-        decided_(loop.executor(), asio::steady_timer::time_point::max()) {}
+        decision_latch_(loop.executor(), asio::steady_timer::time_point::max()) {}
 
   void start() noexcept {
     auto self = shared_from_this();
@@ -228,16 +228,16 @@ class Collection : public std::enable_shared_from_this<Collection> {
       if (!handed_over) on_reader_done(stream, kOutOfMemoryError);
     }
     std::lock_guard lock(mutex_);
-    arm_limit_locked(limits_.exit_deadline, &Collection::on_deadline);
+    arm_limit_locked(limits_.exit_deadline, &ChildRun::on_deadline);
     if (::WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0) {
       record_exit_locked();
     } else {
       HANDLE wait = nullptr;
-      if (::RegisterWaitForSingleObject(&wait, process_.get(), &Collection::exit_signalled, this,
+      if (::RegisterWaitForSingleObject(&wait, process_.get(), &ChildRun::exit_signalled, this,
                                         INFINITE, WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE)) {
         exit_wait_.reset(wait);
       } else {
-        fail_locked(LaunchErrorKind::os_error, ::GetLastError());
+        fail_locked(LaunchErrorKind::kOsError, ::GetLastError());
       }
     }
     decide_if_done_locked();
@@ -249,7 +249,7 @@ class Collection : public std::enable_shared_from_this<Collection> {
     co_await asio::async_initiate<decltype(token), void(asio::error_code)>(
         [this](auto handler) {
           std::lock_guard lock(mutex_);
-          decided_.async_wait(std::move(handler));
+          decision_latch_.async_wait(std::move(handler));
         },
         token);
   }
@@ -259,7 +259,7 @@ class Collection : public std::enable_shared_from_this<Collection> {
   // return releases everything.
   void abandon() noexcept {
     std::lock_guard lock(mutex_);
-    fail_locked(LaunchErrorKind::os_error, kOutOfMemoryError);
+    fail_locked(LaunchErrorKind::kOsError, kOutOfMemoryError);
   }
 
   // Releases everything and hands over the outcome. Only once decided.
@@ -271,7 +271,7 @@ class Collection : public std::enable_shared_from_this<Collection> {
     readers_[0].close();
     readers_[1].close();
     if (failure_) {
-      if (failure_->kind == LaunchErrorKind::timed_out) {
+      if (failure_->kind == LaunchErrorKind::kTimedOut) {
         return unexpected(LaunchError::timed_out("timed out: the program had not exited after " +
                                                  describe_duration(limits_.exit_deadline)));
       }
@@ -292,8 +292,8 @@ class Collection : public std::enable_shared_from_this<Collection> {
   };
 
   static void CALLBACK exit_signalled(void* context, BOOLEAN) {
-    auto* self = static_cast<Collection*>(context);
-    std::weak_ptr<Collection> weak = self->weak_from_this();
+    auto* self = static_cast<ChildRun*>(context);
+    std::weak_ptr<ChildRun> weak = self->weak_from_this();
     // Only a wake-up: the exit code is read on the loop.
     try {
       asio::post(self->loop_.executor(), [weak] {
@@ -308,7 +308,7 @@ class Collection : public std::enable_shared_from_this<Collection> {
 
   void on_exit_signalled() noexcept {
     std::lock_guard lock(mutex_);
-    if (decided_flag_) return;
+    if (decided_) return;
     record_exit_locked();
     decide_if_done_locked();
   }
@@ -317,36 +317,36 @@ class Collection : public std::enable_shared_from_this<Collection> {
     DWORD code = 0;
     if (::WaitForSingleObject(process_.get(), 0) != WAIT_OBJECT_0 ||
         !::GetExitCodeProcess(process_.get(), &code)) {
-      fail_locked(LaunchErrorKind::os_error, ::GetLastError());
+      fail_locked(LaunchErrorKind::kOsError, ::GetLastError());
       return;
     }
     exited_ = true;
     exit_code_ = code;
-    if (!giving_up_) arm_limit_locked(limits_.grace_period, &Collection::on_grace_over);
+    if (!giving_up_) arm_limit_locked(limits_.grace_period, &ChildRun::on_grace_over);
   }
 
   void on_reader_done(int stream, std::uint32_t error) noexcept {
     std::lock_guard lock(mutex_);
     reader_done_[stream] = true;
-    if (error != 0 && !giving_up_) fail_locked(LaunchErrorKind::os_error, error);
+    if (error != 0 && !giving_up_) fail_locked(LaunchErrorKind::kOsError, error);
     decide_if_done_locked();
   }
 
   void on_deadline() noexcept {
     std::lock_guard lock(mutex_);
-    if (decided_flag_ || exited_ || giving_up_) return;
-    fail_locked(LaunchErrorKind::timed_out, 0);
+    if (decided_ || exited_ || giving_up_) return;
+    fail_locked(LaunchErrorKind::kTimedOut, 0);
     decide_if_done_locked();
   }
 
   void on_grace_over() noexcept {
     std::lock_guard lock(mutex_);
-    if (decided_flag_ || giving_up_) return;
+    if (decided_ || giving_up_) return;
     give_up_locked();  // a process that inherited the pipes keeps them open
     decide_if_done_locked();
   }
 
-  void arm_limit_locked(std::chrono::milliseconds after, void (Collection::*handler)()) noexcept {
+  void arm_limit_locked(std::chrono::milliseconds after, void (ChildRun::*handler)()) noexcept {
     try {
       limit_timer_.expires_after(after);  // drops the wait armed before
       limit_timer_.async_wait([weak = weak_from_this(), handler](const asio::error_code& error) {
@@ -355,7 +355,7 @@ class Collection : public std::enable_shared_from_this<Collection> {
       });
     } catch (...) {
       // Without its timer a limit could never end the run: end it now.
-      fail_locked(LaunchErrorKind::os_error, kOutOfMemoryError);
+      fail_locked(LaunchErrorKind::kOsError, kOutOfMemoryError);
     }
   }
 
@@ -372,12 +372,12 @@ class Collection : public std::enable_shared_from_this<Collection> {
   }
 
   void decide_if_done_locked() noexcept {
-    if (decided_flag_ || !reader_done_[0] || !reader_done_[1]) return;
+    if (decided_ || !reader_done_[0] || !reader_done_[1]) return;
     if (!exited_ && !failure_) return;
-    decided_flag_ = true;
+    decided_ = true;
     try {
       limit_timer_.cancel();
-      decided_.expires_at(asio::steady_timer::time_point::min());  // trips the latch
+      decision_latch_.expires_at(asio::steady_timer::time_point::min());  // trips the latch
     } catch (...) {
       // Cancelling frees and allocates nothing; this would be a fault of Asio.
     }
@@ -392,21 +392,21 @@ class Collection : public std::enable_shared_from_this<Collection> {
 
   std::mutex mutex_;  // guards all below, the two timers included
   asio::steady_timer limit_timer_;
-  asio::steady_timer decided_;  // a latch: expires once the run is decided
+  asio::steady_timer decision_latch_;  // a latch: expires once the run is decided
   bool exited_ = false;
   std::uint32_t exit_code_ = 0;
   bool reader_done_[2] = {false, false};
   std::optional<Failure> failure_;
   bool giving_up_ = false;
-  bool decided_flag_ = false;
+  bool decided_ = false;
 };
 
 // Null when memory ran out; the child then runs on without us, its handles
 // closed with `child`.
-std::shared_ptr<Collection> make_collection(EventLoop& loop, Child child,
-                                            CommandLimits limits) noexcept {
+std::shared_ptr<ChildRun> make_child_run(EventLoop& loop, Child child,
+                                         CommandLimits limits) noexcept {
   try {
-    return std::make_shared<Collection>(loop, std::move(child), limits);
+    return std::make_shared<ChildRun>(loop, std::move(child), limits);
   } catch (...) {
     return nullptr;
   }
@@ -427,16 +427,16 @@ asio::awaitable<Result<CommandOutput, LaunchError>> run_command(
   auto child = start_child(request, standard_input ? *standard_input : as_it_is, program_path);
   if (!child) {
     outcome.emplace(unexpected(std::move(child).error()));
-  } else if (auto collection = make_collection(loop, std::move(*child), limits)) {
-    collection->start();
+  } else if (auto run = make_child_run(loop, std::move(*child), limits)) {
+    run->start();
     bool decided = false;
     try {
-      co_await collection->until_decided();
+      co_await run->until_decided();
       decided = true;
     } catch (...) {
-      collection->abandon();
+      run->abandon();
     }
-    if (decided) outcome.emplace(collection->finish());
+    if (decided) outcome.emplace(run->finish());
   }
   if (!outcome) outcome.emplace(unexpected(out_of_memory()));
   // Once the search has found the program, the outcome names it, whatever

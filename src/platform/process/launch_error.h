@@ -10,14 +10,14 @@
 namespace nuv {
 
 enum class LaunchErrorKind {
-  not_found,      // a bare program name found in no candidate folder
-  invalid_input,  // the request itself cannot be turned into a process
-  os_error,       // the system refused; `os_code` holds its error code
-  timed_out,      // the child did not exit before the deadline
+  kNotFound,      // a bare program name found in no candidate folder
+  kInvalidInput,  // the request itself cannot be turned into a process
+  kOsError,       // the system refused; `os_code` holds its error code
+  kTimedOut,      // the child did not exit before the deadline
 };
 
 struct LaunchError {
-  LaunchErrorKind kind = LaunchErrorKind::invalid_input;
+  LaunchErrorKind kind = LaunchErrorKind::kInvalidInput;
   std::uint32_t os_code = 0;  // only for os_error
   std::string text;           // the display text, ready for a message
   // The program as resolved (UTF-8), once the search has found it; for the
@@ -25,18 +25,18 @@ struct LaunchError {
   std::string program_path;
 
   static LaunchError not_found(std::string text) {
-    return {LaunchErrorKind::not_found, 0, std::move(text), {}};
+    return {LaunchErrorKind::kNotFound, 0, std::move(text), {}};
   }
   static LaunchError invalid_input(std::string text) {
-    return {LaunchErrorKind::invalid_input, 0, std::move(text), {}};
+    return {LaunchErrorKind::kInvalidInput, 0, std::move(text), {}};
   }
   static LaunchError os_error(std::uint32_t code, std::string text) {
-    return {LaunchErrorKind::os_error, code, std::move(text), {}};
+    return {LaunchErrorKind::kOsError, code, std::move(text), {}};
   }
   // The system's refusal with its own display text.
   static LaunchError from_os(std::uint32_t code) { return os_error(code, os_error_text(code)); }
   static LaunchError timed_out(std::string text) {
-    return {LaunchErrorKind::timed_out, 0, std::move(text), {}};
+    return {LaunchErrorKind::kTimedOut, 0, std::move(text), {}};
   }
 };
 

@@ -17,10 +17,11 @@ namespace {
 const std::string kInternetSettings =
     R"(HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings)";
 
-UndoStep checked(std::string program, std::vector<std::string> args, std::string failure_prefix,
-                 std::string launch_prefix, std::vector<std::string_view> tolerated = {},
-                 std::uint32_t creation_flags = 0,
-                 std::vector<std::uint32_t> tolerated_messages = {}) {
+UndoStep counted_step(std::string program, std::vector<std::string> args,
+                      std::string failure_prefix, std::string launch_prefix,
+                      std::vector<std::string_view> tolerated = {},
+                      std::uint32_t creation_flags = 0,
+                      std::vector<std::uint32_t> tolerated_messages = {}) {
   return UndoStep{CommandRequest{std::move(program), std::move(args), creation_flags},
                   true,
                   std::move(tolerated),
@@ -30,7 +31,7 @@ UndoStep checked(std::string program, std::vector<std::string> args, std::string
                   std::nullopt};
 }
 
-UndoStep unchecked(std::string program, std::vector<std::string> args) {
+UndoStep ignored_step(std::string program, std::vector<std::string> args) {
   return UndoStep{
       CommandRequest{std::move(program), std::move(args), 0}, false, {}, {}, {}, {}, std::nullopt};
 }
@@ -99,9 +100,10 @@ std::vector<UndoStep> plan(const TunInterfaceUp& c) {
                                              {c.address}, "the address")) {
     return std::move(*refusal);
   }
-  return {checked("netsh", {"interface", "ip", "delete", "address", c.interface_name, c.address},
-                  "netsh delete address failed: ", "netsh delete address: ",
-                  {"not found", "The filename, directory name"}, 0, {kNotFound, kInvalidName})};
+  return {
+      counted_step("netsh", {"interface", "ip", "delete", "address", c.interface_name, c.address},
+                   "netsh delete address failed: ", "netsh delete address: ",
+                   {"not found", "The filename, directory name"}, 0, {kNotFound, kInvalidName})};
 }
 
 std::vector<UndoStep> plan(const RouteAdded& c) {
@@ -114,37 +116,37 @@ std::vector<UndoStep> plan(const RouteAdded& c) {
   std::vector<std::string> args{"delete", c.destination};
   if (c.gateway) args.push_back(*c.gateway);
   // "not in table" is route's own wording, not a system message: English only.
-  return {checked("route", std::move(args), "route delete failed: ", "route delete: ",
-                  {"not found", "not in table"}, 0, {kNotFound})};
+  return {counted_step("route", std::move(args), "route delete failed: ", "route delete: ",
+                       {"not found", "not in table"}, 0, {kNotFound})};
 }
 
 std::vector<UndoStep> plan(const DnsOverridden& c) {
   if (c.interface_index) {
-    return {checked("powershell",
-                    {"-NoProfile", "-NonInteractive", "-WindowStyle", "Hidden", "-Command",
-                     dns_restore_script(*c.interface_index, c.original_servers)},
-                    "PowerShell DNS rollback failed: ", "powershell dns rollback: ", {},
-                    kCreateNoWindow)};
+    return {counted_step("powershell",
+                         {"-NoProfile", "-NonInteractive", "-WindowStyle", "Hidden", "-Command",
+                          dns_restore_script(*c.interface_index, c.original_servers)},
+                         "PowerShell DNS rollback failed: ", "powershell dns rollback: ", {},
+                         kCreateNoWindow)};
   }
   if (c.original_servers.empty()) {
     if (auto refusal =
             refused_named_parameter("netsh set dns dhcp: ", c.interface_name, {}, "a server")) {
       return std::move(*refusal);
     }
-    return {checked("netsh", {"interface", "ip", "set", "dns", c.interface_name, "dhcp"},
-                    "netsh set dns dhcp failed: ", "netsh set dns dhcp: ")};
+    return {counted_step("netsh", {"interface", "ip", "set", "dns", c.interface_name, "dhcp"},
+                         "netsh set dns dhcp failed: ", "netsh set dns dhcp: ")};
   }
-  // The unchecked servers too: the whole change is refused, since a server
+  // The further servers, whose steps are ignored, too: the whole change is refused, since a server
   // list restored without one of them is not what the client had.
   if (auto refusal = refused_named_parameter("netsh set dns: ", c.interface_name,
                                              c.original_servers, "a server")) {
     return std::move(*refusal);
   }
-  std::vector<UndoStep> steps{checked(
+  std::vector<UndoStep> steps{counted_step(
       "netsh", {"interface", "ip", "set", "dns", c.interface_name, "static", c.original_servers[0]},
       "netsh set dns failed: ", "netsh set dns: ")};
   for (std::size_t i = 1; i < c.original_servers.size(); ++i) {
-    steps.push_back(unchecked(
+    steps.push_back(ignored_step(
         "netsh", {"interface", "ip", "add", "dns", c.interface_name, c.original_servers[i]}));
   }
   return steps;
@@ -155,27 +157,28 @@ std::vector<UndoStep> plan(const FirewallRuleAdded& c) {
   if (names_every_rule(c.rule_name)) {
     return {refused("netsh delete rule: ", "the name all stands for every rule")};
   }
-  return {checked("netsh", {"advfirewall", "firewall", "delete", "rule", "name=" + c.rule_name},
-                  "delete firewall rule failed: ", "netsh delete rule: ", {"No rules"})};
+  return {counted_step("netsh",
+                       {"advfirewall", "firewall", "delete", "rule", "name=" + c.rule_name},
+                       "delete firewall rule failed: ", "netsh delete rule: ", {"No rules"})};
 }
 
 std::vector<UndoStep> plan(const SystemProxySet& c) {
   std::vector<UndoStep> steps{
-      unchecked("reg", {"add", kInternetSettings, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d",
-                        c.original_enabled ? "1" : "0", "/f"})};
+      ignored_step("reg", {"add", kInternetSettings, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d",
+                           c.original_enabled ? "1" : "0", "/f"})};
   if (c.original_server) {
-    steps.push_back(unchecked("reg", {"add", kInternetSettings, "/v", "ProxyServer", "/t", "REG_SZ",
-                                      "/d", *c.original_server, "/f"}));
+    steps.push_back(ignored_step("reg", {"add", kInternetSettings, "/v", "ProxyServer", "/t",
+                                         "REG_SZ", "/d", *c.original_server, "/f"}));
   }
   return steps;
 }
 
 std::vector<UndoStep> plan(const CustomCommand& c) {
   if (c.reverse_command.empty()) return {};
-  return {checked(c.reverse_command.front(),
-                  {c.reverse_command.begin() + 1, c.reverse_command.end()},
-                  "custom rollback '" + c.description + "' failed: ",
-                  "custom rollback '" + c.description + "': ")};
+  return {counted_step(c.reverse_command.front(),
+                       {c.reverse_command.begin() + 1, c.reverse_command.end()},
+                       "custom rollback '" + c.description + "' failed: ",
+                       "custom rollback '" + c.description + "': ")};
 }
 
 // PowerShell ends a single-quoted string at the ASCII quote and at each of
@@ -380,14 +383,14 @@ std::optional<ErrorMessage> undo_change_error(const SystemChange& change, const 
     const std::string args = clipped(list_notation(step.request.args));
     if (!outcome) {
       log.write("could not run " + shown_program(step, outcome.error().program_path) + " " + args +
-                ": " + outcome.error().text + (step.checked ? "" : " (ignored)"));
-      if (!step.checked) continue;
+                ": " + outcome.error().text + (step.outcome_counts ? "" : " (ignored)"));
+      if (!step.outcome_counts) continue;
       return ErrorMessage{step.launch_prefix + outcome.error().text, 0};
     }
     const std::string ran = "ran " + shown_program(step, outcome->program_path) + " " + args +
                             ": exit code " + std::to_string(outcome->exit_code) + " after " +
                             milliseconds_since(started);
-    if (!step.checked) {
+    if (!step.outcome_counts) {
       log.write(ran + (outcome->exit_code == 0 ? "" : " (ignored)"));
       continue;
     }

@@ -21,9 +21,10 @@ inline constexpr std::uint32_t kCreateNoWindow = 0x08000000;
 
 struct UndoStep {
   CommandRequest request;
-  // An unchecked step's outcome is ignored, launch failures included.
-  bool checked = true;
-  // Besides exit code 0, a checked step succeeds when its standard error,
+  // Whether the step's outcome decides the undo; when false it is ignored,
+  // launch failures included.
+  bool outcome_counts = true;
+  // Besides exit code 0, a step whose outcome counts succeeds when its standard error,
   // decoded as UTF-8, contains one of these (case-sensitive).
   std::vector<std::string_view> tolerated;
   // The system messages behind those texts, by code: the system's own text of
@@ -69,7 +70,7 @@ std::string trimmed_message_text(std::string_view text);
 // UTF-8 when the bytes are valid UTF-8, then the system's code page readings.
 std::vector<std::string> standard_error_readings(std::string_view bytes, const UndoSystem& system);
 
-// The steps run in order; the first checked step that fails ends the undo
+// The steps run in order; the first counted step that fails ends the undo
 // with its message, and the steps after it are not run.
 std::vector<UndoStep> undo_plan(const SystemChange& change);
 

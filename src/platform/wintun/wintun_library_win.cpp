@@ -84,15 +84,15 @@ Result<std::shared_ptr<const WintunLibrary>, WintunError> WintunLibrary::load() 
 }
 
 WintunAdapterHandle WintunLibrary::open_adapter(const wchar_t* name) const {
-  return entry<OpenAdapterFn>(entries_, Entry::OpenAdapter)(name);
+  return entry<OpenAdapterFn>(entries_, Entry::kOpenAdapter)(name);
 }
 
 void WintunLibrary::close_adapter(WintunAdapterHandle adapter) const {
-  entry<CloseAdapterFn>(entries_, Entry::CloseAdapter)(adapter);
+  entry<CloseAdapterFn>(entries_, Entry::kCloseAdapter)(adapter);
 }
 
 void WintunLibrary::set_logger(WintunLoggerCallback logger) const {
-  entry<SetLoggerFn>(entries_, Entry::SetLogger)(logger);
+  entry<SetLoggerFn>(entries_, Entry::kSetLogger)(logger);
 }
 
 Result<WintunAdapter, WintunError> WintunAdapter::open(std::shared_ptr<const WintunLibrary> library,

@@ -39,22 +39,22 @@ class WintunLibrary {
 
   // Every entry point, in binding order.
   enum class Entry : std::size_t {
-    CreateAdapter,
-    CloseAdapter,
-    OpenAdapter,
-    GetAdapterLuid,
-    GetRunningDriverVersion,
-    DeleteDriver,
-    SetLogger,
-    StartSession,
-    EndSession,
-    GetReadWaitEvent,
-    ReceivePacket,
-    ReleaseReceivePacket,
-    AllocateSendPacket,
-    SendPacket,
+    kCreateAdapter,
+    kCloseAdapter,
+    kOpenAdapter,
+    kGetAdapterLuid,
+    kGetRunningDriverVersion,
+    kDeleteDriver,
+    kSetLogger,
+    kStartSession,
+    kEndSession,
+    kGetReadWaitEvent,
+    kReceivePacket,
+    kReleaseReceivePacket,
+    kAllocateSendPacket,
+    kSendPacket,
   };
-  static constexpr std::size_t kEntryCount = static_cast<std::size_t>(Entry::SendPacket) + 1;
+  static constexpr std::size_t kEntryCount = static_cast<std::size_t>(Entry::kSendPacket) + 1;
   using EntryPoints = std::array<FARPROC, kEntryCount>;
 
   WintunLibrary(UniqueModule module, const EntryPoints& entries)

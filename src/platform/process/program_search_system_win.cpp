@@ -1,4 +1,4 @@
-#include "platform/process/windows_program_search_win.h"
+#include "platform/process/program_search_system_win.h"
 
 #include "common/win32.h"
 #include "common/os_error.h"
