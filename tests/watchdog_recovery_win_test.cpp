@@ -27,6 +27,7 @@
 #include "common/list_notation.h"
 #include "state/journal_format.h"
 #include "support/checked_win.h"
+#include "support/client_profile_win.h"
 #include "support/scratch_test_win.h"
 #include "support/shared_console_win.h"
 
@@ -70,21 +71,18 @@ class WatchdogRecovery : public ScratchTest {
  protected:
   WatchdogRecovery() : ScratchTest(L"crash") {}
   void prepare() override {
-    make_folder(L"appdata\\NUV Client");
+    profile_ = ClientProfile(in_root(L"appdata"));
+    ASSERT_TRUE(profile_.make());
     make_folder(L"temp");
     copy_from_build(L"nuv-watchdog.exe", L"nuv-watchdog.exe");
     copy_from_build(L"wintun-stand-in\\full\\wintun.dll", L"wintun.dll");
-    for (const wchar_t* tool : {L"netsh", L"route", L"powershell", L"reg"}) {
-      copy_from_build(L"nuv-stand-in-tool.exe", std::wstring(tool) + L".exe");
-    }
-    ASSERT_TRUE(write_file(in_root(L"answers.txt"), ""));
-    ASSERT_TRUE(write_file(state(), format_journal(kJournal)));
+    ASSERT_TRUE(install_stand_in_tools(root_, {L"netsh", L"route", L"powershell", L"reg"}));
+    ASSERT_TRUE(profile_.write_journal(format_journal(kJournal)));
   }
 
   std::wstring watchdog() const { return root_ + L"\\nuv-watchdog.exe"; }
-  std::wstring data() const { return root_ + L"\\appdata\\NUV Client"; }
-  std::wstring state() const { return data() + L"\\system_state.json"; }
-  std::wstring meta() const { return state() + L".meta"; }
+  std::wstring state() const { return profile_.journal(); }
+  std::wstring meta() const { return profile_.meta(); }
 
   struct Crash {
     DWORD parent_pid = 0;
@@ -110,7 +108,7 @@ class WatchdogRecovery : public ScratchTest {
   // makes every tool take that long.
   std::wstring profile_block(const std::optional<std::wstring>& tool_sleep = std::nullopt) const {
     return environment_block({
-        {L"APPDATA", root_ + L"\\appdata"},
+        {L"APPDATA", profile_.appdata()},
         {L"TEMP", root_ + L"\\temp"},
         {L"TMP", std::nullopt},
         {L"NUV_STAND_IN_LOG", root_ + L"\\tools.log"},
@@ -214,7 +212,7 @@ class WatchdogRecovery : public ScratchTest {
     EXPECT_EQ(log.back(), "unload");
   }
 
-  std::wstring log_path() const { return data() + L"\\nuv-watchdog.log"; }
+  std::wstring log_path() const { return profile_.log(); }
 
   // The texts of the log's lines, each checked for its stamp and for the
   // watchdog's process id.
@@ -280,6 +278,8 @@ class WatchdogRecovery : public ScratchTest {
     ::TerminateProcess(process.get(), 0);
     ::WaitForSingleObject(process.get(), 10'000);
   }
+
+  ClientProfile profile_;
 };
 
 TEST_F(WatchdogRecovery, CrashRollsEverythingBackAndExitsOne) {

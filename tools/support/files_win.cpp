@@ -11,7 +11,7 @@ namespace nuv::support {
 
 Win32Result<std::wstring> temp_folder() {
   auto folder = ask_sized([](wchar_t* buffer, DWORD size) { return ::GetTempPathW(size, buffer); });
-  if (!folder) return last_error("GetTempPathW");
+  if (!folder) return unexpected(Win32Error{"GetTempPathW", folder.error().code});
   return std::move(*folder);
 }
 

@@ -13,7 +13,7 @@ namespace nuv::support {
 Win32Result<std::wstring> program_folder() {
   const auto path = ask_sized(
       [](wchar_t* buffer, DWORD size) { return ::GetModuleFileNameW(nullptr, buffer, size); });
-  if (!path) return last_error("GetModuleFileNameW");
+  if (!path) return unexpected(Win32Error{"GetModuleFileNameW", path.error().code});
   return path->substr(0, path->find_last_of(L"\\/") + 1);
 }
 
