@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "common/win32.h"
+#include "common/unique_handle_win.h"
 #include "common/wide.h"
 #include "state/journal_format.h"
 #include "state/state_paths.h"
@@ -229,8 +230,8 @@ Idle measure_idle(const Scratch& scratch, int seconds) {
 // which only the watchdog's command line holds), as its /proc folder.
 std::optional<std::wstring> linux_process_of(const std::wstring& marker) {
   WIN32_FIND_DATAW entry;
-  const HANDLE search = ::FindFirstFileW(L"Z:\\proc\\*", &entry);
-  if (search == INVALID_HANDLE_VALUE) return std::nullopt;
+  const nuv::UniqueFindHandle search(::FindFirstFileW(L"Z:\\proc\\*", &entry));
+  if (!search) return std::nullopt;
   std::optional<std::wstring> found;
   do {
     const std::wstring name = entry.cFileName;
@@ -246,8 +247,7 @@ std::optional<std::wstring> linux_process_of(const std::wstring& marker) {
       found = L"Z:\\proc\\" + name;
       break;
     }
-  } while (::FindNextFileW(search, &entry));
-  ::FindClose(search);
+  } while (::FindNextFileW(search.get(), &entry));
   return found;
 }
 

@@ -100,13 +100,9 @@ class WatchdogRecovery : public ScratchTest {
   // (our end stays open, unread).
   enum class Reader { kReads, kClosed, kStalled };
 
-  // Starts a parent and the watchdog on it, waits for the monitoring line,
-  // sets the reader as asked, then kills the parent. `after_exit` runs once
-  // the watchdog has exited and the rest of its standard error has had its
-  // 10 s: it may end what still holds the pipe.
-  // The client's profile, its adapters and the tools' script; `tool_sleep`
-  // makes every tool take that long.
-  std::wstring profile_block(const std::optional<std::wstring>& tool_sleep = std::nullopt) const {
+  // A run's environment: the client's profile, its adapters and the tools'
+  // script; `tool_sleep` makes every tool take that long.
+  std::wstring run_environment(const std::optional<std::wstring>& tool_sleep = std::nullopt) const {
     return environment_block({
         {L"APPDATA", profile_.appdata()},
         {L"TEMP", root_ + L"\\temp"},
@@ -134,7 +130,7 @@ class WatchdogRecovery : public ScratchTest {
     const std::wstring flag = root_ + L"\\clean.flag";
     watched.dog = start_captured(
         watchdog(), L"nuv-watchdog " + std::to_wstring(watched.parent.pid) + L" \"" + flag + L"\"",
-        profile_block(tool_sleep), std::nullopt, input);
+        run_environment(tool_sleep), std::nullopt, input);
     watched.first_line = read_line(watched.dog.stderr_read.get());
     return watched;
   }
@@ -146,7 +142,7 @@ class WatchdogRecovery : public ScratchTest {
     std::vector<std::string> out, err;
   };
   Answer ask(const std::wstring& arguments) {
-    auto dog = start_captured(watchdog(), L"nuv-watchdog " + arguments, profile_block());
+    auto dog = start_captured(watchdog(), L"nuv-watchdog " + arguments, run_environment());
     auto err =
         std::async(std::launch::async, [&dog] { return read_to_end(dog.stderr_read.get()); });
     Answer answer;
@@ -157,8 +153,12 @@ class WatchdogRecovery : public ScratchTest {
     return answer;
   }
 
-  // `input` is the watchdog's standard input; `once_watched` runs after
-  // the monitoring line, before the parent is killed.
+  // Starts a parent and the watchdog on it, waits for the monitoring line,
+  // sets the reader as asked, then kills the parent. `after_exit` runs once
+  // the watchdog has exited and the rest of its standard error has had its
+  // 10 s: it may end what still holds the pipe. `input` is the watchdog's
+  // standard input; `once_watched` runs after the monitoring line, before the
+  // parent is killed.
   Crash crash(Reader reader = Reader::kReads, const std::function<void()>& after_exit = {},
               HANDLE input = nullptr,
               const std::function<void(const Watched&)>& once_watched = {}) {
@@ -473,7 +473,7 @@ TEST_F(WatchdogRecovery, RecoverOnRequestStaysInterruptibleByCtrlC) {
   const std::vector<SystemChange> journal{CustomCommand{
       "wait", {narrow(program_folder() + L"nuv-test-child.exe"), "wait", narrow(pid_file)}}};
   ASSERT_TRUE(write_file(state(), format_journal(journal)));
-  auto dog = start_captured(watchdog(), L"nuv-watchdog --recover", profile_block());
+  auto dog = start_captured(watchdog(), L"nuv-watchdog --recover", run_environment());
   for (int waited = 0; !exists(pid_file) && waited < 300; ++waited) ::Sleep(100);
   ASSERT_TRUE(exists(pid_file)) << "the undo never started";
   ::Sleep(200);  // the tool has written its id; let it reach its wait

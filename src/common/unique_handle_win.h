@@ -19,6 +19,13 @@ struct FileHandleTraits {
   static void close(Pointer h) { ::CloseHandle(h); }
 };
 
+// A search begun with FindFirstFileW.
+struct FindHandleTraits {
+  using Pointer = HANDLE;
+  static Pointer invalid() { return INVALID_HANDLE_VALUE; }
+  static void close(Pointer h) { ::FindClose(h); }
+};
+
 struct ModuleTraits {
   using Pointer = HMODULE;
   static Pointer invalid() { return nullptr; }
@@ -48,6 +55,7 @@ struct ThreadpoolTimerTraits {
 
 using UniqueHandle = UniqueResource<NullHandleTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
+using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueWaitRegistration = UniqueResource<WaitRegistrationTraits>;
 using UniqueThreadpoolTimer = UniqueResource<ThreadpoolTimerTraits>;
