@@ -37,8 +37,9 @@ class WriteDeadline {
 
   UniqueHandle thread_;
   std::atomic<bool> passed_ = false;
-  // Last, so that it goes first: closing it waits for a callback that still
-  // uses the thread and the mark.
+  // Last, so that it goes first: closing it disarms it and waits for a
+  // callback that still uses the thread and the mark, so that none can
+  // cancel an I/O that starts after this write.
   UniqueThreadpoolTimer timer_;
 };
 
