@@ -116,7 +116,7 @@ Win32Result<StartedProcess> start_process(const std::wstring& program,
     if (!ok && ::GetLastError() != ERROR_INTERNAL_ERROR) break;
   }
   if (!ok) return last_error("CreateProcessW " + narrow(program));
-  ::CloseHandle(info.hThread);
+  const UniqueHandle thread(info.hThread);  // not needed: closed at once
   started.process.reset(info.hProcess);
   started.pid = info.dwProcessId;
   return started;  // the write ends close here: the child holds its own
