@@ -37,11 +37,14 @@
 #include <vector>
 
 #include "common/win32.h"
+#include "common/unique_handle_win.h"
 #include "common/wide.h"
 #include "state/journal_format.h"
+#include "state/state_paths.h"
 #include "table_row.h"
 #include "tools/support/files_win.h"
 #include "tools/support/process_win.h"
+#include "tools/support/text.h"
 
 #include <psapi.h>
 
@@ -227,8 +230,8 @@ Idle measure_idle(const Scratch& scratch, int seconds) {
 // which only the watchdog's command line holds), as its /proc folder.
 std::optional<std::wstring> linux_process_of(const std::wstring& marker) {
   WIN32_FIND_DATAW entry;
-  const HANDLE search = ::FindFirstFileW(L"Z:\\proc\\*", &entry);
-  if (search == INVALID_HANDLE_VALUE) return std::nullopt;
+  const nuv::UniqueFindHandle search(::FindFirstFileW(L"Z:\\proc\\*", &entry));
+  if (!search) return std::nullopt;
   std::optional<std::wstring> found;
   do {
     const std::wstring name = entry.cFileName;
@@ -244,8 +247,7 @@ std::optional<std::wstring> linux_process_of(const std::wstring& marker) {
       found = L"Z:\\proc\\" + name;
       break;
     }
-  } while (::FindNextFileW(search, &entry));
-  ::FindClose(search);
+  } while (::FindNextFileW(search.get(), &entry));
   return found;
 }
 
@@ -263,11 +265,15 @@ double peak_resident_mib(const std::wstring& proc_folder) {
 // watchdog's peak in MiB.
 double recovery_peak_mib(const Scratch& scratch, const std::vector<std::string>& undo,
                          const std::string& expected_line, std::size_t count = 1) {
-  const std::wstring data = scratch.appdata + L"\\NUV Client";
+  // The client's files, where the program finds them.
+  const std::string appdata = nuv::support::narrow(scratch.appdata);
+  const auto paths = nuv::state_paths(appdata);
+  const std::wstring data = nuv::support::widen(nuv::data_folder(appdata));
+  const std::wstring state = nuv::support::widen(paths.state);
   ::CreateDirectoryW(data.c_str(), nullptr);
   const std::string journal =
       nuv::format_journal(std::vector<nuv::SystemChange>(count, nuv::CustomCommand{"flood", undo}));
-  or_fail(nuv::support::write_file(data + L"\\system_state.json", journal));
+  or_fail(nuv::support::write_file(state, journal));
   const auto parent = start_parent();
   const auto watchdog = start_watchdog(scratch, parent.pid);
   if (read_line(watchdog.stderr_read.get()).find("monitoring pid=") == std::string::npos) {
@@ -294,8 +300,8 @@ double recovery_peak_mib(const Scratch& scratch, const std::vector<std::string>&
                  exit_code(watchdog.process.get()), text.size());
     std::exit(1);
   }
-  ::DeleteFileW((data + L"\\system_state.json").c_str());
-  ::DeleteFileW((data + L"\\system_state.json.meta").c_str());
+  ::DeleteFileW(state.c_str());
+  ::DeleteFileW(nuv::support::widen(paths.meta).c_str());
   ::RemoveDirectoryW(data.c_str());
   return peak;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/checked_win.h"
+#include "support/client_profile_win.h"
 #include "support/scratch_test_win.h"
 #include "watchdog/log_file_win.h"
 
@@ -19,7 +20,8 @@ class LogFile : public ScratchTest {
  protected:
   LogFile() : ScratchTest(L"log") {}
 
-  std::wstring folder(const std::wstring& name = L"NUV Client") const { return in_root(name); }
+  std::wstring folder() const { return ClientProfile(in_root(L"appdata")).data_folder(); }
+  std::wstring folder(const std::wstring& name) const { return in_root(name); }
   static std::wstring log_path(const std::wstring& folder) {
     return folder + L"\\nuv-watchdog.log";
   }

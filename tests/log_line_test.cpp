@@ -1,11 +1,6 @@
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
-#include "common/log.h"
 #include "common/log_line.h"
-#include "support/recording_log.h"
+
+#include <gtest/gtest.h>
 
 namespace nuv {
 namespace {
@@ -22,38 +17,9 @@ TEST(LogLine, OneCallIsAlwaysOneLine) {
             "2026-01-01T00:00:00.000Z [1] a\\r\\nb \xE2\x80\x94 c\n");
 }
 
-// A run's detail lines stop at the budget, with one line that says so.
-TEST(BudgetedLog, PassesLinesUntilTheBudgetThenSaysSoOnce) {
-  test::RecordingLog inner;
-  BudgetedLog log(inner, 10);
-  log.write("12345");
-  log.write("67890");
-  log.write("x");
-  log.write("y");
-  EXPECT_EQ(inner.lines,
-            (std::vector<std::string>{
-                "12345", "67890",
-                "further detail lines of this run are not logged: they passed 10 bytes"}));
-}
-
 TEST(LogLine, AddsAtMostTheOverheadToItsText) {
   EXPECT_EQ(format_log_line({9999, 12, 31, 23, 59, 59, 999}, 4294967295u, "").size(),
             kLogLineOverhead);
-}
-
-// Charged what the log writes: many short lines, or lines full of line
-// breaks, cannot pass the budget several times over.
-TEST(BudgetedLog, ChargesEachLineItsStampAndItsLineBreaksTwice) {
-  test::RecordingLog inner;
-  BudgetedLog log(inner, 30, 10);
-  log.write("a\r\n");  // 3 + 2 + 10
-  log.write("bc");     // 2 + 10: 27 in all
-  log.write("d");      // 11 more would pass 30
-  log.write("e");
-  EXPECT_EQ(
-      inner.lines,
-      (std::vector<std::string>{
-          "a\r\n", "bc", "further detail lines of this run are not logged: they passed 30 bytes"}));
 }
 
 }  // namespace

@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "support/recording_log.h"
-#include "support/recording_sink.h"
+#include "support/recording.h"
 
 namespace nuv {
 namespace {

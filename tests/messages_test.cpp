@@ -1,10 +1,13 @@
+#include "watchdog/messages.h"
+
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "watchdog/message_sink.h"
-#include "watchdog/messages.h"
+#include "common/error_list.h"
 
 namespace nuv {
 namespace {
@@ -70,17 +73,22 @@ TEST(Messages, DisappearanceUsesTheEmDashInUtf8) {
   EXPECT_EQ(line.substr(dash - 1, 5), " \xE2\x80\x94 ");
 }
 
-// A console write never ends in the middle of a surrogate pair: a character
-// outside the Basic Multilingual Plane that straddles the limit moves whole
-// into the next write.
-TEST(ConsoleChunks, NeverSplitASurrogatePair) {
-  std::u16string text(0x7FFF, u'a');
-  text += u"\U0001F600b";  // a pair at units 0x7FFF and 0x8000
-  EXPECT_EQ(console_chunk_length(text.data(), text.size(), 0x8000), 0x7FFFu);
-  EXPECT_EQ(console_chunk_length(text.data() + 0x7FFF, 3, 0x8000), 3u);
-  const std::u16string plain(0x9000, u'\u2014');
-  EXPECT_EQ(console_chunk_length(plain.data(), plain.size(), 0x8000), 0x8000u);
-  EXPECT_EQ(console_chunk_length(plain.data(), 10, 0x8000), 10u);
+TEST(SystemStateMessages, HaveTheirExactText) {
+  EXPECT_EQ(state_recovery_message(std::nullopt), "nuv-watchdog: no system_state to recover");
+  EXPECT_EQ(state_recovery_message(std::vector<std::string>{}),
+            "nuv-watchdog: system_state recovery clean");
+  EXPECT_EQ(state_recovery_message(std::vector<std::string>{"netsh failed: exit 1\r\n"}),
+            "nuv-watchdog: system_state recovery had 1 errors: [\"netsh failed: exit 1\\r\\n\"]");
+  EXPECT_EQ(state_recovery_message(std::vector<std::string>{"a", "b \"c\""}),
+            "nuv-watchdog: system_state recovery had 2 errors: [\"a\", \"b \\\"c\\\"\"]");
+  // The count is true when the list was closed early.
+  ErrorList closed;
+  closed.add(std::string(std::size_t{3} * 1024 * 1024, 'x'));
+  closed.add("not listed");
+  closed.add("nor this");
+  EXPECT_EQ(state_recovery_message(closed),
+            "nuv-watchdog: system_state recovery had 3 errors: [\"" +
+                std::string(std::size_t{3} * 1024 * 1024, 'x') + "\"] (2 more errors not listed)");
 }
 
 }  // namespace

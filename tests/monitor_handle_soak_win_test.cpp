@@ -3,18 +3,16 @@
 
 #include <chrono>
 #include <cstdint>
-#include <string_view>
 
 #include "support/checked_win.h"
+#include "support/recording.h"
 #include "watchdog/exit_codes.h"
 #include "watchdog/monitor_system_win.h"
 
 namespace nuv {
 namespace {
 
-struct NullSink final : MessageSink {
-  void write_line(std::string_view) override {}
-};
+using test::NullSink;
 
 // Both ways of watching: the parent's handle held for the whole run, and
 // the fallback that opens it by id at every poll. Time is faked, and each

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/result.h"
-#include "support/recording_sink.h"
+#include "support/recording.h"
 #include "watchdog/exit_codes.h"
 #include "watchdog/monitor.h"
 
@@ -20,9 +20,9 @@ using test::RecordingSink;
 
 using namespace std::chrono_literals;
 
-// A fake system: time passes only when the monitor sleeps or waits, the
-// parent ends at a set instant, and every call is logged.
-struct FakeSystem {
+// A fake of the monitor's system: time passes only when the monitor sleeps
+// or waits, the parent ends at a set instant, and every call is logged.
+struct FakeMonitorSystem {
   std::chrono::nanoseconds now = 1000h;               // the start instant is arbitrary
   std::chrono::nanoseconds parent_ends = 1'000'000h;  // long after any test ends
   int polls_until_gone = -1;  // ends the parent after this many waits or polls, whatever the time
@@ -95,7 +95,7 @@ const WatchdogArguments kArguments{42, "C:\\clean.flag"};
 // The parent's exit ends the wait on its handle at once: the settle delay
 // starts at the death, not at the next poll.
 TEST(MonitorLoop, ParentGoneWithFlagDeletesItAndExitsClean) {
-  FakeSystem system;
+  FakeMonitorSystem system;
   const auto start = system.now;
   system.parent_ends = start + 2 * kPollInterval + 700ms;
   system.flag = true;
@@ -119,7 +119,7 @@ TEST(MonitorLoop, ParentGoneWithFlagDeletesItAndExitsClean) {
 }
 
 TEST(MonitorLoop, ParentGoneWithoutFlagRunsRecoveryOnceAfterItsMessage) {
-  FakeSystem system;
+  FakeMonitorSystem system;
   system.parent_ends = system.now;  // no such process: the first opening says so
   RecordingSink sink;
   std::vector<std::string> lines_before_recovery;
@@ -144,7 +144,7 @@ TEST(MonitorLoop, ParentGoneWithoutFlagRunsRecoveryOnceAfterItsMessage) {
 // at every poll, and only a poll that finds no such process, or finds it
 // ended, lets the recovery run.
 TEST(MonitorLoop, ParentThatCannotBeHeldIsPolledByIdUntilItIsGone) {
-  FakeSystem system;
+  FakeMonitorSystem system;
   system.opening = ParentOpening::kUnopenable;
   system.parent_ends = system.now + 2 * kPollInterval + 700ms;
   RecordingSink sink;
@@ -157,7 +157,7 @@ TEST(MonitorLoop, ParentThatCannotBeHeldIsPolledByIdUntilItIsGone) {
 }
 
 TEST(MonitorLoop, FlagCreatedDuringTheSettleDelayCountsAsPresent) {
-  FakeSystem system;
+  FakeMonitorSystem system;
   system.parent_ends = system.now;
   system.on_sleep = [&](std::chrono::milliseconds d) {
     if (d == kSettleDelay) system.flag = true;
@@ -175,7 +175,7 @@ TEST(MonitorLoop, FlagCreatedDuringTheSettleDelayCountsAsPresent) {
 TEST(MonitorLoop, LifetimeEndsAtTheFirstPollStrictlyAfterADay) {
   for (const auto opening : {ParentOpening::kHeld, ParentOpening::kUnopenable}) {
     for (const auto last_sleep : {1ns, 0ns}) {
-      FakeSystem system;
+      FakeMonitorSystem system;
       system.opening = opening;
       system.flag = true;
       int sleeps = 0;
@@ -207,7 +207,7 @@ TEST(MonitorLoop, LifetimeEndsAtTheFirstPollStrictlyAfterADay) {
 
 TEST(MonitorLoop, ClockGoingBackwardsNeverCountsAsElapsedTime) {
   for (const auto opening : {ParentOpening::kHeld, ParentOpening::kUnopenable}) {
-    FakeSystem system;
+    FakeMonitorSystem system;
     system.opening = opening;
     system.polls_until_gone = 3;
     system.on_sleep = [&](std::chrono::milliseconds d) { system.now -= 2 * d + 100h; };
@@ -227,7 +227,7 @@ TEST(MonitorLoop, MarkerCoversTheWatchAndAStaleFlagIsLogged) {
   };
   for (const Case& c :
        {Case{false, ""}, Case{true, ""}, Case{true, "Access is denied. (os error 5)"}}) {
-    FakeSystem system;
+    FakeMonitorSystem system;
     system.parent_runs_for(2);
     system.flag = c.stale_flag;
     system.delete_refusal = c.delete_refusal;
@@ -266,7 +266,7 @@ TEST(MonitorLoop, MarkerCoversTheWatchAndAStaleFlagIsLogged) {
 // A refusal goes to the usage sink alone (the log keeps no usage errors);
 // every line of an accepted run goes to the other.
 TEST(WatchdogMain, RefusalsPrintOneLineAndExitTwoWithoutPolling) {
-  FakeSystem system;
+  FakeMonitorSystem system;
   RecordingSink usage, run;
   EXPECT_EQ(watchdog_main({u"12a", u"f"}, system.seams(), usage, run, [] {}), kExitUsage);
   EXPECT_EQ(watchdog_main({u"1"}, system.seams(), usage, run, [] {}), kExitUsage);

@@ -3,21 +3,19 @@
 
 #include <chrono>
 #include <cstdint>
-#include <string_view>
 
+#include "support/recording.h"
 #include "watchdog/exit_codes.h"
 #include "watchdog/monitor_system_win.h"
 
 namespace nuv {
 namespace {
 
-struct NullSink final : MessageSink {
-  void write_line(std::string_view) override {}
-};
+using test::NullSink;
 
 // An OpenProcess that refuses every process with `error`.
 OpenProcessCall refusing_with(std::uint32_t error) {
-  return [error](std::uint32_t) { return ProcessOpening{UniqueHandle(), error}; };
+  return [error](std::uint32_t) -> ProcessOpening { return unexpected(OsError{error}); };
 }
 
 struct Refusal {

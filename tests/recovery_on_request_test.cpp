@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/recording.h"
 #include "support/recording_journal_lock.h"
-#include "support/recording_sink.h"
 #include "watchdog/exit_codes.h"
 #include "watchdog/recovery_on_request.h"
 

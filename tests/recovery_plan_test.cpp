@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "state/journal_format.h"
-#include "support/recording_sink.h"
+#include "support/recording.h"
 #include "watchdog/exit_codes.h"
 #include "watchdog/recovery_plan.h"
 

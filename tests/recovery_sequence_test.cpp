@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/recording_sink.h"
+#include "support/recording.h"
 #include "watchdog/recovery.h"
 
 namespace nuv {

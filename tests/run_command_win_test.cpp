@@ -20,10 +20,10 @@
 #include "platform/process/child_standard_input_win.h"
 #include "platform/process/command_runner.h"
 #include "platform/process/nt_pipe_win.h"
-#include "platform/process/windows_command_line.h"
 #include "platform/process/program_search_system_win.h"
+#include "platform/process/windows_command_line.h"
 #include "support/checked_win.h"
-#include "support/recording_log.h"
+#include "support/recording.h"
 
 namespace nuv {
 namespace {

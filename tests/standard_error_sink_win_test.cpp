@@ -69,8 +69,8 @@ TEST_F(StandardErrorSink, MissingOrBrokenStandardErrorDropsTheLine) {
 
   HANDLE read = nullptr, write = nullptr;
   ASSERT_TRUE(::CreatePipe(&read, &write, nullptr, 0));
-  ::CloseHandle(read);
-  UniqueFileHandle writer(write);
+  UniqueFileHandle reader(read), writer(write);
+  reader.reset();  // the reader has gone
   ::SetStdHandle(STD_ERROR_HANDLE, writer.get());
   sink_.write_line("the reader has gone");  // must return, not stop or hang
   sink_.write_line(std::string(200'000, 'x'));

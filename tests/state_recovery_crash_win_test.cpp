@@ -36,6 +36,7 @@
 
 #include "state/journal_format.h"
 #include "support/checked_win.h"
+#include "support/client_profile_win.h"
 #include "support/scratch_test_win.h"
 
 namespace nuv::test {
@@ -135,14 +136,10 @@ class StateRecoveryCrash : public ScratchTest {
     std::wstring appdata, data, journal, meta;
   };
   Trial fresh_trial(const std::string& journal_text) {
-    Trial trial;
-    trial.appdata = root_ + L"\\run-" + std::to_wstring(runs_++);
-    trial.data = trial.appdata + L"\\NUV Client";
-    EXPECT_TRUE(make_folders(trial.data));
-    trial.journal = trial.data + L"\\system_state.json";
-    trial.meta = trial.journal + L".meta";
-    EXPECT_TRUE(write_file(trial.journal, journal_text));
-    return trial;
+    const ClientProfile profile(root_ + L"\\run-" + std::to_wstring(runs_++));
+    EXPECT_TRUE(profile.make());
+    EXPECT_TRUE(profile.write_journal(journal_text));
+    return {profile.appdata(), profile.data_folder(), profile.journal(), profile.meta()};
   }
   // What a run that is still ending holds stays, to go with the folder.
   static void discard(const Trial& trial) { (void)support::remove_tree(trial.appdata); }

@@ -16,6 +16,7 @@
 
 #include "state/journal_format.h"
 #include "support/checked_win.h"
+#include "support/client_profile_win.h"
 #include "support/scratch_test_win.h"
 
 namespace nuv::test {
@@ -25,18 +26,16 @@ class SystemStateRecovery : public ScratchTest {
  protected:
   SystemStateRecovery() : ScratchTest(L"recovery") {}
   void prepare() override {
-    data_ = in_root(L"appdata\\NUV Client");
-    make_folder(L"appdata\\NUV Client");
+    profile_ = ClientProfile(in_root(L"appdata"));
+    ASSERT_TRUE(profile_.make());
+    data_ = profile_.data_folder();
     copy_from_build(L"nuv-recover-state.exe", L"nuv-recover-state.exe");
-    for (const wchar_t* tool : {L"netsh", L"route", L"powershell"}) {
-      copy_from_build(L"nuv-stand-in-tool.exe", std::wstring(tool) + L".exe");
-    }
-    ASSERT_TRUE(write_file(in_root(L"answers.txt"), ""));
+    ASSERT_TRUE(install_stand_in_tools(root_, {L"netsh", L"route", L"powershell"}));
   }
 
   std::wstring driver() const { return root_ + L"\\nuv-recover-state.exe"; }
-  std::wstring state() const { return data_ + L"\\system_state.json"; }
-  std::wstring meta() const { return state() + L".meta"; }
+  std::wstring state() const { return profile_.journal(); }
+  std::wstring meta() const { return profile_.meta(); }
 
   void answer(const std::string& script) {
     ASSERT_TRUE(write_file(root_ + L"\\answers.txt", script));
@@ -81,6 +80,7 @@ class SystemStateRecovery : public ScratchTest {
     return names;
   }
 
+  ClientProfile profile_;
   std::wstring data_;
 };
 

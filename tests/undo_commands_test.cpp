@@ -13,7 +13,7 @@
 
 #include "platform/rollback/undo_commands.h"
 #include "support/fake_runner.h"
-#include "support/recording_log.h"
+#include "support/recording.h"
 
 namespace nuv {
 namespace {

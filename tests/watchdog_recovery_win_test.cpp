@@ -27,6 +27,7 @@
 #include "common/list_notation.h"
 #include "state/journal_format.h"
 #include "support/checked_win.h"
+#include "support/client_profile_win.h"
 #include "support/scratch_test_win.h"
 #include "support/shared_console_win.h"
 
@@ -70,21 +71,18 @@ class WatchdogRecovery : public ScratchTest {
  protected:
   WatchdogRecovery() : ScratchTest(L"crash") {}
   void prepare() override {
-    make_folder(L"appdata\\NUV Client");
+    profile_ = ClientProfile(in_root(L"appdata"));
+    ASSERT_TRUE(profile_.make());
     make_folder(L"temp");
     copy_from_build(L"nuv-watchdog.exe", L"nuv-watchdog.exe");
     copy_from_build(L"wintun-stand-in\\full\\wintun.dll", L"wintun.dll");
-    for (const wchar_t* tool : {L"netsh", L"route", L"powershell", L"reg"}) {
-      copy_from_build(L"nuv-stand-in-tool.exe", std::wstring(tool) + L".exe");
-    }
-    ASSERT_TRUE(write_file(in_root(L"answers.txt"), ""));
-    ASSERT_TRUE(write_file(state(), format_journal(kJournal)));
+    ASSERT_TRUE(install_stand_in_tools(root_, {L"netsh", L"route", L"powershell", L"reg"}));
+    ASSERT_TRUE(profile_.write_journal(format_journal(kJournal)));
   }
 
   std::wstring watchdog() const { return root_ + L"\\nuv-watchdog.exe"; }
-  std::wstring data() const { return root_ + L"\\appdata\\NUV Client"; }
-  std::wstring state() const { return data() + L"\\system_state.json"; }
-  std::wstring meta() const { return state() + L".meta"; }
+  std::wstring state() const { return profile_.journal(); }
+  std::wstring meta() const { return profile_.meta(); }
 
   struct Crash {
     DWORD parent_pid = 0;
@@ -102,15 +100,11 @@ class WatchdogRecovery : public ScratchTest {
   // (our end stays open, unread).
   enum class Reader { kReads, kClosed, kStalled };
 
-  // Starts a parent and the watchdog on it, waits for the monitoring line,
-  // sets the reader as asked, then kills the parent. `after_exit` runs once
-  // the watchdog has exited and the rest of its standard error has had its
-  // 10 s: it may end what still holds the pipe.
-  // The client's profile, its adapters and the tools' script; `tool_sleep`
-  // makes every tool take that long.
-  std::wstring profile_block(const std::optional<std::wstring>& tool_sleep = std::nullopt) const {
+  // A run's environment: the client's profile, its adapters and the tools'
+  // script; `tool_sleep` makes every tool take that long.
+  std::wstring run_environment(const std::optional<std::wstring>& tool_sleep = std::nullopt) const {
     return environment_block({
-        {L"APPDATA", root_ + L"\\appdata"},
+        {L"APPDATA", profile_.appdata()},
         {L"TEMP", root_ + L"\\temp"},
         {L"TMP", std::nullopt},
         {L"NUV_STAND_IN_LOG", root_ + L"\\tools.log"},
@@ -136,7 +130,7 @@ class WatchdogRecovery : public ScratchTest {
     const std::wstring flag = root_ + L"\\clean.flag";
     watched.dog = start_captured(
         watchdog(), L"nuv-watchdog " + std::to_wstring(watched.parent.pid) + L" \"" + flag + L"\"",
-        profile_block(tool_sleep), std::nullopt, input);
+        run_environment(tool_sleep), std::nullopt, input);
     watched.first_line = read_line(watched.dog.stderr_read.get());
     return watched;
   }
@@ -148,7 +142,7 @@ class WatchdogRecovery : public ScratchTest {
     std::vector<std::string> out, err;
   };
   Answer ask(const std::wstring& arguments) {
-    auto dog = start_captured(watchdog(), L"nuv-watchdog " + arguments, profile_block());
+    auto dog = start_captured(watchdog(), L"nuv-watchdog " + arguments, run_environment());
     auto err =
         std::async(std::launch::async, [&dog] { return read_to_end(dog.stderr_read.get()); });
     Answer answer;
@@ -159,8 +153,12 @@ class WatchdogRecovery : public ScratchTest {
     return answer;
   }
 
-  // `input` is the watchdog's standard input; `once_watched` runs after
-  // the monitoring line, before the parent is killed.
+  // Starts a parent and the watchdog on it, waits for the monitoring line,
+  // sets the reader as asked, then kills the parent. `after_exit` runs once
+  // the watchdog has exited and the rest of its standard error has had its
+  // 10 s: it may end what still holds the pipe. `input` is the watchdog's
+  // standard input; `once_watched` runs after the monitoring line, before the
+  // parent is killed.
   Crash crash(Reader reader = Reader::kReads, const std::function<void()>& after_exit = {},
               HANDLE input = nullptr,
               const std::function<void(const Watched&)>& once_watched = {}) {
@@ -214,7 +212,7 @@ class WatchdogRecovery : public ScratchTest {
     EXPECT_EQ(log.back(), "unload");
   }
 
-  std::wstring log_path() const { return data() + L"\\nuv-watchdog.log"; }
+  std::wstring log_path() const { return profile_.log(); }
 
   // The texts of the log's lines, each checked for its stamp and for the
   // watchdog's process id.
@@ -280,6 +278,8 @@ class WatchdogRecovery : public ScratchTest {
     ::TerminateProcess(process.get(), 0);
     ::WaitForSingleObject(process.get(), 10'000);
   }
+
+  ClientProfile profile_;
 };
 
 TEST_F(WatchdogRecovery, CrashRollsEverythingBackAndExitsOne) {
@@ -473,7 +473,7 @@ TEST_F(WatchdogRecovery, RecoverOnRequestStaysInterruptibleByCtrlC) {
   const std::vector<SystemChange> journal{CustomCommand{
       "wait", {narrow(program_folder() + L"nuv-test-child.exe"), "wait", narrow(pid_file)}}};
   ASSERT_TRUE(write_file(state(), format_journal(journal)));
-  auto dog = start_captured(watchdog(), L"nuv-watchdog --recover", profile_block());
+  auto dog = start_captured(watchdog(), L"nuv-watchdog --recover", run_environment());
   for (int waited = 0; !exists(pid_file) && waited < 300; ++waited) ::Sleep(100);
   ASSERT_TRUE(exists(pid_file)) << "the undo never started";
   ::Sleep(200);  // the tool has written its id; let it reach its wait

@@ -11,6 +11,7 @@
 
 #include "common/list_notation.h"
 #include "support/checked_win.h"
+#include "support/client_profile_win.h"
 #include "support/scratch_test_win.h"
 #include "support/shared_console_win.h"
 
@@ -51,31 +52,36 @@ class Watchdog : public ScratchTest {
   const std::wstring watchdog_ = program_folder() + L"nuv-watchdog.exe";
   const std::wstring child_ = program_folder() + L"nuv-test-child.exe";
 
-  // A folder for one run's APPDATA and TEMP, in the scratch folder.
-  std::wstring new_profile() {
-    profile_ = in_root(L"profile-" + std::to_wstring(profiles_++));
+  // A profile for one run, in the scratch folder; its APPDATA is the run's
+  // TEMP too.
+  const ClientProfile& new_profile() {
+    profile_ = ClientProfile(in_root(L"profile-" + std::to_wstring(profiles_++)));
     return profile_;
   }
 
-  // APPDATA and TEMP of its own, so that a recovery never meets another
-  // test's journal or lock file.
-  // With `data_folder`, the client's folder "NUV Client" exists in it, and
-  // the watchdog keeps its log there.
-  StartedProcess start_watchdog(const std::wstring& arguments, bool data_folder = false) {
-    ::CreateDirectoryW(new_profile().c_str(), nullptr);
-    if (data_folder) ::CreateDirectoryW(data_folder_path().c_str(), nullptr);
-    return start_captured(watchdog_, L"\"" + watchdog_ + L"\" " + arguments,
-                          environment_block({{L"APPDATA", profile_}, {L"TEMP", profile_}}));
+  // The watchdog with the profile's APPDATA and TEMP, so that a recovery never
+  // meets another test's journal or lock file.
+  StartedProcess start_watchdog_in_profile(const std::wstring& arguments) {
+    return start_captured(
+        watchdog_, L"\"" + watchdog_ + L"\" " + arguments,
+        environment_block({{L"APPDATA", profile_.appdata()}, {L"TEMP", profile_.appdata()}}));
   }
 
-  std::wstring data_folder_path() const { return profile_ + L"\\NUV Client"; }
+  // In a profile of its own. With `data_folder`, the client's data folder
+  // exists in it, and the watchdog keeps its log there.
+  StartedProcess start_watchdog(const std::wstring& arguments, bool data_folder = false) {
+    EXPECT_TRUE(new_profile().make(data_folder));
+    return start_watchdog_in_profile(arguments);
+  }
+
+  std::wstring data_folder_path() const { return profile_.data_folder(); }
 
   // The log's line for a flag that was there before monitoring began.
   static std::string stale_flag_line(const std::wstring& flag) {
     return "clean flag already present as monitoring begins: " + list_notation({narrow(flag)}) +
            "\n";
   }
-  std::wstring log_path() const { return data_folder_path() + L"\\nuv-watchdog.log"; }
+  std::wstring log_path() const { return profile_.log(); }
 
   // The log's lines without their stamps.
   std::string logged_text() const {
@@ -118,7 +124,7 @@ class Watchdog : public ScratchTest {
   }
 
   DWORD parent_pid_ = 0;
-  std::wstring profile_;
+  ClientProfile profile_;
   int profiles_ = 0;
 };
 
@@ -343,23 +349,20 @@ TEST_F(Watchdog, LogIsAppendedToUntilItReachesOneMebibyteThenSetAside) {
     create_file(flag);
     auto parent = start_plain(child_, L"nuv-test-child exit 0");
     ASSERT_EQ(wait_for_exit(parent.process.get()), 0u);
-    ASSERT_TRUE(::CreateDirectoryW(new_profile().c_str(), nullptr));
-    ASSERT_TRUE(::CreateDirectoryW(data_folder_path().c_str(), nullptr));
+    ASSERT_TRUE(new_profile().make());
     ASSERT_TRUE(write_file(log_path(), before));
-    ASSERT_TRUE(write_file(log_path() + L".1", "the oldest run\n"));
-    auto watchdog = start_captured(
-        watchdog_, L"\"" + watchdog_ + L"\" " + std::to_wstring(parent.pid) + L" \"" + flag + L"\"",
-        environment_block({{L"APPDATA", profile_}, {L"TEMP", profile_}}));
+    ASSERT_TRUE(write_file(profile_.old_log(), "the oldest run\n"));
+    auto watchdog = start_watchdog_in_profile(std::to_wstring(parent.pid) + L" \"" + flag + L"\"");
     const auto outcome = finish(watchdog);
     EXPECT_EQ(outcome.exit_code, 0u);
     const auto log = read_file(log_path()).value_or("");
     // The flag was there from the start, and the log says so.
     if (rotate) {
-      EXPECT_EQ(read_file(log_path() + L".1"), full);
+      EXPECT_EQ(read_file(profile_.old_log()), full);
       EXPECT_EQ(logged_text(), monitoring_line(parent.pid, flag) + stale_flag_line(flag) + kPrefix +
                                    "parent shut down cleanly (flag present)\n");
     } else {
-      EXPECT_EQ(read_file(log_path() + L".1"), "the oldest run\n") << before.size();
+      EXPECT_EQ(read_file(profile_.old_log()), "the oldest run\n") << before.size();
       ASSERT_TRUE(log.starts_with(before)) << before.size();
       EXPECT_EQ(split_lines(log.substr(before.size())).size(),
                 1 + split_lines(outcome.stderr_text).size())
@@ -379,7 +382,7 @@ TEST_F(Watchdog, DataFolderMadeAfterTheStartStillGetsTheWholeRunLogged) {
   const std::string first = read_line(watchdog.stderr_read.get());
   EXPECT_EQ(first, monitoring_line(parent.pid, flag));
   EXPECT_FALSE(exists(data_folder_path()));
-  ASSERT_TRUE(::CreateDirectoryW(data_folder_path().c_str(), nullptr));
+  ASSERT_TRUE(profile_.make());  // as the client makes its folder
   ::TerminateProcess(parent.process.get(), 3);
   const auto outcome = finish(watchdog, first);
   EXPECT_EQ(outcome.exit_code, 1u);

@@ -21,13 +21,16 @@
 #include <vector>
 
 #include "state/journal_format.h"
+#include "state/state_paths.h"
 #include "tools/support/files_win.h"
 #include "tools/support/process_win.h"
 #include "tools/support/text.h"
+#include "watchdog/log_files.h"
 
 namespace {
 
 using nuv::support::narrow;
+using nuv::support::widen;
 
 void say(const std::string& text) {
   std::fprintf(stderr, "demo: %s\n", text.c_str());
@@ -154,13 +157,11 @@ struct Demo {
   std::wstring env;
   std::size_t tools_seen = 0, wintun_seen = 0, log_seen = 0;
 
-  std::filesystem::path log() const {
-    return root / L"appdata" / L"NUV Client" / L"nuv-watchdog.log";
-  }
-
-  std::filesystem::path journal() const {
-    return root / L"appdata" / L"NUV Client" / L"system_state.json";
-  }
+  // The client's files, where the program finds them.
+  std::string appdata() const { return narrow((root / L"appdata").wstring()); }
+  std::filesystem::path data_folder() const { return widen(nuv::data_folder(appdata())); }
+  std::filesystem::path log() const { return data_folder() / widen(nuv::kLogFileName); }
+  std::filesystem::path journal() const { return widen(nuv::state_paths(appdata()).state); }
 
   std::filesystem::path flag() const { return root / L"clean.flag"; }
 
@@ -233,7 +234,7 @@ int wmain(int argc, wchar_t** argv) {
                                         std::to_wstring(::GetCurrentProcessId())));
   Demo demo;
   demo.root = scratch.path();
-  or_stop(nuv::support::make_folders((demo.root / L"appdata" / L"NUV Client").wstring()));
+  or_stop(nuv::support::make_folders(demo.data_folder().wstring()));
   or_stop(nuv::support::make_folders((demo.root / L"temp").wstring()));
   const std::wstring bin = program_folder();
   const auto copy = [](const std::wstring& from, const std::filesystem::path& to) {

@@ -20,7 +20,7 @@ inline std::optional<std::string> environment_variable(const wchar_t* name) {
     return ::GetEnvironmentVariableW(name, buffer, size);
   });
   if (!value) {
-    if (::GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+    if (value.error().code == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
     return std::string();  // set, and empty
   }
   return from_wide(*value);

@@ -1,6 +1,7 @@
 // The layout of a log line: "2026-12-09T07:22:55.123Z [4242] text".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,17 +18,6 @@ struct UtcTime {
   int second = 0;
   int millisecond = 0;
 };
-
-inline constexpr std::string_view kLogFileName = "nuv-watchdog.log";
-inline constexpr std::string_view kOldLogFileName = "nuv-watchdog.log.1";
-// A log this large or larger is set aside as the old log before a run's first
-// line, so that each of the two files holds less than this and one run's
-// lines (under 5 MiB: the detail budget, the messages, one cut if need be).
-inline constexpr std::uint64_t kLogRotationSize = std::uint64_t{1024} * 1024;
-
-// What one run may write in detail lines, stamps included (the messages are
-// always logged).
-inline constexpr std::size_t kDetailLogBudget = std::size_t{1024} * 1024;
 
 // What a log line adds to its text at most: the longest stamp,
 // "9999-12-31T23:59:59.999Z [4294967295] ", and the line feed.

@@ -4,22 +4,23 @@
 
 #include <algorithm>
 #include <functional>
-#include <optional>
 #include <string>
 
 #include "common/win32.h"
+#include "common/os_error.h"
+#include "common/result.h"
 
 namespace nuv {
 
 // `ask` gets a buffer and its size in characters and returns what the system
 // call returned: the length written, the size needed when the buffer is too
-// small, or 0 on failure. Absent on failure, with the system's error code left
-// in GetLastError().
-inline std::optional<std::wstring> ask_sized(const std::function<DWORD(wchar_t*, DWORD)>& ask) {
+// small, or 0 on failure. A failure gives the system's error code, which is
+// also left in GetLastError().
+inline Result<std::wstring, OsError> ask_sized(const std::function<DWORD(wchar_t*, DWORD)>& ask) {
   std::wstring buffer(MAX_PATH, L'\0');
   for (int attempt = 0; attempt < 8; ++attempt) {
     const DWORD n = ask(buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return std::nullopt;
+    if (n == 0) return unexpected(OsError{::GetLastError()});
     if (n < buffer.size()) {
       buffer.resize(n);
       return buffer;
@@ -28,7 +29,7 @@ inline std::optional<std::wstring> ask_sized(const std::function<DWORD(wchar_t*,
   }
   // The answer kept growing faster than the buffer.
   ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-  return std::nullopt;
+  return unexpected(OsError{ERROR_INSUFFICIENT_BUFFER});
 }
 
 }  // namespace nuv

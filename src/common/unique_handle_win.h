@@ -19,6 +19,13 @@ struct FileHandleTraits {
   static void close(Pointer h) { ::CloseHandle(h); }
 };
 
+// A search begun with FindFirstFileW.
+struct FindHandleTraits {
+  using Pointer = HANDLE;
+  static Pointer invalid() { return INVALID_HANDLE_VALUE; }
+  static void close(Pointer h) { ::FindClose(h); }
+};
+
 struct ModuleTraits {
   using Pointer = HMODULE;
   static Pointer invalid() { return nullptr; }
@@ -34,9 +41,23 @@ struct WaitRegistrationTraits {
   static void close(Pointer h) { ::UnregisterWaitEx(h, INVALID_HANDLE_VALUE); }
 };
 
+// A thread-pool timer. Closing disarms it first and waits for a callback that
+// is already running, so that none can start or still run once it is gone.
+struct ThreadpoolTimerTraits {
+  using Pointer = PTP_TIMER;
+  static Pointer invalid() { return nullptr; }
+  static void close(Pointer timer) {
+    ::SetThreadpoolTimer(timer, nullptr, 0, 0);
+    ::WaitForThreadpoolTimerCallbacks(timer, TRUE);
+    ::CloseThreadpoolTimer(timer);
+  }
+};
+
 using UniqueHandle = UniqueResource<NullHandleTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
+using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueWaitRegistration = UniqueResource<WaitRegistrationTraits>;
+using UniqueThreadpoolTimer = UniqueResource<ThreadpoolTimerTraits>;
 
 }  // namespace nuv

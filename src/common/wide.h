@@ -21,4 +21,9 @@ inline std::optional<std::string> from_wide(std::wstring_view wide) {
   return utf16_to_utf8(std::u16string(wide.begin(), wide.end()));
 }
 
+// A UTF-16 text as the system's calls take it, without a copy.
+inline const wchar_t* wide_chars(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
 }  // namespace nuv

@@ -6,6 +6,10 @@ BOOL WINAPI ignore_interrupt(DWORD event) {
   return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
 }
 
-bool ignore_console_interrupts() { return ::SetConsoleCtrlHandler(ignore_interrupt, TRUE) != 0; }
+Result<void, OsError> ignore_console_interrupts() {
+  if (!::SetConsoleCtrlHandler(ignore_interrupt, TRUE))
+    return unexpected(OsError{::GetLastError()});
+  return {};
+}
 
 }  // namespace nuv

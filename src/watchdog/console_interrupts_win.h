@@ -2,6 +2,8 @@
 #pragma once
 
 #include "common/win32.h"
+#include "common/os_error.h"
+#include "common/result.h"
 
 namespace nuv {
 
@@ -13,7 +15,8 @@ BOOL WINAPI ignore_interrupt(DWORD event);
 
 // Installs ignore_interrupt for this process. Not SetConsoleCtrlHandler(
 // nullptr, TRUE): that covers Ctrl+C alone, and the tools would inherit it.
-// A handler is the process's own. False when the system refused it.
-bool ignore_console_interrupts();
+// A handler is the process's own. Fails with the system's code when the
+// system refused it.
+Result<void, OsError> ignore_console_interrupts();
 
 }  // namespace nuv

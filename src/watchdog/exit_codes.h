@@ -1,3 +1,4 @@
+// The exit codes of every form of the program.
 #pragma once
 
 namespace nuv {

@@ -6,12 +6,14 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/win32.h"
 #include "common/log_line.h"
 #include "common/path.h"
 #include "common/wide.h"
+#include "watchdog/log_files.h"
 
 namespace nuv {
 namespace {
@@ -65,17 +67,23 @@ void set_aside_if_full(const std::wstring& path, const std::wstring& old_path) {
 
 }  // namespace
 
-bool LogFile::open_locked() {
-  const auto folder = to_wide(*folder_);
-  if (!folder || !is_folder(*folder)) return false;
-  const auto path = to_wide(join_path(*folder_, kLogFileName));
-  const auto old_path = to_wide(join_path(*folder_, kOldLogFileName));
-  if (!path || !old_path) return false;
+LogFile::LogFile(const std::optional<std::string>& folder, std::size_t write_chunk)
+    : has_folder_(folder.has_value()), write_chunk_(write_chunk) {
+  if (!folder) return;
+  auto wide_folder = to_wide(*folder);
+  auto log = to_wide(join_path(*folder, kLogFileName));
+  auto old_log = to_wide(join_path(*folder, kOldLogFileName));
+  if (wide_folder && log && old_log) {
+    paths_ = Paths{std::move(*wide_folder), std::move(*log), std::move(*old_log)};
+  }
+}
 
-  set_aside_if_full(*path, *old_path);
+bool LogFile::open_locked() {
+  if (!paths_ || !is_folder(paths_->folder)) return false;
+  set_aside_if_full(paths_->log, paths_->old_log);
   // FILE_APPEND_DATA alone: every write lands at the end of the file, even
   // when another watchdog appends at the same moment.
-  file_.reset(::CreateFileW(path->c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+  file_.reset(::CreateFileW(paths_->log.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) return false;
@@ -102,7 +110,7 @@ void LogFile::append_locked(std::string_view bytes) const {
 }
 
 void LogFile::write(std::string_view text) {
-  if (!folder_) return;
+  if (!has_folder_) return;
   const std::string line = stamped(text);
   const std::lock_guard lock(mutex_);
   if (file_ || open_locked()) {

@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "common/log.h"
 #include "common/unique_handle_win.h"
@@ -36,15 +35,22 @@ class LogFile final : public Log {
  public:
   // No folder: nothing is ever written. `write_chunk` is the most handed to
   // one write; tests make it small.
-  explicit LogFile(std::optional<std::string> folder, std::size_t write_chunk = kLogWriteChunk)
-      : folder_(std::move(folder)), write_chunk_(write_chunk) {}
+  explicit LogFile(const std::optional<std::string>& folder,
+                   std::size_t write_chunk = kLogWriteChunk);
   void write(std::string_view text) override;
 
  private:
+  // The folder and its two logs, as the system takes them.
+  struct Paths {
+    std::wstring folder, log, old_log;
+  };
+
   bool open_locked();
   void append_locked(std::string_view bytes) const;
 
-  std::optional<std::string> folder_;
+  bool has_folder_;
+  // Absent for a folder that is not UTF-8: the log then never opens.
+  std::optional<Paths> paths_;
   std::size_t write_chunk_;
   std::mutex mutex_;  // lines may come from more than one thread
   UniqueFileHandle file_;

@@ -13,11 +13,13 @@
 #include "common/log_line.h"
 #include "platform/process/child_standard_input_win.h"
 #include "platform/wintun/orphan_cleanup_win.h"
+#include "state/state_paths.h"
 #include "state/state_recovery.h"
 #include "watchdog/command_line.h"
 #include "watchdog/console_interrupts_win.h"
 #include "watchdog/exit_codes.h"
 #include "watchdog/log_file_win.h"
+#include "watchdog/log_files.h"
 #include "watchdog/logged_sink.h"
 #include "watchdog/message_sink_win.h"
 #include "watchdog/messages.h"
@@ -83,8 +85,8 @@ int watch(const WatchdogArguments& arguments, StandardInputAtStart input,
   MonitoringMarker marker;
   if (files.state_path) {
     system.raise_monitoring_marker = [&marker, &details, &files] {
-      if (const auto failure = marker.raise(*files.state_path)) {
-        details.write("monitoring marker not raised: " + *failure);
+      if (const auto raised = marker.raise(*files.state_path); !raised) {
+        details.write("monitoring marker not raised: " + raised.error());
       }
     };
     system.lower_monitoring_marker = [&marker] { marker.lower(); };
@@ -129,7 +131,8 @@ int wmain(int argc, wchar_t** argv) {
       // Started by the client and never interactive, it may share the
       // client's console: a Ctrl+C meant for the client must not kill the
       // one process that would repair the client's crash.
-      nuv::ignore_console_interrupts();
+      // Without the handler it watches all the same, as any console program.
+      (void)nuv::ignore_console_interrupts();
       return nuv::watch(watched, input, standard_error);
     }
     int operator()(const nuv::RecoverRequest&) const { return nuv::recover(input, standard_error); }

@@ -1,67 +1,16 @@
 #include "watchdog/message_sink_win.h"
 
-#include <atomic>
 #include <cstddef>
 #include <string>
 #include <string_view>
 
 #include "common/win32.h"
-#include "common/unique_handle_win.h"
 #include "common/wide.h"
+#include "watchdog/console_chunks.h"
+#include "watchdog/write_deadline_win.h"
 
 namespace nuv {
 namespace {
-
-// Marks the write as over its limit, and from then on cancels the calling
-// thread's synchronous I/O, again every kMessageRecancelPeriod until the write
-// is done. The cancellation comes from a thread-pool timer, the only other
-// thread that could end a WriteFile blocked on a full pipe. The mark is what
-// holds when the limit passes between two system calls: the cancellation
-// then ends nothing, and the next chunk must not begin.
-class WriteDeadline {
- public:
-  explicit WriteDeadline(std::chrono::milliseconds limit) {
-    HANDLE thread = nullptr;
-    if (::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
-                          &thread, THREAD_TERMINATE, FALSE, 0)) {
-      thread_.reset(thread);
-      timer_ = ::CreateThreadpoolTimer(&WriteDeadline::expired, this, nullptr);
-    }
-    if (timer_ == nullptr) return;  // no deadline then: the write runs as it would without one
-    FILETIME due;
-    // Negative: relative to now, in units of 100 ns.
-    const LONGLONG relative = -static_cast<LONGLONG>(limit.count()) * 10'000;
-    due.dwLowDateTime = static_cast<DWORD>(relative & 0xFFFFFFFF);
-    due.dwHighDateTime = static_cast<DWORD>(static_cast<ULONGLONG>(relative) >> 32);
-    ::SetThreadpoolTimer(timer_, &due, static_cast<DWORD>(kMessageRecancelPeriod.count()), 0);
-  }
-
-  ~WriteDeadline() {
-    if (timer_ == nullptr) return;
-    // Disarmed, and a callback already running is waited for, so that it can
-    // never cancel an I/O that starts after this write.
-    ::SetThreadpoolTimer(timer_, nullptr, 0, 0);
-    ::WaitForThreadpoolTimerCallbacks(timer_, TRUE);
-    ::CloseThreadpoolTimer(timer_);
-  }
-
-  WriteDeadline(const WriteDeadline&) = delete;
-  WriteDeadline& operator=(const WriteDeadline&) = delete;
-
-  bool passed() const { return passed_.load(); }
-
- private:
-  static void CALLBACK expired(PTP_CALLBACK_INSTANCE, PVOID context, PTP_TIMER) {
-    auto* self = static_cast<WriteDeadline*>(context);
-    // Marked first: a call that the cancellation ends finds the mark.
-    self->passed_.store(true);
-    ::CancelSynchronousIo(self->thread_.get());
-  }
-
-  UniqueHandle thread_;
-  PTP_TIMER timer_ = nullptr;
-  std::atomic<bool> passed_ = false;
-};
 
 enum class Written { kAll, kFailed, kCancelled };
 
@@ -96,7 +45,7 @@ Written write_console(HANDLE console, std::string_view text, ChunkWriter& chunks
   std::size_t left = wide->size();
   while (left > 0) {
     if (!chunks.may_begin()) return Written::kCancelled;
-    const std::size_t chunk = console_chunk_length(data, left, 0x8000);
+    const std::size_t chunk = console_chunk_length(data, left, kConsoleChunkUnits);
     DWORD written = 0;
     if (!::WriteConsoleW(console, data, static_cast<DWORD>(chunk), &written, nullptr)) {
       return chunks.failure();

@@ -16,11 +16,6 @@ namespace nuv {
 // read end) must not hold the watchdog forever.
 inline constexpr std::chrono::milliseconds kMessageWriteLimit = std::chrono::seconds(5);
 
-// After the limit, the write is cancelled again this often until it ends: a
-// write that began just after a cancellation found nothing to cancel would
-// otherwise block for good.
-inline constexpr std::chrono::milliseconds kMessageRecancelPeriod{100};
-
 enum class StandardStream { kOutput, kError };
 
 // Runs just before each chunk of a line goes to the system, after the limit

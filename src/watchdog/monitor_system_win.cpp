@@ -55,20 +55,23 @@ std::chrono::nanoseconds performance_counter_now() {
 }
 
 ProcessOpening open_process_for_synchronize(std::uint32_t pid) {
-  ProcessOpening opening;
-  opening.handle.reset(::OpenProcess(SYNCHRONIZE, FALSE, pid));
-  if (!opening.handle) opening.error = ::GetLastError();
-  return opening;
+  UniqueHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+  if (!process) return unexpected(OsError{::GetLastError()});
+  return process;
 }
 
 ParentOpening open_parent_process(std::uint32_t pid, UniqueHandle& held,
                                   const OpenProcessCall& open) {
   ProcessOpening opening = open(pid);
-  held = std::move(opening.handle);
-  if (held) return ParentOpening::kHeld;
+  if (opening) {
+    held = std::move(*opening);
+    return ParentOpening::kHeld;
+  }
+  held.reset();
   // Only this code says that no process has the id; a denial or a shortage
   // says nothing about whether the parent is alive.
-  return opening.error == ERROR_INVALID_PARAMETER ? ParentOpening::kGone : ParentOpening::kUnopenable;
+  return opening.error().code == ERROR_INVALID_PARAMETER ? ParentOpening::kGone
+                                                         : ParentOpening::kUnopenable;
 }
 
 bool wait_for_process(HANDLE process, std::chrono::milliseconds timeout) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "common/os_error.h"
 #include "common/result.h"
 #include "common/unique_handle_win.h"
 #include "watchdog/monitor.h"
@@ -15,12 +16,9 @@ namespace nuv {
 // The performance counter, in nanoseconds.
 std::chrono::nanoseconds performance_counter_now();
 
-// What one OpenProcess call answered: the handle, or none and the error
-// code that says why.
-struct ProcessOpening {
-  UniqueHandle handle;
-  std::uint32_t error = 0;
-};
+// What one OpenProcess call answered: the handle, or the error code that says
+// why there is none.
+using ProcessOpening = Result<UniqueHandle, OsError>;
 
 // The OpenProcess call, a seam: the system's refusals (a denial, a
 // shortage of quota or resources) cannot be had on demand in a test.

@@ -1,9 +1,13 @@
 #include "watchdog/monitoring_marker_win.h"
 
+#include <optional>
+#include <string>
+
 #include "common/win32.h"
 #include "common/os_error.h"
-#include "state/journal_lock_win.h"
+#include "common/wide.h"
 #include "state/journal_lock_name.h"
+#include "state/journal_lock_win.h"
 
 namespace nuv {
 namespace {
@@ -14,25 +18,21 @@ std::optional<std::u16string> marker_name(const std::string& state_path) {
   return monitoring_marker_name(*key);
 }
 
-const wchar_t* wide(const std::u16string& text) {
-  return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
 }  // namespace
 
-std::optional<std::string> MonitoringMarker::raise(const std::string& state_path) {
+Result<void, std::string> MonitoringMarker::raise(const std::string& state_path) {
   const auto name = marker_name(state_path);
-  if (!name) return "its name cannot be formed: " + os_error_text(::GetLastError());
+  if (!name) return unexpected("its name cannot be formed: " + os_error_text(::GetLastError()));
   // Manual reset and never set: only its existence counts.
-  event_.reset(::CreateEventW(nullptr, TRUE, FALSE, wide(*name)));
-  if (!event_) return os_error_text(::GetLastError());
-  return std::nullopt;
+  event_.reset(::CreateEventW(nullptr, TRUE, FALSE, wide_chars(*name)));
+  if (!event_) return unexpected(os_error_text(::GetLastError()));
+  return {};
 }
 
 bool watchdog_monitors(const std::string& state_path) {
   const auto name = marker_name(state_path);
   if (!name) return true;
-  const UniqueHandle event(::OpenEventW(SYNCHRONIZE, FALSE, wide(*name)));
+  const UniqueHandle event(::OpenEventW(SYNCHRONIZE, FALSE, wide_chars(*name)));
   return event || ::GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 

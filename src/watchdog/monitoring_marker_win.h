@@ -3,18 +3,18 @@
 // of a live client.
 #pragma once
 
-#include <optional>
 #include <string>
 
+#include "common/result.h"
 #include "common/unique_handle_win.h"
 
 namespace nuv {
 
 class MonitoringMarker {
  public:
-  // Creates or opens the marker of the journal at this path. Absent on
-  // success, else why it could not be raised, for the log.
-  std::optional<std::string> raise(const std::string& state_path);
+  // Creates or opens the marker of the journal at this path; on failure, why
+  // it could not be raised, for the log.
+  Result<void, std::string> raise(const std::string& state_path);
   // Closes this watchdog's handle; the marker is gone once no one holds it.
   void lower() { event_.reset(); }
 

@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include "common/win32.h"
+#include "common/unique_handle_win.h"
 
 namespace {
 
@@ -46,26 +46,25 @@ std::wstring environment(const wchar_t* name) {
 }
 
 std::string read_file(const std::wstring& path) {
-  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
+  const nuv::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                 OPEN_EXISTING, 0, nullptr));
+  if (!file) return {};
   std::string text;
   char buffer[4096];
   DWORD got = 0;
-  while (::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+  while (::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
     text.append(buffer, got);
-  ::CloseHandle(file);
   return text;
 }
 
 void append_line(const std::wstring& path, const std::string& line) {
-  const HANDLE file =
-      ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  const nuv::UniqueFileHandle file(::CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                 OPEN_ALWAYS, 0, nullptr));
+  if (!file) return;
   DWORD wrote = 0;
-  ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &wrote, nullptr);
-  ::CloseHandle(file);
+  ::WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &wrote, nullptr);
 }
 
 std::vector<std::string> split(const std::string& text, char separator) {

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include "common/win32.h"
+#include "common/unique_handle_win.h"
 
 namespace {
 
@@ -99,8 +99,7 @@ int start_grandchild(int code, const wchar_t* pid_file) {
                         &info)) {
     return 96;
   }
-  ::CloseHandle(info.hThread);
-  ::CloseHandle(info.hProcess);
+  const nuv::UniqueHandle thread(info.hThread), process(info.hProcess);
   write_text(::GetStdHandle(STD_OUTPUT_HANDLE), std::to_string(info.dwProcessId) + "\n");
   return code;
 }
@@ -111,12 +110,9 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   if (mode == L"wait") {
     if (argc > 2) {
-      const HANDLE file = ::CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (file != INVALID_HANDLE_VALUE) {
-        write_text(file, std::to_string(::GetCurrentProcessId()));
-        ::CloseHandle(file);
-      }
+      const nuv::UniqueFileHandle file(::CreateFileW(
+          argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (file) write_text(file.get(), std::to_string(::GetCurrentProcessId()));
     }
     for (;;) ::Sleep(INFINITE);
   }

@@ -17,6 +17,7 @@
 
 #include "common/wide.h"
 #include "platform/wintun/orphan_cleanup_win.h"
+#include "platform/wintun/wintun_adapter_win.h"
 #include "platform/wintun/wintun_library_win.h"
 
 namespace {

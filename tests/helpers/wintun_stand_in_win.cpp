@@ -15,8 +15,8 @@
 #include <cwchar>
 #include <string>
 
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
+#include "common/win32.h"
+#include "common/unique_handle_win.h"
 
 namespace {
 
@@ -31,17 +31,16 @@ std::wstring environment(const wchar_t* name) {
 void log_line(const std::wstring& line) {
   const std::wstring path = environment(L"NUV_WINTUN_LOG");
   if (path.empty()) return;
-  const HANDLE file =
-      ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  const nuv::UniqueFileHandle file(::CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                 OPEN_ALWAYS, 0, nullptr));
+  if (!file) return;
   const std::wstring text = line + L"\n";
   char bytes[2048];
   const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes,
                                       sizeof bytes, nullptr, nullptr);
   DWORD wrote = 0;
-  ::WriteFile(file, bytes, static_cast<DWORD>(n), &wrote, nullptr);
-  ::CloseHandle(file);
+  ::WriteFile(file.get(), bytes, static_cast<DWORD>(n), &wrote, nullptr);
 }
 
 struct Adapter {
@@ -114,10 +113,10 @@ __declspec(dllexport) BOOL WINAPI WintunDeleteDriver() {
 __declspec(dllexport) void WINAPI WintunSetLogger(Logger new_logger) {
   log_line(L"WintunSetLogger");
   logger = new_logger;
-  const HANDLE thread = ::CreateThread(nullptr, 0, log_from_another_thread, nullptr, 0, nullptr);
+  const nuv::UniqueHandle thread(
+      ::CreateThread(nullptr, 0, log_from_another_thread, nullptr, 0, nullptr));
   if (thread) {
-    ::WaitForSingleObject(thread, INFINITE);
-    ::CloseHandle(thread);
+    ::WaitForSingleObject(thread.get(), INFINITE);
     log_line(L"logger called from another thread");
   }
 }

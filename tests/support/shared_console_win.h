@@ -7,8 +7,23 @@
 #include <gtest/gtest.h>
 
 #include "common/win32.h"
+#include "common/unique_resource.h"
 
 namespace nuv::test {
+
+// The console this process allocated, freed when its owner goes.
+struct AllocatedConsoleTraits {
+  using Pointer = bool;
+  static Pointer invalid() { return false; }
+  static void close(Pointer) { ::FreeConsole(); }
+};
+
+// A console control handler of this process, removed when its owner goes.
+struct ConsoleHandlerTraits {
+  using Pointer = PHANDLER_ROUTINE;
+  static Pointer invalid() { return nullptr; }
+  static void close(Pointer handler) { ::SetConsoleCtrlHandler(handler, FALSE); }
+};
 
 class SharedConsole {
  public:
@@ -28,21 +43,16 @@ class SharedConsole {
       }
     }
     ::FreeConsole();
-    allocated_ = ::AllocConsole() != 0;
+    console_.reset(::AllocConsole() != 0);
     for (const HANDLE stream : hidden) {
       if (stream != nullptr)
         ::SetHandleInformation(stream, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     }
     ::SetConsoleCtrlHandler(ignore, TRUE);
-  }
-  SharedConsole(const SharedConsole&) = delete;
-  SharedConsole& operator=(const SharedConsole&) = delete;
-  ~SharedConsole() {
-    ::SetConsoleCtrlHandler(ignore, FALSE);
-    if (allocated_) ::FreeConsole();
+    handler_.reset(ignore);
   }
 
-  bool ready() const { return allocated_; }
+  bool ready() const { return console_.valid(); }
 
   // Ctrl+C to every process attached to the console, pressed again every
   // half second until `witness`, a process that the key ends, has ended: a
@@ -60,7 +70,10 @@ class SharedConsole {
 
  private:
   static BOOL WINAPI ignore(DWORD event) { return event == CTRL_C_EVENT ? TRUE : FALSE; }
-  bool allocated_ = false;
+
+  UniqueResource<AllocatedConsoleTraits> console_;
+  // Last, so that it goes first: the handler is removed before the console.
+  UniqueResource<ConsoleHandlerTraits> handler_;
 };
 
 }  // namespace nuv::test

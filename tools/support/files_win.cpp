@@ -11,7 +11,7 @@ namespace nuv::support {
 
 Win32Result<std::wstring> temp_folder() {
   auto folder = ask_sized([](wchar_t* buffer, DWORD size) { return ::GetTempPathW(size, buffer); });
-  if (!folder) return last_error("GetTempPathW");
+  if (!folder) return unexpected(Win32Error{"GetTempPathW", folder.error().code});
   return std::move(*folder);
 }
 
@@ -71,15 +71,14 @@ Win32Result<void> remove_tree(const std::wstring& path) {
   // A link to a folder goes by itself; what it points at is not ours.
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     WIN32_FIND_DATAW found;
-    const HANDLE search = ::FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    const UniqueFindHandle search(::FindFirstFileW((path + L"\\*").c_str(), &found));
+    if (search) {
       do {
         const std::wstring name = found.cFileName;
         if (name == L"." || name == L"..") continue;
         auto removed = remove_tree(path + L"\\" + name);
         if (!removed && outcome) outcome = std::move(removed);
-      } while (::FindNextFileW(search, &found));
-      ::FindClose(search);
+      } while (::FindNextFileW(search.get(), &found));
     }
   }
   if (!::RemoveDirectoryW(path.c_str()) && outcome) {
@@ -125,18 +124,6 @@ Win32Result<ScratchFolder> ScratchFolder::make_unique(const std::wstring& stem) 
   auto path = unique_temp_path(stem);
   if (!path) return unexpected(std::move(path.error()));
   return make(std::move(*path));
-}
-
-ScratchFolder& ScratchFolder::operator=(ScratchFolder&& other) noexcept {
-  if (this != &other) {
-    if (!path_.empty()) (void)remove_tree(path_);
-    path_ = std::exchange(other.path_, {});
-  }
-  return *this;
-}
-
-ScratchFolder::~ScratchFolder() {
-  if (!path_.empty()) (void)remove_tree(path_);
 }
 
 }  // namespace nuv::support

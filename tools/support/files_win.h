@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "common/unique_resource.h"
 #include "tools/support/win32_error_win.h"
 
 namespace nuv::support {
@@ -34,6 +35,13 @@ Win32Result<void> copy_file(const std::wstring& from, const std::wstring& to);
 Win32Result<void> write_file(const std::wstring& path, const std::string& bytes);
 Win32Result<std::string> read_file(const std::wstring& path, DWORD share = FILE_SHARE_READ);
 
+// Removes the folder at the path with everything in it (see remove_tree).
+struct FolderTreeTraits {
+  using Pointer = std::wstring;
+  static Pointer invalid() { return {}; }
+  static void close(const Pointer& path) { (void)remove_tree(path); }
+};
+
 // A folder of one's own, removed with everything in it when its owner goes.
 // What a still-running process holds stays behind.
 class ScratchFolder {
@@ -44,20 +52,14 @@ class ScratchFolder {
   // At a unique path in the temporary folder (see unique_temp_path).
   static Win32Result<ScratchFolder> make_unique(const std::wstring& stem);
 
-  ScratchFolder(ScratchFolder&& other) noexcept : path_(std::exchange(other.path_, {})) {}
-  ScratchFolder& operator=(ScratchFolder&& other) noexcept;
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  ~ScratchFolder();
-
-  const std::wstring& path() const { return path_; }
+  const std::wstring& path() const { return folder_.get(); }
   // A path inside the folder.
-  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+  std::wstring operator/(const std::wstring& name) const { return path() + L"\\" + name; }
 
  private:
-  explicit ScratchFolder(std::wstring path) : path_(std::move(path)) {}
+  explicit ScratchFolder(std::wstring path) : folder_(std::move(path)) {}
 
-  std::wstring path_;
+  UniqueResource<FolderTreeTraits> folder_;
 };
 
 }  // namespace nuv::support

@@ -13,7 +13,7 @@ namespace nuv::support {
 Win32Result<std::wstring> program_folder() {
   const auto path = ask_sized(
       [](wchar_t* buffer, DWORD size) { return ::GetModuleFileNameW(nullptr, buffer, size); });
-  if (!path) return last_error("GetModuleFileNameW");
+  if (!path) return unexpected(Win32Error{"GetModuleFileNameW", path.error().code});
   return path->substr(0, path->find_last_of(L"\\/") + 1);
 }
 
@@ -116,7 +116,7 @@ Win32Result<StartedProcess> start_process(const std::wstring& program,
     if (!ok && ::GetLastError() != ERROR_INTERNAL_ERROR) break;
   }
   if (!ok) return last_error("CreateProcessW " + narrow(program));
-  ::CloseHandle(info.hThread);
+  const UniqueHandle thread(info.hThread);  // not needed: closed at once
   started.process.reset(info.hProcess);
   started.pid = info.dwProcessId;
   return started;  // the write ends close here: the child holds its own

@@ -40,7 +40,7 @@ enum class Handles {
   kNone,       // it inherits no handle, and we set none of its standard handles
   kInherited,  // it inherits every inheritable handle of ours, our standard ones among them
   kChosen,     // standard input, output and error as StartOptions says. Like
-              // `kInherited`, it also inherits every other inheritable handle.
+               // `kInherited`, it also inherits every other inheritable handle.
 };
 
 struct StartOptions {
@@ -59,7 +59,7 @@ struct StartOptions {
 inline StartOptions chosen(Output output, Output error,
                            std::optional<std::wstring> environment = std::nullopt,
                            std::optional<std::wstring> current_folder = std::nullopt) {
-  return {Handles::kChosen,           output, error, std::move(environment),
+  return {Handles::kChosen,          output, error, std::move(environment),
           std::move(current_folder), nullptr};
 }
 
@@ -71,8 +71,8 @@ inline StartOptions captured(std::optional<std::wstring> environment = std::null
 
 // Our standard handles and every other inheritable one.
 inline StartOptions inheriting(std::optional<std::wstring> environment = std::nullopt) {
-  return {Handles::kInherited,     Output::kNone, Output::kNone,
-          std::move(environment), std::nullopt, nullptr};
+  return {Handles::kInherited,    Output::kNone, Output::kNone,
+          std::move(environment), std::nullopt,  nullptr};
 }
 
 struct StartedProcess {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/wide.h"
@@ -12,6 +13,10 @@ namespace nuv::support {
 inline std::string narrow(const std::wstring& wide) {
   return from_wide(wide).value_or("<not UTF-16>");
 }
+
+// The same the other way: a UTF-8 text as wide text, or a marker when it is
+// not UTF-8.
+inline std::wstring widen(std::string_view utf8) { return to_wide(utf8).value_or(L"<not UTF-8>"); }
 
 // The lines of a text, each without its line feed; a last piece without a
 // line feed is not a line.

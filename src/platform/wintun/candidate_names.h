@@ -10,7 +10,6 @@ namespace nuv {
 
 inline constexpr std::array<std::string_view, 2> kAdapterBaseNames = {"utun-nuv", "NuvCore"};
 inline constexpr int kHighestAdapterNumber = 32;
-inline constexpr std::string_view kCleanupLockFileName = "nuv-wintun-cleanup.lock";
 
 // The 66 candidates in the order they are tried: for n from 32 down to 1,
 // "utun-nuv n" then "NuvCore n"; then the two base names alone.

@@ -1,16 +1,16 @@
 #include "platform/wintun/orphan_cleanup_win.h"
 
 #include <string_view>
-#include <utility>
 
 #include "common/win32.h"
 #include "common/environment_win.h"
 #include "common/list_notation.h"
 #include "common/path.h"
 #include "common/proc_address_win.h"
-#include "common/unique_handle_win.h"
 #include "common/wide.h"
 #include "platform/wintun/candidate_names.h"
+#include "platform/wintun/cleanup_lock_win.h"
+#include "platform/wintun/wintun_adapter_win.h"
 #include "platform/wintun/wintun_library_win.h"
 
 namespace nuv {
@@ -27,38 +27,6 @@ std::optional<std::string> system_temp_folder() {
   if (n == 0 || n > MAX_PATH) return std::nullopt;
   return from_wide(std::wstring_view(buffer, n));
 }
-
-// The lock file exists exactly while this guard holds it. The system deletes
-// it when the handle closes, even when the watchdog is killed while holding
-// it: a lock left behind would otherwise stop every later cleanup.
-class CleanupLock {
- public:
-  static std::optional<CleanupLock> take(const std::string& path) {
-    auto wide = to_wide(path);
-    if (!wide) return std::nullopt;
-    UniqueFileHandle handle(
-        ::CreateFileW(wide->c_str(), GENERIC_WRITE | DELETE,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    if (!handle) return std::nullopt;
-    return CleanupLock(std::move(*wide), std::move(handle));
-  }
-
-  CleanupLock(CleanupLock&&) = default;
-  CleanupLock& operator=(CleanupLock&&) = delete;
-  ~CleanupLock() {
-    if (!handle_) return;
-    ::DeleteFileW(path_.c_str());  // failure ignored; the handle is closed all the same
-    handle_.reset();
-  }
-
- private:
-  CleanupLock(std::wstring path, UniqueFileHandle handle)
-      : path_(std::move(path)), handle_(std::move(handle)) {}
-
-  std::wstring path_;
-  UniqueFileHandle handle_;
-};
 
 }  // namespace
 
@@ -87,7 +55,7 @@ std::uint64_t clean_wintun_orphans(Log& log, HMODULE kernel32) {
   }
   const std::string lock_path = join_path(*folder, kCleanupLockFileName);
   // Declared before the library, so that the library is released first.
-  const auto lock = CleanupLock::take(lock_path);
+  const auto lock = take_cleanup_lock(lock_path);
   if (!lock) {
     log.write("adapter cleanup skipped: the lock file " + list_notation({lock_path}) +
               " is held by another cleanup or cannot be created");

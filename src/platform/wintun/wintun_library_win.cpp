@@ -5,10 +5,6 @@
 #include <cstddef>
 #include <cwchar>
 
-#include <iphlpapi.h>
-#include <netioapi.h>
-
-#include "common/os_error.h"
 #include "common/proc_address_win.h"
 #include "common/wide.h"
 
@@ -45,7 +41,7 @@ F* entry(const WintunLibrary::EntryPoints& entries, WintunLibrary::Entry which) 
   return function_cast<F>(entries[static_cast<std::size_t>(which)]);
 }
 
-WintunError system_error(WintunErrorKind kind, const char* text) {
+WintunError last_error_as(WintunErrorKind kind, const char* text) {
   const DWORD code = ::GetLastError();
   if (code == 0)
     return {kind, std::nullopt, std::string(text) + ", but system did not report the error"};
@@ -68,14 +64,14 @@ Result<std::shared_ptr<const WintunLibrary>, WintunError> WintunLibrary::load() 
     ::SetThreadErrorMode(previous_mode, nullptr);
   if (!module) {
     ::SetLastError(load_error);
-    return unexpected(system_error(WintunErrorKind::LoadFailed, "LoadLibraryExW failed"));
+    return unexpected(last_error_as(WintunErrorKind::LoadFailed, "LoadLibraryExW failed"));
   }
 
   EntryPoints entries{};
   for (std::size_t i = 0; i < kEntryCount; ++i) {
     entries[i] = ::GetProcAddress(module.get(), kEntryPointNames[i]);
     if (entries[i] == nullptr) {
-      auto error = system_error(WintunErrorKind::EntryPointMissing, "GetProcAddress failed");
+      auto error = last_error_as(WintunErrorKind::EntryPointMissing, "GetProcAddress failed");
       module.reset();  // later names are not tried
       return unexpected(std::move(error));
     }
@@ -91,38 +87,11 @@ void WintunLibrary::close_adapter(WintunAdapterHandle adapter) const {
   entry<CloseAdapterFn>(entries_, Entry::kCloseAdapter)(adapter);
 }
 
-void WintunLibrary::set_logger(WintunLoggerCallback logger) const {
-  entry<SetLoggerFn>(entries_, Entry::kSetLogger)(logger);
-}
-
-Result<WintunAdapter, WintunError> WintunAdapter::open(std::shared_ptr<const WintunLibrary> library,
-                                                       std::string_view name) {
-  const auto wide = to_wide(name);
-  if (!wide)
-    return unexpected(WintunError{WintunErrorKind::Message, std::nullopt,
-                                  "Invalid UTF-8 sequence: adapter name"});
-
+void WintunLibrary::silence_logger_once() const {
   bool expected = false;
-  if (logger_installed.compare_exchange_strong(expected, true)) library->set_logger(silent_logger);
-
-  UniqueAdapterHandle handle(library, library->open_adapter(wide->c_str()));
-  if (!handle) {
-    return unexpected(
-        WintunError{WintunErrorKind::Message, std::nullopt, "WintunOpenAdapter failed"});
+  if (logger_installed.compare_exchange_strong(expected, true)) {
+    entry<SetLoggerFn>(entries_, Entry::kSetLogger)(silent_logger);
   }
-
-  NET_LUID luid{};
-  NET_IFINDEX index = 0;
-  GUID guid{};
-  NETIO_STATUS status = ::ConvertInterfaceAliasToLuid(wide->c_str(), &luid);
-  if (status == NO_ERROR) status = ::ConvertInterfaceLuidToIndex(&luid, &index);
-  if (status == NO_ERROR) status = ::ConvertInterfaceLuidToGuid(&luid, &guid);
-  if (status != NO_ERROR) {
-    handle.reset();  // of no use without its identifiers: closed before anything else
-    return unexpected(WintunError{WintunErrorKind::SystemError, static_cast<std::uint32_t>(status),
-                                  os_error_text(static_cast<std::uint32_t>(status))});
-  }
-  return WintunAdapter(std::move(handle), luid, index, guid);
 }
 
 std::string wintun_log_text(const wchar_t* message) {
