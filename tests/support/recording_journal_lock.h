@@ -18,7 +18,7 @@ struct UnlockRecordingTraits {
 };
 
 inline JournalLock recording_journal_lock(std::vector<std::string>& events) {
-  return JournalLock(UniqueResource<UnlockRecordingTraits>(&events), /*abandoned=*/false);
+  return {UniqueResource<UnlockRecordingTraits>(&events), /*abandoned=*/false};
 }
 
 }  // namespace nuv::test
