@@ -21,13 +21,13 @@ OsError last_os_error() { return OsError{::GetLastError()}; }
 
 // Upper case as the invariant locale has it, the same for every watchdog
 // whatever its user's language.
-std::optional<std::wstring> upper_case(const std::wstring& text) {
+Result<std::wstring, OsError> upper_case(const std::wstring& text) {
   if (text.empty()) return text;
   const int size = static_cast<int>(text.size());
   std::wstring upper(text.size(), L'\0');
   const int n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(), size,
                                 upper.data(), size, nullptr, nullptr, 0);
-  if (n != size) return std::nullopt;
+  if (n != size) return unexpected(last_os_error());
   return upper;
 }
 
@@ -41,7 +41,7 @@ Result<std::u16string, OsError> journal_name_key(const std::string& state_path) 
   });
   if (!full) return unexpected(last_os_error());
   const auto upper = upper_case(*full);
-  if (!upper) return unexpected(last_os_error());
+  if (!upper) return unexpected(upper.error());
   return std::u16string(upper->begin(), upper->end());
 }
 
