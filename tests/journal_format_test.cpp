@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "state/journal_format.h"
+#include "support/result_values.h"
 
 namespace nuv {
 namespace {
@@ -103,9 +104,8 @@ TEST(JournalStructure, NestsAtMost127Levels) {
 
 // Why parse_journal refused the text; empty when it accepted it.
 std::string journal_fault(std::string_view text) {
-  std::string fault;
-  (void)parse_journal(text, &fault);
-  return fault;
+  const auto parsed = parse_journal(text);
+  return parsed ? std::string() : parsed.error().reason;
 }
 
 // The log says why a journal was refused; standard error never does.
@@ -276,14 +276,14 @@ TEST(JournalStrings, RefusesBadEscapesLoneSurrogatesControlsAndBadUtf8) {
 
 TEST(MetaRecord, ReadsObjectAndArrayForms) {
   EXPECT_EQ(
-      parse_meta(
-          R"({"partial_rollback_count": 3, "last_partial_rollback_unix": 18446744073709551615})"),
+      test::value_of(parse_meta(
+          R"({"partial_rollback_count": 3, "last_partial_rollback_unix": 18446744073709551615})")),
       (SystemStateMeta{3, 18446744073709551615ull}));
   EXPECT_EQ(
-      parse_meta(
-          R"({"last_partial_rollback_unix": 5, "x": [{}], "partial_rollback_count": 4294967295})"),
+      test::value_of(parse_meta(
+          R"({"last_partial_rollback_unix": 5, "x": [{}], "partial_rollback_count": 4294967295})")),
       (SystemStateMeta{4294967295u, 5}));
-  EXPECT_EQ(parse_meta("[1, 2]"), (SystemStateMeta{1, 2}));
+  EXPECT_EQ(test::value_of(parse_meta("[1, 2]")), (SystemStateMeta{1, 2}));
 }
 
 TEST(MetaRecord, RefusesMissingRepeatedOrOutOfRangeValues) {
@@ -315,7 +315,9 @@ TEST(MetaRecord, NestsAtMost127Levels) {
   };
   for (const auto& [open, innermost, close] :
        {std::tuple{R"({"y": )", "{}", '}'}, std::tuple{"[", "[]", ']'}}) {
-    EXPECT_EQ(parse_meta(nested(127, open, innermost, close)), (SystemStateMeta{1, 2})) << open;
+    EXPECT_EQ(test::value_of(parse_meta(nested(127, open, innermost, close))),
+              (SystemStateMeta{1, 2}))
+        << open;
     EXPECT_FALSE(parse_meta(nested(128, open, innermost, close))) << open;
   }
 }
@@ -376,7 +378,7 @@ TEST(JournalLayout, EveryKindIsWrittenByteForByte) {
       "]";
   const std::string written = format_journal(changes);
   EXPECT_EQ(written, expected);
-  EXPECT_EQ(parse_journal(written), changes);
+  EXPECT_EQ(test::value_of(parse_journal(written)), changes);
 }
 
 TEST(JournalLayout, WrittenTextReadsBackToEqualRecords) {
@@ -387,17 +389,18 @@ TEST(JournalLayout, WrittenTextReadsBackToEqualRecords) {
   changes.emplace_back(CustomCommand{every_byte, {every_byte, "", every_byte}});
   changes.emplace_back(RouteAdded{"", "", "", 4294967295u});
   changes.emplace_back(DnsOverridden{"", 0u, {""}});
-  EXPECT_EQ(parse_journal(format_journal(changes)), changes);
+  EXPECT_EQ(test::value_of(parse_journal(format_journal(changes))), changes);
 
   const SystemStateMeta meta{4294967295u, 18446744073709551615ull};
-  EXPECT_EQ(parse_meta(format_meta(meta)), meta);
+  EXPECT_EQ(test::value_of(parse_meta(format_meta(meta))), meta);
 }
 
 // A journal written in place is padded with spaces to the old length before
 // it is shortened; cut off between the two, it reads as the new records.
 TEST(JournalLayout, WrittenTextFollowedBySpacesReadsBackToEqualRecords) {
   const std::vector<SystemChange> changes{FirewallRuleAdded{"r"}};
-  EXPECT_EQ(parse_journal(format_journal(changes) + std::string(4096, ' ')), changes);
+  EXPECT_EQ(test::value_of(parse_journal(format_journal(changes) + std::string(4096, ' '))),
+            changes);
 }
 
 }  // namespace

@@ -2,16 +2,18 @@
 
 #include <chrono>
 #include <future>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "common/win32.h"
 #include "state/journal_lock_win.h"
 #include "state/state_recovery.h"
 #include "support/checked_win.h"
+#include "support/memory_state_files.h"
 
 namespace nuv::test {
 namespace {
@@ -28,17 +30,19 @@ TEST(JournalLock, AWaitWithALimitEndsWithoutTheLockWhileItIsHeld) {
   std::promise<void> held, release;
   std::thread holder([&] {
     const auto lock = lock_journal(path);
-    EXPECT_NE(lock, nullptr);
+    EXPECT_TRUE(lock);
     held.set_value();
     release.get_future().wait();
   });
   held.get_future().wait();
-  EXPECT_EQ(lock_journal_within(path, 200ms), nullptr);
-  EXPECT_EQ(lock_journal_within(shouted, 0ms), nullptr);
-  EXPECT_NE(lock_journal_within(path + ".other", 0ms), nullptr);
+  const auto waited = lock_journal_within(path, 200ms);
+  ASSERT_FALSE(waited);
+  EXPECT_EQ(waited.error(), OsError{WAIT_TIMEOUT}) << "the time ran out";
+  EXPECT_FALSE(lock_journal_within(shouted, 0ms));
+  EXPECT_TRUE(lock_journal_within(path + ".other", 0ms));
   release.set_value();
   holder.join();
-  EXPECT_NE(lock_journal_within(path, 0ms), nullptr);
+  EXPECT_TRUE(lock_journal_within(path, 0ms));
 }
 
 // A recovery whose thread ended without giving the lock back (killed, say):
@@ -51,9 +55,10 @@ TEST(JournalLock, AnAbandonedLockIsHadAndSaidSoInTheLog) {
   const auto abandon = [&path] {
     std::thread holder([&path] {
       auto lock = lock_journal(path);
-      ASSERT_NE(lock, nullptr);
+      ASSERT_TRUE(lock);
       EXPECT_FALSE(lock->abandoned());
-      (void)lock.release();  // its thread ends holding the mutex
+      // Never let go: its thread ends holding the mutex.
+      (void)new JournalLock(std::move(*lock));
     });
     holder.join();
   };
@@ -61,26 +66,22 @@ TEST(JournalLock, AnAbandonedLockIsHadAndSaidSoInTheLog) {
   abandon();
   {
     const auto lock = lock_journal_within(path, 5000ms);
-    ASSERT_NE(lock, nullptr);
+    ASSERT_TRUE(lock);
     EXPECT_TRUE(lock->abandoned());
   }
-  auto again = lock_journal_within(path, 0ms);
-  ASSERT_NE(again, nullptr);
-  EXPECT_FALSE(again->abandoned()) << "released properly this time";
-  // Released from this thread, as its owner.
-  again.reset();
+  {
+    const auto again = lock_journal_within(path, 0ms);
+    ASSERT_TRUE(again);
+    EXPECT_FALSE(again->abandoned()) << "released properly this time";
+    // Released from this thread, as its owner, at the end of this block.
+  }
 
   abandon();
   std::vector<std::string> logged;
+  MemoryStateFiles no_files;
   const StateRecoverySystem system{
       .appdata = [&appdata] { return std::optional<std::string>(appdata); },
-      .files = {.read = [](const std::string&) { return std::optional<std::string>(); },
-                .remove = {},
-                .write = {},
-                .replace = {},
-                .write_in_place = {},
-                .read_error = [] { return std::string("not found (os error 2)"); },
-                .read_found_nothing = [] { return true; }},
+      .files = no_files.seam(),
       .roll_back = {},
       .lock_journal = lock_journal,
       .log = [&logged](std::string_view line) { logged.emplace_back(line); },

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -29,7 +28,7 @@ const std::string kBusy =
     "nuv-watchdog: another recovery of this journal is still running; recovery not started";
 
 // Every call in order, so that a test sees what ran under the lock.
-struct FakeSystem {
+struct FakeRecoveryOnRequest {
   std::optional<std::string> state = kState;
   // The answers of the marker probe, one per call; the last repeats.
   std::vector<bool> monitored{false};
@@ -53,11 +52,11 @@ struct FakeSystem {
               return answer;
             },
         .lock_journal = [this](const std::string& path,
-                               std::chrono::milliseconds limit) -> std::unique_ptr<JournalLock> {
+                               std::chrono::milliseconds limit) -> Result<JournalLock, OsError> {
           events.push_back("lock " + path);
           lock_limit = limit;
-          if (!lock_had) return nullptr;
-          return std::make_unique<test::RecordingJournalLock>(events);
+          if (!lock_had) return unexpected(OsError{258});  // the time ran out
+          return test::recording_journal_lock(events);
         },
         .clean_wintun_orphans =
             [this] {
@@ -82,7 +81,7 @@ struct FakeSystem {
 };
 
 TEST(RecoveryOnRequest, RunsBothStepsUnderTheLockWaitedForAMinute) {
-  FakeSystem system;
+  FakeRecoveryOnRequest system;
   RecordingSink sink;
   EXPECT_EQ(recover_on_request(sink, system.seams()), kExitClean);
   EXPECT_EQ(system.events,
@@ -104,7 +103,7 @@ TEST(RecoveryOnRequest, NeverStartsBesideAWatchedClientOrAnotherRecovery) {
   };
   for (const auto& c : {Case{{true}, true, kMonitored}, Case{{false, true}, true, kMonitored},
                         Case{{false}, false, kBusy}}) {
-    FakeSystem system;
+    FakeRecoveryOnRequest system;
     system.monitored = c.monitored;
     system.lock_had = c.lock_had;
     RecordingSink sink;
@@ -143,7 +142,7 @@ TEST(RecoveryOnRequest, ExitCodeSaysWhetherChangesRemain) {
        kExitRecovered, "nuv-watchdog: system_state recovery had 1 errors: [\"e\"]"},
   };
   for (const auto& c : cases) {
-    FakeSystem system;
+    FakeRecoveryOnRequest system;
     system.outcome = c.outcome;
     system.records_left = c.records_left;
     RecordingSink sink;
@@ -157,7 +156,7 @@ TEST(RecoveryOnRequest, ExitCodeSaysWhetherChangesRemain) {
 // the adapters are still tried, as after a crash, and the exit code says
 // that the journal could not be found.
 TEST(RecoveryOnRequest, WithoutAppdataTriesTheAdaptersAndExitsThree) {
-  FakeSystem system;
+  FakeRecoveryOnRequest system;
   system.state.reset();
   system.outcome = unexpected(NothingToRecover::kNoAppdata);
   RecordingSink sink;
@@ -169,7 +168,7 @@ TEST(RecoveryOnRequest, WithoutAppdataTriesTheAdaptersAndExitsThree) {
 // Running out of memory ends that step, not the request: the journal step
 // then left its changes, and the exit code says so.
 TEST(RecoveryOnRequest, AStepThatRunsOutOfMemoryEndsAloneAndChangesRemain) {
-  FakeSystem journal;
+  FakeRecoveryOnRequest journal;
   journal.journal_runs_out = true;
   RecordingSink sink;
   EXPECT_EQ(recover_on_request(sink, journal.seams()), kExitRecovered);
@@ -180,7 +179,7 @@ TEST(RecoveryOnRequest, AStepThatRunsOutOfMemoryEndsAloneAndChangesRemain) {
                                       "error 8)\"]"}));
   EXPECT_EQ(journal.events.back(), "unlock");
 
-  FakeSystem adapters;
+  FakeRecoveryOnRequest adapters;
   adapters.adapters_run_out = true;
   RecordingSink lines;
   EXPECT_EQ(recover_on_request(lines, adapters.seams()), kExitClean);

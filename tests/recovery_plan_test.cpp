@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "state/journal_format.h"
+#include "support/memory_state_files.h"
 #include "support/recording.h"
 #include "watchdog/exit_codes.h"
 #include "watchdog/recovery_plan.h"
@@ -21,32 +21,16 @@ const std::string kJournalLine =
     R"(journal ["C:\\Users\\me\\AppData\\Roaming\\NUV Client\\system_state.json"])";
 const std::string kAdapters = "adapters: a recovery first tries the client's 66 adapter names";
 
-// Files in a map, read only; programs found in the system folder, except
+// Files in memory, only read; programs found in the system folder, except
 // those named "missing".
-struct FakeSystem {
+struct FakeRecoveryPlanSystem {
   std::optional<std::string> appdata = R"(C:\Users\me\AppData\Roaming)";
-  std::map<std::string, std::string> files;
-  std::string unreadable;  // a path that is there but refuses to be read
-  std::vector<std::string> reads;
+  test::MemoryStateFiles files;
 
   PlanSystem seams() {
     return {
         .appdata = [this] { return appdata; },
-        .files =
-            {
-                .read = [this](const std::string& path) -> std::optional<std::string> {
-                  reads.push_back(path);
-                  const auto it = files.find(path);
-                  if (it == files.end() || path == unreadable) return std::nullopt;
-                  return it->second;
-                },
-                .remove = {},
-                .write = {},
-                .replace = {},
-                .write_in_place = {},
-                .read_error = [] { return std::string("refused (os error 5)"); },
-                .read_found_nothing = [this] { return !files.count(reads.back()); },
-            },
+        .files = files.seam(),
         .resolve_program = [](const std::string& program) -> Result<std::string, std::string> {
           if (program == "missing") return unexpected(std::string("program not found"));
           return R"(C:\Windows\system32\)" + program + ".exe";
@@ -56,8 +40,8 @@ struct FakeSystem {
 };
 
 TEST(RecoveryPlan, ShowsEveryCommandNewestFirstWithTheMeta) {
-  FakeSystem system;
-  system.files[kState] = format_journal({
+  FakeRecoveryPlanSystem system;
+  system.files.files[kState] = format_journal({
       RouteAdded{"0.0.0.0/1", "10.8.0.1", "utun-nuv", 5u},
       DnsOverridden{"Wi-Fi", std::nullopt, {"192.168.1.1", "1.1.1.1"}},
       TunInterfaceUp{"utun-nuv", "gateway=all", "255.255.255.0"},
@@ -65,7 +49,7 @@ TEST(RecoveryPlan, ShowsEveryCommandNewestFirstWithTheMeta) {
       CustomCommand{"gone", {"missing", "a b"}},
       FirewallRuleAdded{"NUV kill switch"},
   });
-  system.files[kState + ".meta"] = format_meta({3, 1765000000});
+  system.files.files[kState + ".meta"] = format_meta({3, 1765000000});
   RecordingSink out;
   EXPECT_EQ(show_recovery_plan(PlanRequest{}, system.seams(), out), kExitClean);
   EXPECT_EQ(
@@ -99,7 +83,7 @@ TEST(RecoveryPlan, ExitCodeChecksTheJournal) {
   const std::string given_line = R"(journal ["D:\\sent by a user.json"])";
   const std::vector<Case> cases{
       {std::nullopt, std::nullopt, false, kExitClean,
-       kJournalLine + " cannot be read: refused (os error 5)"},
+       kJournalLine + " cannot be read: not found (os error 2)"},
       {std::nullopt, " [ ] ", false, kExitClean, kJournalLine + " holds 0 records"},
       {std::nullopt, "[]", true, kExitJournalUnusable,
        kJournalLine + " cannot be read: refused (os error 5)"},
@@ -110,14 +94,14 @@ TEST(RecoveryPlan, ExitCodeChecksTheJournal) {
       {std::nullopt, "[{\"NewKind\": {}}]", false, kExitJournalUnusable,
        kJournalLine + " is invalid: "},
       {given, std::nullopt, false, kExitJournalUnusable,
-       given_line + " cannot be read: refused (os error 5)"},
+       given_line + " cannot be read: not found (os error 2)"},
       {given, "[]", false, kExitClean, given_line + " holds 0 records"},
   };
   for (const auto& c : cases) {
-    FakeSystem system;
+    FakeRecoveryPlanSystem system;
     const std::string path = c.path.value_or(kState);
-    if (c.journal) system.files[path] = *c.journal;
-    if (c.unreadable) system.unreadable = path;
+    if (c.journal) system.files.files[path] = *c.journal;
+    if (c.unreadable) system.files.unreadable.insert(path);
     RecordingSink out;
     EXPECT_EQ(show_recovery_plan(PlanRequest{c.path}, system.seams(), out), c.code) << c.first_line;
     ASSERT_GE(out.lines.size(), 2u);
@@ -125,20 +109,20 @@ TEST(RecoveryPlan, ExitCodeChecksTheJournal) {
     EXPECT_EQ(out.lines[1], kAdapters);
   }
 
-  FakeSystem unset;
+  FakeRecoveryPlanSystem unset;
   unset.appdata.reset();
   RecordingSink out;
   EXPECT_EQ(show_recovery_plan(PlanRequest{}, unset.seams(), out), kExitJournalUnusable);
   EXPECT_EQ(out.lines, std::vector<std::string>{"no journal: APPDATA is not set"});
   // With a path, APPDATA is not needed.
-  unset.files["j.json"] = "[]";
+  unset.files.files["j.json"] = "[]";
   EXPECT_EQ(show_recovery_plan(PlanRequest{"j.json"}, unset.seams(), out), kExitClean);
 }
 
 TEST(RecoveryPlan, AnInvalidMetaFileIsSaidToCountFromZero) {
-  FakeSystem system;
-  system.files[kState] = "[]";
-  system.files[kState + ".meta"] = "{}";
+  FakeRecoveryPlanSystem system;
+  system.files.files[kState] = "[]";
+  system.files.files[kState + ".meta"] = "{}";
   RecordingSink out;
   EXPECT_EQ(show_recovery_plan(PlanRequest{}, system.seams(), out), kExitClean);
   EXPECT_EQ(

@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,99 +12,11 @@
 #include "platform/rollback/rollback_engine.h"
 #include "state/journal_format.h"
 #include "support/fake_runner.h"
+#include "support/memory_state_files.h"
+#include "support/result_values.h"
 
 namespace nuv {
 namespace {
-
-// Files in memory, with failures to order.
-struct FakeFiles {
-  std::map<std::string, std::string> files;
-  std::vector<std::string> log;
-  std::set<std::string> unwritable;  // paths whose write fails (after creating them empty)
-  // Directories planted at these paths: no file can be written, removed or
-  // renamed there.
-  std::set<std::string> directories;
-  bool rename_fails = false;
-  // As when another process holds a file open without delete sharing: it
-  // cannot be renamed over or deleted, and, without write sharing either,
-  // not opened for writing.
-  std::set<std::string> held_without_delete_sharing;
-  std::set<std::string> held_without_write_sharing;
-  bool in_place_write_fails = false;
-  std::function<void(const std::string& path)> after_write;  // after each successful write
-
-  static FileError refused(const std::string& what) { return {what + " (os error 32)", false}; }
-
-  std::optional<std::string> read(const std::string& path) {
-    log.push_back("read " + path);
-    const auto it = files.find(path);
-    if (it == files.end()) return std::nullopt;
-    return it->second;
-  }
-  FileResult remove(const std::string& path) {
-    log.push_back("remove " + path);
-    if (directories.count(path)) return unexpected(FileError{"a directory (os error 5)", false});
-    if (held_without_delete_sharing.count(path)) return unexpected(refused("held"));
-    if (files.erase(path) == 0) return unexpected(FileError{"not found (os error 2)", true});
-    return {};
-  }
-  FileResult write(const std::string& path, std::string_view bytes) {
-    log.push_back("write " + path);
-    if (directories.count(path)) return unexpected(FileError{"a directory (os error 5)", false});
-    if (unwritable.count(path)) {
-      files[path] = "";
-      return unexpected(FileError{"disk full (os error 112)", false});
-    }
-    files[path] = std::string(bytes);
-    if (after_write) after_write(path);
-    return {};
-  }
-  FileResult replace(const std::string& from, const std::string& to) {
-    log.push_back("replace " + from + " " + to);
-    if (directories.count(from) || directories.count(to)) {
-      return unexpected(FileError{"a directory (os error 5)", false});
-    }
-    if (rename_fails || held_without_delete_sharing.count(to)) {
-      return unexpected(refused("rename refused"));
-    }
-    if (!files.count(from)) return unexpected(FileError{"not found (os error 2)", true});
-    files[to] = files[from];
-    files.erase(from);
-    return {};
-  }
-  Result<void, InPlaceError> write_in_place(const std::string& path, std::string_view bytes) {
-    log.push_back("write in place " + path);
-    const auto it = files.find(path);
-    if (it == files.end()) return unexpected(InPlaceError{InPlaceStep::kOpen, "not found"});
-    if (held_without_write_sharing.count(path)) {
-      return unexpected(InPlaceError{InPlaceStep::kOpen, "open refused (os error 32)"});
-    }
-    if (bytes.size() > it->second.size())
-      return unexpected(InPlaceError{InPlaceStep::kTooLong, {}});
-    if (in_place_write_fails) {
-      it->second.replace(0, bytes.size() / 2, bytes.substr(0, bytes.size() / 2));
-      return unexpected(InPlaceError{InPlaceStep::kWrite, "write failed (os error 1117)"});
-    }
-    it->second = std::string(bytes) + std::string(it->second.size() - bytes.size(), ' ');
-    log.push_back("padded " + path + " " + std::to_string(it->second.size()));
-    it->second.resize(bytes.size());
-    return {};
-  }
-  StateFiles seam() {
-    return StateFiles{
-        .read = [this](const std::string& path) { return read(path); },
-        .remove = [this](const std::string& path) { return remove(path); },
-        .write = [this](const std::string& path,
-                        std::string_view bytes) { return write(path, bytes); },
-        .replace = [this](const std::string& from,
-                          const std::string& to) { return replace(from, to); },
-        .write_in_place = [this](const std::string& path,
-                                 std::string_view bytes) { return write_in_place(path, bytes); },
-        .read_error = {},
-        .read_found_nothing = {},
-    };
-  }
-};
 
 const std::string kState = R"(C:\a\NUV Client\system_state.json)";
 const std::string kMeta = kState + ".meta";
@@ -115,7 +25,7 @@ SystemChange named(const std::string& name) { return CustomCommand{name, {name}}
 
 struct Rollback {
   test::FakeRunner runner;
-  FakeFiles files;
+  test::MemoryStateFiles files;
   SystemStateStore store;
   std::int64_t now = 1'700'000'000;
   // Runs in each command, as the client relaunched meanwhile would.
@@ -155,7 +65,7 @@ TEST(RollbackOrder, UndoesNewestFirstAndKeepsTheFailedChange) {
   EXPECT_EQ(r.files.files.at(kState), format_journal({named("B")}));
   EXPECT_EQ(r.store.changes, std::vector<SystemChange>{named("B")});
   EXPECT_EQ(r.store.meta, (SystemStateMeta{1, 1'700'000'000}));
-  EXPECT_EQ(parse_meta(r.files.files.at(kMeta)), r.store.meta);
+  EXPECT_EQ(test::value_of(parse_meta(r.files.files.at(kMeta))), r.store.meta);
   EXPECT_EQ(r.outcome.journal, (JournalOutcome{JournalKept::kRewritten, 1}));
 }
 
@@ -412,7 +322,8 @@ TEST(RollbackPersistence, UnwritableJournalTemporaryLeavesTheJournalAsItWas) {
   EXPECT_FALSE(r.files.files.count(kState + ".tmp"));
   EXPECT_FALSE(r.logged("write " + kState));
   EXPECT_FALSE(r.logged("remove " + kState));
-  EXPECT_EQ(parse_meta(r.files.files.at(kMeta)), (SystemStateMeta{3, 1'700'000'000}));
+  EXPECT_EQ(test::value_of(parse_meta(r.files.files.at(kMeta))),
+            (SystemStateMeta{3, 1'700'000'000}));
   EXPECT_EQ(r.outcome.journal, JournalOutcome{JournalKept::kLeftBecauseTemporaryUnwritable});
 }
 
@@ -426,7 +337,8 @@ TEST(RollbackPersistence, DirectoryAtTheTemporaryNameLeavesTheJournalByteForByte
   EXPECT_FALSE(r.logged("write " + kState));
   EXPECT_FALSE(r.logged("replace " + kState + ".tmp " + kState));
   // The meta file goes through a temporary file of its own.
-  EXPECT_EQ(parse_meta(r.files.files.at(kMeta)), (SystemStateMeta{1, 1'700'000'000}));
+  EXPECT_EQ(test::value_of(parse_meta(r.files.files.at(kMeta))),
+            (SystemStateMeta{1, 1'700'000'000}));
   EXPECT_FALSE(r.files.files.count(kMeta + ".tmp"));
   EXPECT_EQ(r.outcome.journal, JournalOutcome{JournalKept::kLeftBecauseTemporaryUnwritable});
 }
@@ -496,7 +408,7 @@ TEST(RollbackMeta, CountSaturatesAndAClockBefore1970GivesZero) {
   r.now = -86'400;
   r.run();
   EXPECT_EQ(r.store.meta, (SystemStateMeta{4294967295u, 0}));
-  EXPECT_EQ(parse_meta(r.files.files.at(kMeta)), r.store.meta);
+  EXPECT_EQ(test::value_of(parse_meta(r.files.files.at(kMeta))), r.store.meta);
 }
 
 TEST(RollbackPaths, AbsentPathsSkipTheirFileWork) {
@@ -505,7 +417,8 @@ TEST(RollbackPaths, AbsentPathsSkipTheirFileWork) {
   no_state.fail("A");
   no_state.run();
   EXPECT_EQ(no_state.files.files.at(kState), format_journal({named("A")}));  // untouched original
-  EXPECT_EQ(parse_meta(no_state.files.files.at(kMeta)), (SystemStateMeta{2, 1'700'000'000}));
+  EXPECT_EQ(test::value_of(parse_meta(no_state.files.files.at(kMeta))),
+            (SystemStateMeta{2, 1'700'000'000}));
   for (const auto& op : no_state.files.log)
     EXPECT_EQ(op.find(kState + " "), std::string::npos) << op;
 

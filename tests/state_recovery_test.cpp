@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
-#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -13,6 +11,7 @@
 #include "state/journal_format.h"
 #include "state/journal_lock_name.h"
 #include "state/state_recovery.h"
+#include "support/memory_state_files.h"
 #include "support/recording_journal_lock.h"
 
 namespace nuv {
@@ -20,56 +19,36 @@ namespace {
 
 const std::string kJournal = R"([{"FirewallRuleAdded": {"rule_name": "r"}}])";
 
-// A system whose files live in a map, and whose rollback is recorded rather
-// than run.
-struct FakeSystem {
+// A system whose files live in memory, and whose rollback is recorded rather
+// than run. The files' log holds the lock's and the rollback's events too, to
+// see what happens under the lock.
+struct FakeStateRecoverySystem {
   std::optional<std::string> appdata = R"(C:\Users\u\AppData\Roaming)";
-  std::map<std::string, std::string> files;
-  std::vector<std::string> reads, removals;
+  test::MemoryStateFiles files;
   int rollbacks = 0;
   bool runtime_fails = false;
   std::vector<std::string> errors;
   JournalOutcome journal_outcome;
   std::function<void()> during_rollback;  // may throw, as running out of memory does
-  SystemStateStore* seen = nullptr;
   std::vector<SystemChange> seen_changes;
   SystemStateMeta seen_meta;
   std::optional<std::string> seen_state_path, seen_meta_path, seen_loaded_journal;
-  // Every call, in order, to see what happens under the lock.
-  std::vector<std::string> events;
   bool locking = false;
   bool lock_fails = false;
-  bool unreadable = false;  // a missing file reads as one that is there but refused
   std::vector<std::string> logged;
+
+  [[nodiscard]] std::vector<std::string> reads() const { return files.paths("read"); }
+  [[nodiscard]] std::vector<std::string> removals() const { return files.paths("remove"); }
+  [[nodiscard]] const std::vector<std::string>& events() const { return files.log; }
 
   StateRecoverySystem system() {
     StateRecoverySystem system{
         .appdata = [this] { return appdata; },
-        .files =
-            {
-                .read = [this](const std::string& path) -> std::optional<std::string> {
-                  reads.push_back(path);
-                  events.push_back("read " + path);
-                  const auto it = files.find(path);
-                  if (it == files.end()) return std::nullopt;
-                  return it->second;
-                },
-                .remove =
-                    [this](const std::string& path) {
-                      removals.push_back(path);
-                      events.push_back("remove " + path);
-                      return FileResult();
-                    },
-                .write = {},
-                .replace = {},
-                .write_in_place = {},
-                .read_error = [] { return std::string("not found (os error 2)"); },
-                .read_found_nothing = [this] { return !unreadable; },
-            },
+        .files = files.seam(),
         .roll_back = [this](SystemStateStore& store) -> std::optional<RollbackOutcome> {
           if (runtime_fails) return std::nullopt;
           ++rollbacks;
-          events.emplace_back("roll back");
+          files.log.emplace_back("roll back");
           seen_changes = store.changes;
           seen_meta = store.meta;
           seen_state_path = store.state_path;
@@ -82,10 +61,10 @@ struct FakeSystem {
         .log = [this](std::string_view line) { logged.emplace_back(line); },
     };
     if (locking) {
-      system.lock_journal = [this](const std::string& path) -> std::unique_ptr<JournalLock> {
-        events.push_back("lock " + path);
-        if (lock_fails) return nullptr;
-        return std::make_unique<test::RecordingJournalLock>(events);
+      system.lock_journal = [this](const std::string& path) -> Result<JournalLock, OsError> {
+        files.log.push_back("lock " + path);
+        if (lock_fails) return unexpected(OsError{5});
+        return test::recording_journal_lock(files.log);
       };
     }
     return system;
@@ -94,34 +73,27 @@ struct FakeSystem {
 
 const std::string kState = R"(C:\Users\u\AppData\Roaming\NUV Client\system_state.json)";
 
-TEST(StatePaths, JoinWithOneSeparator) {
-  EXPECT_EQ(state_paths("C:\\Users\\u\\AppData\\Roaming").state, kState);
-  EXPECT_EQ(state_paths("C:\\Users\\u\\AppData\\Roaming\\").state, kState);
-  EXPECT_EQ(state_paths("C:\\Users\\u\\AppData\\Roaming").meta, kState + ".meta");
-  EXPECT_EQ(state_paths("").state, "NUV Client\\system_state.json");
-}
-
 TEST(StateRecovery, NothingToRecoverGivesAbsentAndTouchesNothing) {
-  FakeSystem unset;
+  FakeStateRecoverySystem unset;
   unset.appdata.reset();
   EXPECT_EQ(run_state_recovery(unset.system()), std::nullopt);
-  EXPECT_TRUE(unset.reads.empty());
+  EXPECT_TRUE(unset.reads().empty());
 
   for (const std::string& text : std::vector<std::string>{
            "", "  \n", "[]", " [ ] \r\n", "\xEF\xBB\xBF" + kJournal,
            "[{\"FirewallRuleAdded\": {\"rule_name\": \"\xFF\"}}]",
            "[" + kJournal.substr(1, kJournal.size() - 2) + R"(, {"NewKind": {}}])"}) {
-    FakeSystem s;
-    s.files[kState] = text;
-    s.files[kState + ".meta"] = format_meta({1, 2});
+    FakeStateRecoverySystem s;
+    s.files.files[kState] = text;
+    s.files.files[kState + ".meta"] = format_meta({1, 2});
     EXPECT_EQ(run_state_recovery(s.system()), std::nullopt) << text;
-    EXPECT_EQ(s.reads, std::vector<std::string>{kState})
+    EXPECT_EQ(s.reads(), std::vector<std::string>{kState})
         << "the meta file is read only for a change";
     EXPECT_EQ(s.rollbacks, 0);
-    EXPECT_TRUE(s.removals.empty());
+    EXPECT_TRUE(s.removals().empty());
   }
 
-  FakeSystem missing;
+  FakeStateRecoverySystem missing;
   EXPECT_EQ(run_state_recovery(missing.system()), std::nullopt);
 }
 
@@ -130,7 +102,7 @@ TEST(StateRecovery, NothingToRecoverGivesAbsentAndTouchesNothing) {
 TEST(StateRecovery, LogSaysHowTheJournalWasFoundAndKept) {
   const std::string journal =
       R"(journal ["C:\\Users\\u\\AppData\\Roaming\\NUV Client\\system_state.json"])";
-  FakeSystem unset;
+  FakeStateRecoverySystem unset;
   unset.appdata.reset();
   (void)run_state_recovery(unset.system());
   EXPECT_EQ(unset.logged, std::vector<std::string>{"no journal: APPDATA is not set"});
@@ -142,8 +114,8 @@ TEST(StateRecovery, LogSaysHowTheJournalWasFoundAndKept) {
       {"[]", journal + " holds no records"},
   };
   for (const auto& [text, line] : found) {
-    FakeSystem s;
-    if (text) s.files[kState] = *text;
+    FakeStateRecoverySystem s;
+    if (text) s.files.files[kState] = *text;
     (void)run_state_recovery(s.system());
     EXPECT_EQ(s.logged, std::vector<std::string>{line}) << line;
   }
@@ -190,8 +162,8 @@ TEST(StateRecovery, LogSaysHowTheJournalWasFoundAndKept) {
        "error 32)"},
   };
   for (const auto& [outcome, line] : kept) {
-    FakeSystem s;
-    s.files[kState] = kJournal;
+    FakeStateRecoverySystem s;
+    s.files.files[kState] = kJournal;
     s.journal_outcome = outcome;
     (void)run_state_recovery(s.system());
     EXPECT_EQ(s.logged, (std::vector<std::string>{journal + " holds 1 record", line})) << line;
@@ -199,9 +171,9 @@ TEST(StateRecovery, LogSaysHowTheJournalWasFoundAndKept) {
 }
 
 TEST(StateRecovery, EmptyAppdataLooksInTheRelativeFolder) {
-  FakeSystem s;
+  FakeStateRecoverySystem s;
   s.appdata = "";
-  s.files["NUV Client\\system_state.json"] = kJournal;
+  s.files.files["NUV Client\\system_state.json"] = kJournal;
   EXPECT_EQ(run_state_recovery(s.system()), std::vector<std::string>{});
   EXPECT_EQ(s.seen_state_path, "NUV Client\\system_state.json");
   EXPECT_EQ(s.seen_meta_path, "NUV Client\\system_state.json.meta");
@@ -215,9 +187,9 @@ TEST(StateRecovery, MetaValuesAreReadOrZero) {
            {R"({"partial_rollback_count": 3})", {0, 0}},
            {"\xEF\xBB\xBF" + format_meta({3, 44}), {0, 0}},
        }) {
-    FakeSystem s;
-    s.files[kState] = kJournal;
-    if (meta_text) s.files[kState + ".meta"] = *meta_text;
+    FakeStateRecoverySystem s;
+    s.files.files[kState] = kJournal;
+    if (meta_text) s.files.files[kState + ".meta"] = *meta_text;
     ASSERT_TRUE(run_state_recovery(s.system()));
     EXPECT_EQ(s.seen_meta, expected);
     EXPECT_EQ(s.seen_changes, std::vector<SystemChange>{FirewallRuleAdded{"r"}});
@@ -225,33 +197,33 @@ TEST(StateRecovery, MetaValuesAreReadOrZero) {
 }
 
 TEST(StateRecovery, CompleteRollbackDeletesTheJournalOnceMore) {
-  FakeSystem s;
-  s.files[kState] = kJournal;
+  FakeStateRecoverySystem s;
+  s.files.files[kState] = kJournal;
   EXPECT_EQ(run_state_recovery(s.system()), std::vector<std::string>{});
-  EXPECT_EQ(s.removals, std::vector<std::string>{kState});
+  EXPECT_EQ(s.removals(), std::vector<std::string>{kState});
 }
 
 // The engine could not delete the journal: it is not deleted behind the
 // log's back either, so the log stays true.
 TEST(StateRecovery, AJournalTheEngineCouldNotDeleteIsNotDeletedAfterwards) {
-  FakeSystem s;
-  s.files[kState] = kJournal;
+  FakeStateRecoverySystem s;
+  s.files.files[kState] = kJournal;
   s.journal_outcome = {JournalKept::kDeleteFailed, 0, "held (os error 32)"};
   EXPECT_EQ(run_state_recovery(s.system()), std::vector<std::string>{});
-  EXPECT_TRUE(s.removals.empty());
+  EXPECT_TRUE(s.removals().empty());
 }
 
 TEST(StateRecovery, ErrorsAreHandedBackAndTheJournalKept) {
-  FakeSystem s;
-  s.files[kState] = kJournal;
+  FakeStateRecoverySystem s;
+  s.files.files[kState] = kJournal;
   s.errors = {"delete firewall rule failed: x"};
   EXPECT_EQ(run_state_recovery(s.system()), s.errors);
-  EXPECT_TRUE(s.removals.empty());
+  EXPECT_TRUE(s.removals().empty());
 }
 
 TEST(StateRecovery, TheStoreCarriesTheJournalAsItWasRead) {
-  FakeSystem s;
-  s.files[kState] = kJournal;
+  FakeStateRecoverySystem s;
+  s.files.files[kState] = kJournal;
   ASSERT_TRUE(run_state_recovery(s.system()));
   EXPECT_EQ(s.seen_loaded_journal, kJournal);
 }
@@ -260,27 +232,27 @@ TEST(StateRecovery, TheStoreCarriesTheJournalAsItWasRead) {
 // rollback is not deleted afterwards, nor is one rewritten after the engine
 // deleted it.
 TEST(StateRecovery, AJournalTakenBackByTheClientIsNotDeletedAfterwards) {
-  FakeSystem changed;
-  changed.files[kState] = kJournal;
+  FakeStateRecoverySystem changed;
+  changed.files.files[kState] = kJournal;
   changed.journal_outcome = {JournalKept::kLeftBecauseChanged};
-  changed.during_rollback = [&changed] { changed.files[kState] = "[]"; };
+  changed.during_rollback = [&changed] { changed.files.files[kState] = "[]"; };
   EXPECT_EQ(run_state_recovery_with_outcome(changed.system()),
             (RollbackOutcome{{}, {JournalKept::kLeftBecauseChanged}}));
-  EXPECT_TRUE(changed.removals.empty());
+  EXPECT_TRUE(changed.removals().empty());
 
-  FakeSystem rewritten_after;
-  rewritten_after.files[kState] = kJournal;
+  FakeStateRecoverySystem rewritten_after;
+  rewritten_after.files.files[kState] = kJournal;
   rewritten_after.journal_outcome = {JournalKept::kDeleted};
   rewritten_after.during_rollback = [&rewritten_after] {
-    rewritten_after.files[kState] = R"([{"FirewallRuleAdded": {"rule_name": "new"}}])";
+    rewritten_after.files.files[kState] = R"([{"FirewallRuleAdded": {"rule_name": "new"}}])";
   };
   EXPECT_EQ(run_state_recovery(rewritten_after.system()), std::vector<std::string>{});
-  EXPECT_TRUE(rewritten_after.removals.empty());
+  EXPECT_TRUE(rewritten_after.removals().empty());
 }
 
 TEST(StateRecovery, OutcomeIsHandedBackBesideTheMessages) {
-  FakeSystem s;
-  s.files[kState] = kJournal;
+  FakeStateRecoverySystem s;
+  s.files.files[kState] = kJournal;
   s.errors = {"delete firewall rule failed: x"};
   s.journal_outcome = {JournalKept::kRewritten, 1};
   EXPECT_EQ(run_state_recovery_with_outcome(s.system()),
@@ -290,26 +262,26 @@ TEST(StateRecovery, OutcomeIsHandedBackBesideTheMessages) {
 // One recovery per journal: the lock is taken before the journal is read
 // and given back once its outcome is kept, the last deletion included.
 TEST(StateRecoveryLock, IsHeldFromTheFirstReadUntilTheOutcomeIsKept) {
-  FakeSystem s;
+  FakeStateRecoverySystem s;
   s.locking = true;
-  s.files[kState] = kJournal;
+  s.files.files[kState] = kJournal;
   ASSERT_EQ(run_state_recovery(s.system()), std::vector<std::string>{});
-  EXPECT_EQ(s.events, (std::vector<std::string>{"lock " + kState, "read " + kState,
-                                                "read " + kState + ".meta", "roll back",
-                                                "read " + kState, "remove " + kState, "unlock"}));
+  EXPECT_EQ(s.events(), (std::vector<std::string>{"lock " + kState, "read " + kState,
+                                                  "read " + kState + ".meta", "roll back",
+                                                  "read " + kState, "remove " + kState, "unlock"}));
 
-  FakeSystem nothing;
+  FakeStateRecoverySystem nothing;
   nothing.locking = true;
   EXPECT_EQ(run_state_recovery(nothing.system()), std::nullopt);
-  EXPECT_EQ(nothing.events,
+  EXPECT_EQ(nothing.events(),
             (std::vector<std::string>{"lock " + kState, "read " + kState, "unlock"}));
 }
 
 TEST(StateRecoveryLock, ALockThatCannotBeHadDoesNotStopTheRecovery) {
-  FakeSystem s;
+  FakeStateRecoverySystem s;
   s.locking = true;
   s.lock_fails = true;
-  s.files[kState] = kJournal;
+  s.files.files[kState] = kJournal;
   EXPECT_EQ(run_state_recovery(s.system()), std::vector<std::string>{});
   EXPECT_EQ(s.rollbacks, 1);
 }
@@ -335,25 +307,25 @@ TEST(StateRecoveryLock, NameIsAHashOfThePathWithoutABackslash) {
 }
 
 TEST(StateRecovery, RuntimeThatCannotStartGivesAbsentAndTouchesNoFile) {
-  FakeSystem s;
-  s.files[kState] = kJournal;
+  FakeStateRecoverySystem s;
+  s.files.files[kState] = kJournal;
   s.runtime_fails = true;
   EXPECT_EQ(run_state_recovery(s.system()), std::nullopt);
-  EXPECT_TRUE(s.removals.empty());
+  EXPECT_TRUE(s.removals().empty());
 }
 
 // Out of memory in the middle of the undos: the run ends without a word of
 // its own, the caller says what happened, and neither the journal nor the
 // meta file has been touched; the journal's lock is let go on the way out.
 TEST(StateRecovery, RunningOutOfMemoryInTheRollbackTouchesNoFileAndLetsTheLockGo) {
-  FakeSystem s;
+  FakeStateRecoverySystem s;
   s.locking = true;
-  s.files[kState] = kJournal;
-  s.files[kState + ".meta"] = format_meta({2, 5});
+  s.files.files[kState] = kJournal;
+  s.files.files[kState + ".meta"] = format_meta({2, 5});
   s.during_rollback = [] { throw std::bad_alloc(); };
   EXPECT_THROW((void)run_state_recovery(s.system()), std::bad_alloc);
-  EXPECT_TRUE(s.removals.empty());
-  EXPECT_EQ(s.events,
+  EXPECT_TRUE(s.removals().empty());
+  EXPECT_EQ(s.events(),
             (std::vector<std::string>{"lock " + kState, "read " + kState,
                                       "read " + kState + ".meta", "roll back", "unlock"}));
 }

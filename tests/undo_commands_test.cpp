@@ -14,6 +14,7 @@
 #include "platform/rollback/undo_commands.h"
 #include "support/fake_runner.h"
 #include "support/recording.h"
+#include "support/result_values.h"
 
 namespace nuv {
 namespace {
@@ -23,7 +24,7 @@ using Lines = std::vector<std::string>;
 struct Undo {
   test::FakeRunner fake;
   std::optional<std::string> run(const SystemChange& change) {
-    return undo_change(change, fake.runner());
+    return test::error_of(undo_change(change, fake.runner()));
   }
 };
 
@@ -96,14 +97,15 @@ struct LocalUndo {
           if (auto text = read_866(bytes)) readings.push_back(std::move(*text));
           return readings;
         },
-        [this]() {
+        [this]() -> Result<void, std::string> {
           ++announcements;
-          return announce_failure;
+          if (announce_failure) return unexpected(*announce_failure);
+          return {};
         },
     };
   }
   std::optional<std::string> run(const SystemChange& change) {
-    return undo_change(change, system(), log);
+    return test::error_of(undo_change(change, system(), log));
   }
 };
 
@@ -220,7 +222,8 @@ TEST(UndoDnsOverridden, FailedAddsAreIgnoredButAFailedSetStopsEverything) {
     failed.stderr_bytes = "add failed";
     return failed;
   };
-  EXPECT_EQ(undo_change(DnsOverridden{"e", std::nullopt, {"a", "b", "c"}}, set_ok_adds_fail),
+  EXPECT_EQ(test::error_of(
+                undo_change(DnsOverridden{"e", std::nullopt, {"a", "b", "c"}}, set_ok_adds_fail)),
             std::nullopt);
   EXPECT_EQ(u.fake.requests.size(), 3u);
 
@@ -400,27 +403,27 @@ TEST(UndoMessages, CountTheStandardErrorBytesThatWereNotKept) {
   flooded.stderr_bytes = std::string(kCaptureLimit, 'E');
   flooded.stderr_dropped = 267386880;
   flooded.stdout_dropped = 5;  // standard output has no say
-  EXPECT_EQ(undo_change(CustomCommand{"flood", {"fill"}}, answer),
+  EXPECT_EQ(test::error_of(undo_change(CustomCommand{"flood", {"fill"}}, answer)),
             "custom rollback 'flood' failed: " + std::string(kCaptureLimit, 'E') +
                 " [267386880 more bytes]");
 
   // The error list gets the count apart from the text, to make one ending
   // of it and whatever it cuts.
   NullLog none;
-  EXPECT_EQ(
-      undo_change_error(CustomCommand{"flood", {"fill"}}, UndoSystem{answer, {}, {}, {}}, none),
-      (ErrorMessage{"custom rollback 'flood' failed: " + std::string(kCaptureLimit, 'E'),
-                    267386880}));
+  EXPECT_EQ(test::error_of(undo_change_error(CustomCommand{"flood", {"fill"}},
+                                             UndoSystem{answer, {}, {}, {}}, none)),
+            (ErrorMessage{"custom rollback 'flood' failed: " + std::string(kCaptureLimit, 'E'),
+                          267386880}));
 
   flooded.stderr_bytes = "route: not in table, and then ";
   flooded.stderr_dropped = 1;
-  EXPECT_EQ(undo_change(RouteAdded{"d", {}, {}, {}}, answer), std::nullopt);
-  EXPECT_EQ(undo_change(CustomCommand{"one", {"x"}}, answer),
+  EXPECT_EQ(test::error_of(undo_change(RouteAdded{"d", {}, {}, {}}, answer)), std::nullopt);
+  EXPECT_EQ(test::error_of(undo_change(CustomCommand{"one", {"x"}}, answer)),
             "custom rollback 'one' failed: route: not in table, and then  [1 more bytes]");
 
   flooded.stderr_bytes = "Access is denied.";
   flooded.stderr_dropped = 0;
-  EXPECT_EQ(undo_change(CustomCommand{"none", {"x"}}, answer),
+  EXPECT_EQ(test::error_of(undo_change(CustomCommand{"none", {"x"}}, answer)),
             "custom rollback 'none' failed: Access is denied.");
 }
 

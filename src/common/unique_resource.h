@@ -26,8 +26,8 @@ class UniqueResource {
   }
   ~UniqueResource() { reset(); }
 
-  const Pointer& get() const { return value_; }
-  bool valid() const { return !(value_ == Traits::invalid()); }
+  [[nodiscard]] const Pointer& get() const { return value_; }
+  [[nodiscard]] bool valid() const { return !(value_ == Traits::invalid()); }
   explicit operator bool() const { return valid(); }
 
   Pointer release() { return std::exchange(value_, Traits::invalid()); }

@@ -3,17 +3,48 @@
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "common/win32.h"
 #include "common/sized_buffer_win.h"
 #include "common/unique_handle_win.h"
 #include "common/wide.h"
+#include "state/held_mutex_win.h"
 #include "state/journal_lock_name.h"
 
 namespace nuv {
+namespace {
+
+OsError last_os_error() { return OsError{::GetLastError()}; }
+
+// Upper case as the invariant locale has it, the same for every watchdog
+// whatever its user's language.
+Result<std::wstring, OsError> upper_case(const std::wstring& text) {
+  if (text.empty()) return text;
+  const int size = static_cast<int>(text.size());
+  std::wstring upper(text.size(), L'\0');
+  const int n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(), size,
+                                upper.data(), size, nullptr, nullptr, 0);
+  if (n != size) return unexpected(last_os_error());
+  return upper;
+}
+
+}  // namespace
+
+Result<std::u16string, OsError> journal_name_key(const std::string& state_path) {
+  const auto wide = to_wide(state_path);
+  if (!wide) return unexpected(OsError{ERROR_NO_UNICODE_TRANSLATION});
+  const auto full = ask_sized([&wide](wchar_t* buffer, DWORD size) {
+    return ::GetFullPathNameW(wide->c_str(), size, buffer, nullptr);
+  });
+  if (!full) return unexpected(last_os_error());
+  const auto upper = upper_case(*full);
+  if (!upper) return unexpected(upper.error());
+  return std::u16string(upper->begin(), upper->end());
+}
+
 namespace {
 
 // A named mutex rather than a lock file: it leaves nothing in the client's
@@ -21,68 +52,27 @@ namespace {
 // sees WAIT_ABANDONED), so a killed watchdog cannot block the journal. It is
 // released by the thread that took it, which is the one that runs the whole
 // recovery.
-class MutexJournalLock final : public JournalLock {
- public:
-  MutexJournalLock(UniqueHandle mutex, bool abandoned)
-      : mutex_(std::move(mutex)), abandoned_(abandoned) {}
-  MutexJournalLock(const MutexJournalLock&) = delete;
-  MutexJournalLock& operator=(const MutexJournalLock&) = delete;
-  ~MutexJournalLock() override { ::ReleaseMutex(mutex_.get()); }
-  [[nodiscard]] bool abandoned() const override { return abandoned_; }
-
- private:
-  UniqueHandle mutex_;
-  bool abandoned_;
-};
-
-// Upper case as the invariant locale has it, the same for every watchdog
-// whatever its user's language.
-std::optional<std::wstring> upper_case(const std::wstring& text) {
-  if (text.empty()) return text;
-  const int size = static_cast<int>(text.size());
-  std::wstring upper(text.size(), L'\0');
-  const int n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(), size,
-                                upper.data(), size, nullptr, nullptr, 0);
-  if (n != size) return std::nullopt;
-  return upper;
-}
-
-}  // namespace
-
-std::optional<std::u16string> journal_name_key(const std::string& state_path) {
-  const auto wide = to_wide(state_path);
-  if (!wide) return std::nullopt;
-  const auto full = ask_sized([&wide](wchar_t* buffer, DWORD size) {
-    return ::GetFullPathNameW(wide->c_str(), size, buffer, nullptr);
-  });
-  if (!full) return std::nullopt;
-  const auto upper = upper_case(*full);
-  if (!upper) return std::nullopt;
-  return std::u16string(upper->begin(), upper->end());
-}
-
-namespace {
-
-std::unique_ptr<JournalLock> lock_waiting(const std::string& state_path, DWORD milliseconds) {
+Result<JournalLock, OsError> lock_waiting(const std::string& state_path, DWORD milliseconds) {
   const auto key = journal_name_key(state_path);
-  if (!key) return nullptr;
+  if (!key) return unexpected(key.error());
   const std::u16string name = journal_lock_name(*key);
   UniqueHandle mutex(
       ::CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(name.c_str())));
-  if (!mutex) return nullptr;
+  if (!mutex) return unexpected(last_os_error());
   const DWORD waited = ::WaitForSingleObject(mutex.get(), milliseconds);
-  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return nullptr;
+  if (waited == WAIT_TIMEOUT) return unexpected(OsError{WAIT_TIMEOUT});
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return unexpected(last_os_error());
   // WAIT_ABANDONED hands over the mutex all the same: the holder is gone.
-  return std::make_unique<MutexJournalLock>(std::move(mutex), waited == WAIT_ABANDONED);
+  return JournalLock(UniqueHeldMutex(mutex.release()), waited == WAIT_ABANDONED);
 }
 
 }  // namespace
 
-std::unique_ptr<JournalLock> lock_journal(const std::string& state_path) {
+Result<JournalLock, OsError> lock_journal(const std::string& state_path) {
   return lock_waiting(state_path, INFINITE);
 }
 
-std::unique_ptr<JournalLock> lock_journal_within(const std::string& state_path,
+Result<JournalLock, OsError> lock_journal_within(const std::string& state_path,
                                                  std::chrono::milliseconds limit) {
   // Below INFINITE, which would wait for ever.
   const auto capped = std::min<std::chrono::milliseconds::rep>(

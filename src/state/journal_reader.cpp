@@ -353,11 +353,10 @@ class Reader {
   Json::string_t* text_ = nullptr;
 };
 
-// `fault`, when given, gets a short reason for a refusal.
-bool run_reader(std::string_view text, Reader& reader, std::string* fault = nullptr) {
-  const auto refuse = [fault](std::string reason) {
-    if (fault) *fault = std::move(reason);
-    return false;
+// Refuses the text with a short reason, or leaves what it read in `reader`.
+Result<void, JournalFault> run_reader(std::string_view text, Reader& reader) {
+  const auto refuse = [](std::string reason) -> Result<void, JournalFault> {
+    return unexpected(JournalFault{std::move(reason)});
   };
   // The parser would skip a byte-order mark; the format has none.
   if (text.starts_with("\xEF\xBB\xBF")) return refuse("it starts with a byte-order mark");
@@ -370,7 +369,7 @@ bool run_reader(std::string_view text, Reader& reader, std::string* fault = null
     if (Json::sax_parse(text.begin(), text.end(), &reader, Json::input_format_t::json,
                         /*strict=*/true, /*ignore_comments=*/false) &&
         reader.done()) {
-      return true;
+      return {};
     }
   } catch (...) {
     // whatever the parser may throw, the text counts as invalid
@@ -384,15 +383,15 @@ bool run_reader(std::string_view text, Reader& reader, std::string* fault = null
 
 }  // namespace
 
-std::optional<std::vector<SystemChange>> parse_journal(std::string_view text, std::string* fault) {
+Result<std::vector<SystemChange>, JournalFault> parse_journal(std::string_view text) {
   Reader reader(Reader::Mode::kJournal);
-  if (!run_reader(text, reader, fault)) return std::nullopt;
+  if (auto read = run_reader(text, reader); !read) return unexpected(std::move(read.error()));
   return std::move(reader.changes);
 }
 
-std::optional<SystemStateMeta> parse_meta(std::string_view text) {
+Result<SystemStateMeta, JournalFault> parse_meta(std::string_view text) {
   Reader reader(Reader::Mode::kMeta);
-  if (!run_reader(text, reader)) return std::nullopt;
+  if (auto read = run_reader(text, reader); !read) return unexpected(std::move(read.error()));
   return reader.meta;
 }
 

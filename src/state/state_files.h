@@ -3,7 +3,6 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,11 +30,11 @@ struct InPlaceError {
   bool operator==(const InPlaceError&) const = default;
 };
 
-// Each operation reports success; callers choose what to do next from it and
-// never stop for a failure.
+// Each operation reports success or why not; callers choose what to do next
+// from it and never stop for a failure.
 struct StateFiles {
-  // The whole file; absent when it cannot be opened or read.
-  std::function<std::optional<std::string>(const std::string& path)> read;
+  // The whole file, or why it could not be opened or read.
+  std::function<Result<std::string, FileError>(const std::string& path)> read;
   std::function<FileResult(const std::string& path)> remove;
   // Creates or truncates the file, writes all bytes and flushes them to disk.
   std::function<FileResult(const std::string& path, std::string_view bytes)> write;
@@ -51,12 +50,13 @@ struct StateFiles {
   // the new text and its padding, and counts as written.
   std::function<Result<void, InPlaceError>(const std::string& path, std::string_view bytes)>
       write_in_place;
-  // Why the last read that came back absent failed, in a few words. Not set:
-  // no reason is given.
-  std::function<std::string()> read_error;
-  // True when the last read that came back absent found no such file or
-  // folder, rather than a file it could not read. Not set: never.
-  std::function<bool()> read_found_nothing;
 };
+
+// Whether the file at `path` can be read and holds exactly `bytes`: a journal
+// that no longer does has been taken over by the client.
+inline bool file_holds(const StateFiles& files, const std::string& path, std::string_view bytes) {
+  const auto now = files.read(path);
+  return now && *now == bytes;
+}
 
 }  // namespace nuv

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string_view>
 
 #include "common/win32.h"
@@ -106,42 +105,29 @@ Result<void, InPlaceError> write_in_place(const std::string& path, std::string_v
 }  // namespace
 
 StateFiles windows_state_files() {
-  struct LastRead {
-    std::string error;
-    bool found_nothing = false;
-  };
-  auto last = std::make_shared<LastRead>();
   return StateFiles{
-      .read =
-          [last](const std::string& path) {
-            auto bytes = read_whole_file(path);
-            if (!bytes) {
-              const DWORD code = ::GetLastError();
-              last->error = os_error_text(code);
-              last->found_nothing = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
-            }
-            return bytes;
-          },
+      .read = read_whole_file,
       .remove = remove_file,
       .write = write_file,
       .replace = replace_file,
       .write_in_place = write_in_place,
-      .read_error = [last] { return last->error; },
-      .read_found_nothing = [last] { return last->found_nothing; },
   };
 }
 
-std::optional<std::string> read_whole_file(const std::string& path) {
+Result<std::string, FileError> read_whole_file(const std::string& path) {
+  // Every path read comes from the system's own UTF-16: this does not fail.
   const auto wide = to_wide(path);
-  if (!wide) return std::nullopt;
+  if (!wide) return unexpected(last_error());
   const UniqueFileHandle file(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return std::nullopt;
+  if (!file) return unexpected(last_error());
   std::string bytes;
   char buffer[64 * 1024];
   for (;;) {
     DWORD got = 0;
-    if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return std::nullopt;
+    if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
+      return unexpected(last_error());
+    }
     if (got == 0) return bytes;
     bytes.append(buffer, got);
   }

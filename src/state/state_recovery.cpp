@@ -1,6 +1,7 @@
 #include "state/state_recovery.h"
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "common/list_notation.h"
@@ -18,19 +19,19 @@ Result<LoadedJournal, JournalUnavailable> load_journal(const StateFiles& files,
                                                        const std::string& path) {
   auto text = files.read(path);
   if (!text) {
-    const bool nothing = files.read_found_nothing && files.read_found_nothing();
+    const FileError& error = text.error();
     return unexpected(JournalUnavailable{
-        nothing ? NothingToRecover::kNoJournal : NothingToRecover::kUnreadable,
-        "cannot be read" + (files.read_error ? ": " + files.read_error() : std::string())});
+        error.not_found ? NothingToRecover::kNoJournal : NothingToRecover::kUnreadable,
+        "cannot be read" + (error.text.empty() ? std::string() : ": " + error.text)});
   }
   if (!is_valid_utf8(*text)) {
     return unexpected(
         JournalUnavailable{NothingToRecover::kInvalid, "is invalid: it is not UTF-8"});
   }
-  std::string fault;
-  auto changes = parse_journal(*text, &fault);
+  auto changes = parse_journal(*text);
   if (!changes) {
-    return unexpected(JournalUnavailable{NothingToRecover::kInvalid, "is invalid: " + fault});
+    return unexpected(
+        JournalUnavailable{NothingToRecover::kInvalid, "is invalid: " + changes.error().reason});
   }
   return LoadedJournal{std::move(*text), std::move(*changes)};
 }
@@ -107,9 +108,14 @@ Result<RollbackOutcome, NothingToRecover> recover_journal(const StateRecoverySys
   // recovery of the same journal would run every undo again and then write
   // this one's successes back as failures. It reads the journal afresh once
   // it has the lock.
-  const std::unique_ptr<JournalLock> lock =
-      system.lock_journal ? system.lock_journal(paths.state) : nullptr;
-  if (system.lock_journal && !lock) log(journal + ": no lock to be had; recovering without one");
+  std::optional<JournalLock> lock;
+  if (system.lock_journal) {
+    if (auto had = system.lock_journal(paths.state)) {
+      lock = std::move(*had);
+    } else {
+      log(journal + ": no lock to be had; recovering without one");
+    }
+  }
   if (lock && lock->abandoned()) log(abandoned_lock_text(paths.state));
 
   auto loaded = load_journal(system.files, paths.state);
@@ -124,10 +130,11 @@ Result<RollbackOutcome, NothingToRecover> recover_journal(const StateRecoverySys
   }
   log(journal + " holds " + record_count_text(loaded->changes.size()));
 
+  // A meta file that is missing, unreadable or invalid counts from 0.
   SystemStateMeta meta;
   if (const auto meta_text = system.files.read(paths.meta);
       meta_text && is_valid_utf8(*meta_text)) {
-    meta = parse_meta(*meta_text).value_or(SystemStateMeta{});
+    if (auto values = parse_meta(*meta_text)) meta = *values;
   }
 
   const std::string text = loaded->text;
@@ -146,7 +153,7 @@ Result<RollbackOutcome, NothingToRecover> recover_journal(const StateRecoverySys
   // could not delete is not tried again, so the log above stays true.
   if (outcome->errors.empty() && outcome->journal.kept != JournalKept::kLeftBecauseChanged &&
       outcome->journal.kept != JournalKept::kDeleteFailed &&
-      system.files.read(paths.state) == text) {
+      file_holds(system.files, paths.state, text)) {
     (void)system.files.remove(paths.state);
   }
   return std::move(*outcome);

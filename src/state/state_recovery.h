@@ -1,12 +1,11 @@
 // The state recovery run: finds the client's journal, loads it with its meta
-// record, has it rolled back, and hands back the error messages.
+// record, has it rolled back, and hands back the error messages; and the
+// loading of a journal on its own, which the plan shares.
 #pragma once
 
-#include <functional>
-#include <memory>
+#include <cstddef>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "common/error_list.h"
@@ -50,16 +49,21 @@ Result<LoadedJournal, JournalUnavailable> load_journal(const StateFiles& files,
 // "2 records", "1 record".
 std::string record_count_text(std::size_t count);
 
-// Why there was nothing to recover (no APPDATA, no readable, UTF-8, valid and
-// non-empty journal, or no runtime); then neither file has been touched.
-// Otherwise the rollback's messages, possibly none, and how the journal was
-// left.
+// The run, in three forms that differ only in what they hand back.
+//
+// recover_journal: the whole answer. Why there was nothing to recover (no
+// APPDATA, no readable, UTF-8, valid and non-empty journal, or no runtime),
+// and then neither file has been touched; otherwise the rollback's messages,
+// possibly none, and how the journal was left. For callers that act on the
+// reason or on the journal's fate (the recovery on request's exit code).
 Result<RollbackOutcome, NothingToRecover> recover_journal(const StateRecoverySystem& system);
 
-// The same, absent when there was nothing to recover.
+// The same run, the reason dropped: absent when there was nothing to recover.
 std::optional<RollbackOutcome> run_state_recovery_with_outcome(const StateRecoverySystem& system);
 
-// The same, the messages alone.
+// The same run, the messages alone: absent when there was nothing to
+// recover, else one message per undo that failed. What the summary line of
+// a recovery after a crash needs.
 std::optional<ErrorList> run_state_recovery(const StateRecoverySystem& system);
 
 }  // namespace nuv

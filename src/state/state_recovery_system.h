@@ -4,11 +4,12 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "common/os_error.h"
+#include "common/result.h"
 #include "state/journal_lock.h"
 #include "state/journal_outcome.h"
 #include "state/state_files.h"
@@ -21,16 +22,15 @@ struct StateRecoverySystem {
   // The value of APPDATA; absent when it is not set.
   std::function<std::optional<std::string>()> appdata;
   // The journal and the meta file are read through it; the journal is deleted
-  // through it after a complete rollback. Only read, remove and read_error
-  // are used here.
+  // through it after a complete rollback. Only read and remove are used here.
   StateFiles files;
   // Starts a runtime for this run alone, rolls the store back on it, shuts it
   // down and returns the outcome; absent when the runtime cannot be made.
   std::function<std::optional<RollbackOutcome>(SystemStateStore&)> roll_back;
   // Waits until the journal at this path is no other recovery's, and keeps it
-  // so while the result lives. Null when no lock can be had: the run then
-  // goes on without one. Not set: no locking.
-  std::function<std::unique_ptr<JournalLock>(const std::string& state_path)> lock_journal;
+  // so while the lock lives. When no lock can be had the run goes on without
+  // one. Not set: no locking.
+  std::function<Result<JournalLock, OsError>(const std::string& state_path)> lock_journal;
   // Detail lines for the log: how the journal was found and kept. Not set:
   // none are written.
   std::function<void(std::string_view line)> log;

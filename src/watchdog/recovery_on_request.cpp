@@ -1,6 +1,7 @@
 #include "watchdog/recovery_on_request.h"
 
 #include <new>
+#include <optional>
 #include <utility>
 
 #include "watchdog/exit_codes.h"
@@ -51,17 +52,18 @@ int recover_on_request(MessageSink& sink, const RecoveryOnRequestSystem& system)
   // named a marker for it either: the adapter step runs, and the journal
   // step says why it found nothing.
   const auto state_path = system.state_path();
-  std::unique_ptr<JournalLock> lock;
+  std::optional<JournalLock> lock;
   if (state_path) {
     if (system.watchdog_monitors(*state_path)) {
       sink.write_line(watchdog_monitoring_refusal_message());
       return kExitNotStarted;
     }
-    lock = system.lock_journal(*state_path, kRecoveryLockLimit);
-    if (!lock) {
+    auto had = system.lock_journal(*state_path, kRecoveryLockLimit);
+    if (!had) {
       sink.write_line(recovery_running_refusal_message());
       return kExitNotStarted;
     }
+    lock = std::move(*had);
     // A client and its watchdog may have started while this one waited.
     if (system.watchdog_monitors(*state_path)) {
       sink.write_line(watchdog_monitoring_refusal_message());

@@ -6,10 +6,10 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 
+#include "common/os_error.h"
 #include "common/result.h"
 #include "state/journal_outcome.h"
 #include "state/state_recovery.h"
@@ -28,8 +28,8 @@ struct RecoveryOnRequestSystem {
   std::function<std::optional<std::string>()> state_path;
   // True unless the system says that no watchdog monitors the journal.
   std::function<bool(const std::string& state_path)> watchdog_monitors;
-  // Null when the journal's lock is not had within the limit.
-  std::function<std::unique_ptr<JournalLock>(const std::string& state_path,
+  // Fails when the journal's lock is not had within the limit.
+  std::function<Result<JournalLock, OsError>(const std::string& state_path,
                                              std::chrono::milliseconds limit)>
       lock_journal;
   std::function<std::uint64_t()> clean_wintun_orphans;

@@ -6,7 +6,7 @@
 
 #include "common/list_notation.h"
 #include "common/utf.h"
-#include "platform/rollback/undo_commands.h"
+#include "platform/rollback/undo_plan.h"
 #include "platform/wintun/candidate_names.h"
 #include "state/journal_format.h"
 #include "state/journal_schema.h"
@@ -46,7 +46,8 @@ void show_meta(const std::string& meta_path, const PlanSystem& system, MessageSi
   const auto text = system.files.read(meta_path);
   if (!text) return;  // none, or none to be read: a recovery counts from 0
   const std::string meta = "meta " + list_notation({meta_path});
-  const auto values = is_valid_utf8(*text) ? parse_meta(*text) : std::nullopt;
+  const auto values =
+      is_valid_utf8(*text) ? parse_meta(*text) : unexpected(JournalFault{"it is not UTF-8"});
   if (!values) {
     out.write_line(meta + " is invalid; a recovery counts from 0");
     return;

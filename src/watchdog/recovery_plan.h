@@ -17,7 +17,7 @@ namespace nuv {
 struct PlanSystem {
   // The value of APPDATA; absent when it is not set.
   std::function<std::optional<std::string>()> appdata;
-  // Only read, read_error and read_found_nothing are used.
+  // Only read is used.
   StateFiles files;
   // The program that the program search finds now (UTF-8), or why none.
   std::function<Result<std::string, std::string>(const std::string& program)> resolve_program;

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/rollback/undo_commands.h"
+#include "platform/process/command.h"
 
 namespace nuv::test {
 

@@ -5,16 +5,20 @@
 #include <string>
 #include <vector>
 
-#include "state/state_recovery.h"
+#include "common/unique_resource.h"
+#include "state/journal_lock.h"
 
 namespace nuv::test {
 
-struct RecordingJournalLock final : JournalLock {
-  explicit RecordingJournalLock(std::vector<std::string>& e) : events(e) {}
-  RecordingJournalLock(const RecordingJournalLock&) = delete;
-  RecordingJournalLock& operator=(const RecordingJournalLock&) = delete;
-  ~RecordingJournalLock() override { events.emplace_back("unlock"); }
-  std::vector<std::string>& events;
+// The event list is the held value; letting it go records the unlock.
+struct UnlockRecordingTraits {
+  using Pointer = std::vector<std::string>*;
+  static Pointer invalid() { return nullptr; }
+  static void close(Pointer events) { events->emplace_back("unlock"); }
 };
+
+inline JournalLock recording_journal_lock(std::vector<std::string>& events) {
+  return {UniqueResource<UnlockRecordingTraits>(&events), /*abandoned=*/false};
+}
 
 }  // namespace nuv::test

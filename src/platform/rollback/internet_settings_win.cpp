@@ -1,6 +1,5 @@
 #include "platform/rollback/internet_settings_win.h"
 
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -15,23 +14,23 @@
 
 namespace nuv {
 
-std::optional<std::string> announce_internet_settings_changed() {
+Result<void, std::string> announce_internet_settings_changed() {
   // Only the system's own copy: a wininet.dll in the program's folder, the
   // current folder or PATH would otherwise run with the watchdog's rights.
   const auto system_folder =
       ask_sized([](wchar_t* buffer, DWORD size) { return ::GetSystemDirectoryW(buffer, size); });
   if (!system_folder) {
-    return "the system folder is unknown: " + os_error_text(::GetLastError());
+    return unexpected("the system folder is unknown: " + os_error_text(::GetLastError()));
   }
   const std::u16string folder(system_folder->begin(), system_folder->end());
   const std::u16string path = join_path(folder, u"wininet.dll");
   const UniqueModule wininet(::LoadLibraryExW(reinterpret_cast<const wchar_t*>(path.c_str()),
                                               nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-  if (!wininet) return "wininet.dll not loaded: " + os_error_text(::GetLastError());
+  if (!wininet) return unexpected("wininet.dll not loaded: " + os_error_text(::GetLastError()));
   const auto set_option = proc_address<BOOL WINAPI(HINTERNET, DWORD, LPVOID, DWORD)>(
       wininet.get(), "InternetSetOptionW");
   if (set_option == nullptr) {
-    return "wininet.dll has no InternetSetOptionW: " + os_error_text(::GetLastError());
+    return unexpected("wininet.dll has no InternetSetOptionW: " + os_error_text(::GetLastError()));
   }
   // Both are asked for, whatever the first answered: each may reach programs
   // the other does not.
@@ -47,8 +46,8 @@ std::optional<std::string> announce_internet_settings_changed() {
     failures += std::string("InternetSetOptionW(") + name +
                 ") failed: " + os_error_text(error, wininet.get());
   }
-  if (!failures.empty()) return failures;
-  return std::nullopt;
+  if (!failures.empty()) return unexpected(std::move(failures));
+  return {};
 }
 
 }  // namespace nuv

@@ -17,7 +17,7 @@ namespace {
 // gone has been taken over as well.
 bool journal_is_still_ours(const SystemStateStore& store, const StateFiles& files) {
   if (!store.loaded_journal) return true;
-  return files.read(*store.state_path) == store.loaded_journal;
+  return file_holds(files, *store.state_path, *store.loaded_journal);
 }
 
 // A crash or power loss in the middle of rewriting the journal in place would
@@ -167,8 +167,8 @@ RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const Und
     pending.pop_back();
     // Added at once, so that only what the summary will show is held: a
     // tool's megabyte of standard error is cut here, not after every undo.
-    if (auto error = undo_change_error(change, system, log)) {
-      outcome.errors.add(std::move(*error));
+    if (auto undone = undo_change_error(change, system, log); !undone) {
+      outcome.errors.add(std::move(undone.error()));
       failed.push_back(std::move(change));
     }
   }
