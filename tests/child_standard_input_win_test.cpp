@@ -7,7 +7,7 @@
 
 #include "common/unique_handle_win.h"
 #include "platform/process/child_standard_input_win.h"
-#include "support/checked_win.h"
+#include "support/temporary_file_win.h"
 
 namespace nuv {
 namespace {
@@ -16,9 +16,7 @@ namespace {
 // the system's reason; none is missing; a file is usable.
 TEST(RunCommand, StandardInputIsJudgedByWhetherTheSystemKnowsItsType) {
   const HANDLE saved = ::GetStdHandle(STD_INPUT_HANDLE);
-  const std::wstring path = test::unique_temp_path(L"stdin.txt");
-  const UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                            CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  const UniqueFileHandle file = test::self_deleting_temp_file(L"stdin.txt");
   ASSERT_TRUE(file.valid());
   ::SetStdHandle(STD_INPUT_HANDLE, reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x1234)));
   const StandardInputAtStart names_nothing = examine_standard_input();

@@ -20,6 +20,7 @@
 #include "platform/process/process_creation_flags.h"
 #include "support/checked_win.h"
 #include "support/recording_log.h"
+#include "support/temporary_file_win.h"
 
 namespace nuv {
 namespace {
@@ -140,9 +141,7 @@ TEST_F(RunCommand, AMissingExePathFailsInProcessCreationWithFileNotFound) {
 
 TEST_F(RunCommand, ChildWithoutStandardInputWhenTheWatchdogHasNone) {
   const HANDLE saved = ::GetStdHandle(STD_INPUT_HANDLE);
-  const std::wstring path = test::unique_temp_path(L"stdin.txt");
-  const UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                            CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  const UniqueFileHandle file = test::self_deleting_temp_file(L"stdin.txt");
   ASSERT_TRUE(file.valid());
 
   ::SetStdHandle(STD_INPUT_HANDLE, nullptr);
@@ -163,9 +162,7 @@ TEST_F(RunCommand, ChildWithoutStandardInputWhenTheWatchdogHasNone) {
 // stays missing.
 TEST_F(RunCommand, StandardInputIsTheOneJudgedAtStartUp) {
   const HANDLE saved = ::GetStdHandle(STD_INPUT_HANDLE);
-  const std::wstring path = test::unique_temp_path(L"stdin.txt");
-  const UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                            CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  const UniqueFileHandle file = test::self_deleting_temp_file(L"stdin.txt");
   ASSERT_TRUE(file.valid());
   ::SetStdHandle(STD_INPUT_HANDLE, file.get());
 
