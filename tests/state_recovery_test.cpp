@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "state/journal_format.h"
+#include "state/journal_lock_name.h"
 #include "state/state_recovery.h"
 #include "support/recording_journal_lock.h"
 
