@@ -147,7 +147,7 @@ EngineFigures recover_timed(const std::wstring& appdata) {
     return outcome;
   };
   const auto start = Clock::now();
-  const auto errors = nuv::recover_system_state(nuv::StateRecoverySystem{
+  const auto errors = nuv::run_state_recovery(nuv::StateRecoverySystem{
       .appdata = [&base] { return std::optional(base); },
       .files = files,
       .roll_back = roll_back,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "state/journal_lock_win.h"
+#include "state/state_recovery.h"
 #include "support/checked_win.h"
 
 namespace nuv::test {
