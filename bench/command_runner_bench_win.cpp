@@ -62,7 +62,7 @@ nuv::UniqueHandle start_bare(const std::wstring& program, std::wstring line, HAN
       fail("CreateProcessW failed: " + std::to_string(::GetLastError()));
     }
   }
-  ::CloseHandle(info.hThread);
+  const nuv::UniqueHandle thread(info.hThread);
   return nuv::UniqueHandle(info.hProcess);
 }
 
@@ -81,34 +81,34 @@ double bare_reading_runs(const std::wstring& program, int runs) {
   const auto start = Clock::now();
   for (int i = 0; i < runs; ++i) {
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    HANDLE read[2], write[2];
+    nuv::UniqueHandle read[2], write[2];
     for (int p = 0; p < 2; ++p) {
-      ::CreatePipe(&read[p], &write[p], &inheritable, 65536);
-      ::SetHandleInformation(read[p], HANDLE_FLAG_INHERIT, 0);
+      ::CreatePipe(read[p].put(), write[p].put(), &inheritable, 65536);
+      ::SetHandleInformation(read[p].get(), HANDLE_FLAG_INHERIT, 0);
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = write[0];
-    startup.hStdError = write[1];
+    startup.hStdOutput = write[0].get();
+    startup.hStdError = write[1].get();
     std::wstring line = L"nuv-test-child exit 0";
     PROCESS_INFORMATION info{};
     ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                      &startup, &info);
-    ::CloseHandle(write[0]);
-    ::CloseHandle(write[1]);
+    const nuv::UniqueHandle process(info.hProcess), thread(info.hThread);
+    write[0].reset();
+    write[1].reset();
     std::thread readers[2];
     for (int p = 0; p < 2; ++p) {
-      readers[p] = std::thread([pipe = read[p]] {
+      readers[p] = std::thread([pipe = read[p].get()] {
         char buffer[4096];
         DWORD got = 0;
         while (::ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
         }
       });
     }
-    ::WaitForSingleObject(info.hProcess, INFINITE);
+    ::WaitForSingleObject(process.get(), INFINITE);
     for (auto& reader : readers) reader.join();
-    for (HANDLE h : {info.hProcess, info.hThread, read[0], read[1]}) ::CloseHandle(h);
   }
   return seconds_since(start);
 }
@@ -128,10 +128,9 @@ double runner_runs(nuv::EventLoop& loop, const std::string& program, int runs) {
 double bare_capture(const std::wstring& program, std::size_t bytes) {
   const auto start = Clock::now();
   SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-  HANDLE read = nullptr, write = nullptr;
-  ::CreatePipe(&read, &write, &inheritable, 65536);
-  nuv::UniqueHandle reader(read), writer(write);
-  ::SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  nuv::UniqueHandle reader, writer;
+  ::CreatePipe(reader.put(), writer.put(), &inheritable, 65536);
+  ::SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
   auto process =
       start_bare(program, L"nuv-test-child write 0 " + std::to_wstring(bytes), writer.get());
   writer.reset();

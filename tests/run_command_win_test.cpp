@@ -2,13 +2,11 @@
 // nuv-test-child.exe, a copy of it named netsh.exe, and the system's cmd.exe.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <future>
 #include <memory>
-#include <new>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -19,11 +17,10 @@
 #include "common/wide.h"
 #include "platform/process/child_standard_input_win.h"
 #include "platform/process/command_runner.h"
-#include "platform/process/nt_pipe_win.h"
-#include "platform/process/program_search_system_win.h"
-#include "platform/process/windows_command_line.h"
+#include "platform/process/process_creation_flags.h"
 #include "support/checked_win.h"
 #include "support/recording.h"
+#include "support/temporary_file_win.h"
 
 namespace nuv {
 namespace {
@@ -144,9 +141,7 @@ TEST_F(RunCommand, AMissingExePathFailsInProcessCreationWithFileNotFound) {
 
 TEST_F(RunCommand, ChildWithoutStandardInputWhenTheWatchdogHasNone) {
   const HANDLE saved = ::GetStdHandle(STD_INPUT_HANDLE);
-  const std::wstring path = test::unique_temp_path(L"stdin.txt");
-  const UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                            CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  const UniqueFileHandle file = test::self_deleting_temp_file(L"stdin.txt");
   ASSERT_TRUE(file.valid());
 
   ::SetStdHandle(STD_INPUT_HANDLE, nullptr);
@@ -161,37 +156,13 @@ TEST_F(RunCommand, ChildWithoutStandardInputWhenTheWatchdogHasNone) {
   EXPECT_EQ(with->stdout_bytes, "present\n");
 }
 
-// The judgement at start-up: a value that names no handle is unusable, with
-// the system's reason; none is missing; a file is usable.
-TEST_F(RunCommand, StandardInputIsJudgedByWhetherTheSystemKnowsItsType) {
-  const HANDLE saved = ::GetStdHandle(STD_INPUT_HANDLE);
-  const std::wstring path = test::unique_temp_path(L"stdin.txt");
-  const UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                            CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-  ASSERT_TRUE(file.valid());
-  ::SetStdHandle(STD_INPUT_HANDLE, reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x1234)));
-  const StandardInputAtStart names_nothing = examine_standard_input();
-  ::SetStdHandle(STD_INPUT_HANDLE, nullptr);
-  const StandardInputAtStart none = examine_standard_input();
-  ::SetStdHandle(STD_INPUT_HANDLE, file.get());
-  const StandardInputAtStart a_file = examine_standard_input();
-  ::SetStdHandle(STD_INPUT_HANDLE, saved);
-
-  EXPECT_EQ(names_nothing.state, StandardInputAtStart::State::kUnusable);
-  EXPECT_EQ(names_nothing.error, static_cast<std::uint32_t>(ERROR_INVALID_HANDLE));
-  EXPECT_EQ(none.state, StandardInputAtStart::State::kMissing);
-  EXPECT_EQ(a_file.state, StandardInputAtStart::State::kUsable);
-}
-
 // A standard input judged at start-up. One that named no handle then is
 // never used, even once its number names a handle of ours (here a file):
 // the tools read from NUL, and the log says so once. One that was missing
 // stays missing.
 TEST_F(RunCommand, StandardInputIsTheOneJudgedAtStartUp) {
   const HANDLE saved = ::GetStdHandle(STD_INPUT_HANDLE);
-  const std::wstring path = test::unique_temp_path(L"stdin.txt");
-  const UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                            CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  const UniqueFileHandle file = test::self_deleting_temp_file(L"stdin.txt");
   ASSERT_TRUE(file.valid());
   ::SetStdHandle(STD_INPUT_HANDLE, file.get());
 
@@ -271,25 +242,6 @@ TEST_F(RunCommand, ABatchScriptRunsThroughTheSystemsCmd) {
   EXPECT_EQ(out->stdout_bytes, "one=two words\r\ntwo=plain\r\nthree=\"a&b\"\r\n");
 }
 
-// Wine's cmd.exe expands %PATH% in spite of the "%%cd:~," guard, which
-// Windows' cmd.exe reads as an empty substring; so the guard is checked in
-// the line built with this system's answers, not in what the script echoes.
-TEST(BatchLaunch, UsesTheSystemFoldersCmdAndGuardsPercentSigns) {
-  const std::wstring script = test::unique_temp_path(L"guard.cmd");
-  const ProgramSearchSystem system = windows_program_search();
-  const std::u16string script16(script.begin(), script.end());
-  auto batch = is_batch_program(script16, system);
-  ASSERT_TRUE(batch);
-  EXPECT_TRUE(*batch);
-  auto launch = build_batch_command_line(script16, {"%PATH%"}, system);
-  ASSERT_TRUE(launch);
-  wchar_t folder[MAX_PATH];
-  const UINT n = ::GetSystemDirectoryW(folder, MAX_PATH);
-  EXPECT_EQ(launch->application, std::u16string(folder, folder + n) + u"\\cmd.exe");
-  EXPECT_EQ(launch->command_line,
-            u"cmd.exe /e:ON /v:OFF /d /c \"\"" + script16 + u"\" \"%%cd:~,%PATH%%cd:~,%\"\"");
-}
-
 TEST_F(RunCommand, OsErrorTextIsTheSystemsMessageAndTheCode) {
   const std::string text = os_error_text(2);
   const std::string suffix = " (os error 2)";
@@ -359,85 +311,6 @@ TEST_F(RunCommand, EachStreamKeepsExactlyItsFirstMebibyte) {
   EXPECT_EQ(out->stdout_dropped, 0u);
   EXPECT_TRUE(out->stderr_bytes == pattern(1048576));
   EXPECT_EQ(out->stderr_dropped, 1u);
-}
-
-// The read loop, through a stand-in for NtReadFile: Wine never completes a
-// pipe read with 0 bytes (it drops a writer's empty write), Windows does.
-constexpr long kStatusSuccess = 0;
-constexpr long kStatusEndOfFile = static_cast<long>(0xC0000011);
-constexpr long kStatusPipeBroken = static_cast<long>(0xC000014B);
-constexpr long kStatusAccessDenied = static_cast<long>(0xC0000022);
-
-struct Scripted {
-  long status;
-  std::string bytes;
-};
-
-PipeReader scripted_reader(std::vector<Scripted> script) {
-  auto steps = std::make_shared<std::vector<Scripted>>(std::move(script));
-  auto next = std::make_shared<std::size_t>(0);
-  return PipeReader([steps, next](char* buffer, std::size_t size) -> PipeReadResult {
-    if (*next == steps->size()) {
-      ADD_FAILURE() << "read again after the end";
-      return {kStatusEndOfFile, 0};
-    }
-    const Scripted& step = (*steps)[(*next)++];
-    EXPECT_LE(step.bytes.size(), size);
-    std::copy(step.bytes.begin(), step.bytes.end(), buffer);
-    return {step.status, step.bytes.size()};
-  });
-}
-
-TEST(PipeReaderLoop, AReadOfZeroBytesIsNotTheEndOfTheStream) {
-  PipeReader reader = scripted_reader({{kStatusSuccess, ""},
-                                       {kStatusSuccess, "first"},
-                                       {kStatusSuccess, ""},
-                                       {kStatusSuccess, ", second"},
-                                       {kStatusEndOfFile, ""}});
-  EXPECT_EQ(reader.read_to_end(), 0u);
-  EXPECT_EQ(reader.take(), "first, second");
-  EXPECT_EQ(reader.dropped(), 0u);
-
-  PipeReader broken =
-      scripted_reader({{kStatusSuccess, ""}, {kStatusSuccess, "data"}, {kStatusPipeBroken, ""}});
-  EXPECT_EQ(broken.read_to_end(), 0u);
-  EXPECT_EQ(broken.take(), "data");
-}
-
-TEST(PipeReaderLoop, AFailedReadEndsTheLoopWithItsSystemError) {
-  PipeReader reader = scripted_reader({{kStatusSuccess, "kept"}, {kStatusAccessDenied, ""}});
-  EXPECT_EQ(reader.read_to_end(), 5u);  // ERROR_ACCESS_DENIED
-  EXPECT_EQ(reader.take(), "kept");
-}
-
-TEST(PipeReaderLoop, KeepsTheFirstMebibyteAcrossReadsAndCountsTheRest) {
-  const std::string chunk = pattern(600 * 1024);
-  PipeReader reader = scripted_reader({{kStatusSuccess, chunk},
-                                       {kStatusSuccess, chunk},
-                                       {kStatusSuccess, chunk},
-                                       {kStatusEndOfFile, ""}});
-  EXPECT_EQ(reader.read_to_end(), 0u);
-  const std::string kept = reader.take();
-  ASSERT_EQ(kept.size(), kCaptureLimit);
-  EXPECT_TRUE(kept == (chunk + chunk).substr(0, kCaptureLimit));
-  EXPECT_EQ(reader.dropped(), 3 * chunk.size() - kCaptureLimit);
-}
-
-TEST(PipeReaderLoop, RunningOutOfMemoryEndsTheReadWithNotEnoughMemory) {
-  int reads = 0;
-  PipeReader reader([&reads](char* buffer, std::size_t) -> PipeReadResult {
-    if (++reads == 2) throw std::bad_alloc();
-    buffer[0] = 'x';
-    return {kStatusSuccess, 1};
-  });
-  EXPECT_EQ(reader.read_to_end(), 8u);  // ERROR_NOT_ENOUGH_MEMORY
-  EXPECT_EQ(reader.take(), "x");
-}
-
-TEST(DescribeDuration, WholeSecondsInSecondsOthersInMilliseconds) {
-  EXPECT_EQ(describe_duration(kExitDeadline), "120 s");
-  EXPECT_EQ(describe_duration(kPipeGracePeriod), "5 s");
-  EXPECT_EQ(describe_duration(250ms), "250 ms");
 }
 
 }  // namespace

@@ -17,6 +17,10 @@ struct OsError {
   bool operator==(const OsError&) const = default;
 };
 
+// The system's error code for memory running out (ERROR_NOT_ENOUGH_MEMORY):
+// how an allocation failure ends a call that must not throw.
+inline constexpr std::uint32_t kOutOfMemoryError = 8;
+
 std::string os_error_text(std::uint32_t code);
 
 // The same for a code whose text lives in a module's own message table (a

@@ -25,13 +25,15 @@ struct FakeProgramSearchSystem {
     asked.push_back(p);
     return files.count(p) > 0;
   }
-  std::optional<std::u16string> executable_path() { return exe; }
-  Result<std::u16string, LaunchError> system_directory() {
-    if (!system) return unexpected(LaunchError::os_error(5, "Access is denied. (os error 5)"));
-    return *system;
+  // An answer left out of the table is one the system refused.
+  static Result<std::u16string, LaunchError> answer(const std::optional<std::u16string>& given) {
+    if (!given) return unexpected(LaunchError::os_error(5, "Access is denied. (os error 5)"));
+    return *given;
   }
-  std::optional<std::u16string> windows_directory() { return windows; }
-  std::optional<std::u16string> path_variable() { return path; }
+  Result<std::u16string, LaunchError> executable_path() { return answer(exe); }
+  Result<std::u16string, LaunchError> system_directory() { return answer(system); }
+  Result<std::u16string, LaunchError> windows_directory() { return answer(windows); }
+  Result<std::u16string, LaunchError> path_variable() { return answer(path); }
   Result<std::u16string, LaunchError> full_path(const std::u16string& p) {
     if (p == u"<bad>") return unexpected(LaunchError::os_error(123, "bad name (os error 123)"));
     const auto found = full_paths.find(p);

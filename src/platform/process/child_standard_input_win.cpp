@@ -49,7 +49,7 @@ UniqueHandle ChildStandardInput::null_device_for_child(std::uint32_t why) {
                                       &inheritable, OPEN_EXISTING, 0, nullptr);
   const DWORD null_error = opened == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
   UniqueHandle null_device(opened == INVALID_HANDLE_VALUE ? nullptr : opened);
-  if (!told_.exchange(true)) {
+  if (!substitute_logged_.exchange(true)) {
     std::string line = "standard input cannot be passed to the tools: " + os_error_text(why);
     line += null_device ? "; they read from the NUL device instead"
                         : "; they get none, as the NUL device cannot be opened: " +

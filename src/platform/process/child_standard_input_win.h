@@ -49,7 +49,7 @@ class ChildStandardInput {
 
   const StandardInputAtStart at_start_;
   Log& log_;
-  std::atomic<bool> told_{false};
+  std::atomic<bool> substitute_logged_{false};  // the NUL device has been logged once
 };
 
 }  // namespace nuv

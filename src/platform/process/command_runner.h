@@ -9,10 +9,6 @@
 #pragma once
 
 #include <chrono>
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 #include <asio/awaitable.hpp>
 
@@ -35,12 +31,6 @@ struct CommandLimits {
   std::chrono::milliseconds exit_deadline = kExitDeadline;
 };
 
-// The flag word handed to CreateProcessW for the caller's flags.
-constexpr std::uint32_t process_creation_flags(std::uint32_t requested) {
-  constexpr std::uint32_t kCreateUnicodeEnvironment = 0x00000400;
-  return requested | kCreateUnicodeEnvironment;
-}
-
 class ChildStandardInput;  // child_standard_input_win.h
 
 // Completes when the child has exited and both pipes have reached their end
@@ -58,11 +48,5 @@ asio::awaitable<Result<CommandOutput, LaunchError>> run_command(
 Result<CommandOutput, LaunchError> run_command_blocking(
     EventLoop& loop, const CommandRequest& request, CommandLimits limits = {},
     ChildStandardInput* standard_input = nullptr) noexcept;
-
-// "120 s" or "250 ms": how a limit appears in a message.
-inline std::string describe_duration(std::chrono::milliseconds duration) {
-  const auto ms = duration.count();
-  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
-}
 
 }  // namespace nuv

@@ -35,6 +35,7 @@ struct LaunchError {
   }
   // The system's refusal with its own display text.
   static LaunchError from_os(std::uint32_t code) { return os_error(code, os_error_text(code)); }
+  static LaunchError from_os(OsError error) { return from_os(error.code); }
   static LaunchError timed_out(std::string text) {
     return {LaunchErrorKind::kTimedOut, 0, std::move(text), {}};
   }

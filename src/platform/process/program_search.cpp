@@ -1,5 +1,6 @@
 #include "platform/process/program_search.h"
 
+#include <optional>
 #include <utility>
 
 #include "common/ascii.h"
@@ -18,6 +19,12 @@ std::optional<std::u16string> parent_folder(const std::u16string& path) {
   const auto cut = path.find_last_of(u"\\/");
   if (cut == std::u16string::npos) return std::nullopt;
   return path.substr(0, cut);
+}
+
+// A folder the system cannot tell is no candidate, whatever the reason.
+std::optional<std::u16string> unless_failed(Result<std::u16string, LaunchError> folder) {
+  if (!folder) return std::nullopt;
+  return std::move(*folder);
 }
 
 Result<std::u16string, LaunchError> resolve_path(std::u16string path,
@@ -45,13 +52,10 @@ Result<std::u16string, LaunchError> search_bare_name(std::u16string name,
   if (auto self = system.executable_path()) folder = parent_folder(*self);
   if (found_in(folder)) return join_path(*folder, name);
 
-  if (auto sys = system.system_directory())
-    folder = *sys;
-  else
-    folder.reset();
+  folder = unless_failed(system.system_directory());
   if (found_in(folder)) return join_path(*folder, name);
 
-  folder = system.windows_directory();
+  folder = unless_failed(system.windows_directory());
   if (found_in(folder)) return join_path(*folder, name);
 
   if (auto path = system.path_variable()) {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,11 +17,12 @@ namespace nuv {
 struct ProgramSearchSystem {
   // True when the path's attributes can be read (links are not followed).
   std::function<bool(const std::u16string& path)> exists;
-  // Absent when the answer cannot be had.
-  std::function<std::optional<std::u16string>()> executable_path;
+  // Each fails with the system's error when its answer cannot be had (PATH
+  // also when it is not set); the search then skips that candidate.
+  std::function<Result<std::u16string, LaunchError>()> executable_path;
   std::function<Result<std::u16string, LaunchError>()> system_directory;
-  std::function<std::optional<std::u16string>()> windows_directory;
-  std::function<std::optional<std::u16string>()> path_variable;
+  std::function<Result<std::u16string, LaunchError>()> windows_directory;
+  std::function<Result<std::u16string, LaunchError>()> path_variable;
   std::function<Result<std::u16string, LaunchError>(const std::u16string& path)> full_path;
 };
 

@@ -1,81 +1,56 @@
 #include "platform/process/program_search_system_win.h"
 
+#include <functional>
+#include <string>
+
 #include "common/win32.h"
-#include "common/os_error.h"
 #include "common/sized_buffer_win.h"
+#include "platform/process/system_path_win.h"
 
 namespace nuv {
 namespace {
 
-std::u16string to_u16(std::wstring_view wide) { return std::u16string(wide.begin(), wide.end()); }
-
-}  // namespace
-
-std::optional<std::wstring> to_system_path(std::u16string_view path) {
-  if (path.find(u'\0') != std::u16string_view::npos) return std::nullopt;
-  std::wstring wide(path.begin(), path.end());
-  if (wide.size() < MAX_PATH || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
-  // The \\?\ form turns off the system's own normalisation, so the path is
-  // made full first.
-  auto full = ask_sized([&](wchar_t* buffer, DWORD size) {
-    return ::GetFullPathNameW(wide.c_str(), size, buffer, nullptr);
-  });
-  if (!full) return wide;
-  if (full->rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full->substr(2);
-  return L"\\\\?\\" + *full;
+// One answer of a "fill this buffer" call, or the system's error.
+Result<std::u16string, LaunchError> ask_text(const std::function<DWORD(wchar_t*, DWORD)>& ask) {
+  auto text = ask_sized(ask);
+  if (!text) {
+    const DWORD code = ::GetLastError();
+    return unexpected(LaunchError::from_os(code));
+  }
+  return std::u16string(text->begin(), text->end());
 }
-
-namespace {
 
 bool exists(const std::u16string& path) {
   const auto system_path = to_system_path(path);
   return system_path && ::GetFileAttributesW(system_path->c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::optional<std::u16string> executable_path() {
+Result<std::u16string, LaunchError> executable_path() {
   // GetModuleFileNameW truncates instead of failing when the buffer is short:
   // it then returns the buffer's full size, which ask_sized takes as "larger".
-  auto path = ask_sized(
+  return ask_text(
       [](wchar_t* buffer, DWORD size) { return ::GetModuleFileNameW(nullptr, buffer, size); });
-  if (!path) return std::nullopt;
-  return to_u16(*path);
 }
 
 Result<std::u16string, LaunchError> system_directory() {
-  auto folder =
-      ask_sized([](wchar_t* buffer, DWORD size) { return ::GetSystemDirectoryW(buffer, size); });
-  if (!folder) {
-    const DWORD code = ::GetLastError();
-    return unexpected(LaunchError::from_os(code));
-  }
-  return to_u16(*folder);
+  return ask_text([](wchar_t* buffer, DWORD size) { return ::GetSystemDirectoryW(buffer, size); });
 }
 
-std::optional<std::u16string> windows_directory() {
-  auto folder =
-      ask_sized([](wchar_t* buffer, DWORD size) { return ::GetWindowsDirectoryW(buffer, size); });
-  if (!folder) return std::nullopt;
-  return to_u16(*folder);
+Result<std::u16string, LaunchError> windows_directory() {
+  return ask_text([](wchar_t* buffer, DWORD size) { return ::GetWindowsDirectoryW(buffer, size); });
 }
 
-std::optional<std::u16string> path_variable() {
-  auto value = ask_sized(
+Result<std::u16string, LaunchError> path_variable() {
+  return ask_text(
       [](wchar_t* buffer, DWORD size) { return ::GetEnvironmentVariableW(L"PATH", buffer, size); });
-  if (!value) return std::nullopt;
-  return to_u16(*value);
 }
 
 Result<std::u16string, LaunchError> full_path(const std::u16string& path) {
   const auto system_path = to_system_path(path);
-  if (!system_path) return unexpected(LaunchError::invalid_input(kNulInPathText));
-  auto full = ask_sized([&](wchar_t* buffer, DWORD size) {
+  if (!system_path) return unexpected(system_path.error());
+  return ask_text([&](wchar_t* buffer, DWORD size) {
     return ::GetFullPathNameW(system_path->c_str(), size, buffer, nullptr);
   });
-  if (!full) {
-    const DWORD code = ::GetLastError();
-    return unexpected(LaunchError::from_os(code));
-  }
-  return to_u16(*full);
 }
 
 }  // namespace

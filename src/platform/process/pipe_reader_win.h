@@ -1,6 +1,6 @@
-// The child's output pipes, made and read through the native API: unnamed
-// pipes under the pipe file system root, whose server end we read
-// asynchronously so that a read can be cancelled from another thread.
+// Reading one of a child's output pipes to its end on a blocking worker,
+// keeping the first kCaptureLimit bytes and counting the rest, in a way that
+// another thread can cancel.
 #pragma once
 
 #include <cstddef>
@@ -10,25 +10,11 @@
 #include <string>
 #include <utility>
 
+#include "common/os_error.h"
 #include "common/result.h"
 #include "common/unique_handle_win.h"
-#include "platform/process/command.h"
-#include "platform/process/launch_error.h"
 
 namespace nuv {
-
-// One pipe: our end for reading (not inheritable), the child's end for
-// writing (inheritable).
-struct PipeEnds {
-  UniqueHandle ours;
-  UniqueHandle child;
-};
-
-// The pipe file system's root folder, relative to which unnamed pipes are made.
-Result<UniqueHandle, LaunchError> open_pipe_root();
-
-// A byte-stream pipe with 64 KiB quotas each way.
-Result<PipeEnds, LaunchError> create_output_pipe(HANDLE root);
 
 // One read of a pipe, as NtReadFile completes it: its NTSTATUS and, on
 // success, how many bytes it put into the buffer (which may be none).
@@ -38,8 +24,8 @@ struct PipeReadResult {
 };
 using PipeReadFunction = std::function<PipeReadResult(char* buffer, std::size_t size)>;
 
-// Reads one pipe to its end on a blocking worker; cancel() may be called from
-// any thread and makes read_to_end() return promptly.
+// cancel() may be called from any thread and makes read_to_end() return
+// promptly.
 class PipeReader {
  public:
   static constexpr std::size_t kReadChunk = std::size_t{2} * 1024 * 1024;
@@ -48,11 +34,11 @@ class PipeReader {
   // Reads through `read` instead of the pipe: for tests of the loop.
   explicit PipeReader(PipeReadFunction read) : read_(std::move(read)) {}
 
-  // 0 at the end of the stream (or once cancelled), else the system error
-  // code of the failed read; ERROR_NOT_ENOUGH_MEMORY when memory ran out.
+  // Succeeds at the end of the stream (or once cancelled); fails with the
+  // system error of the failed read, kOutOfMemoryError when memory ran out.
   // The first kCaptureLimit bytes that arrived are kept in order. Throws
   // nothing: it runs on a thread where nobody could catch.
-  std::uint32_t read_to_end() noexcept;
+  Result<void, OsError> read_to_end() noexcept;
   void cancel();
 
   // Only once read_to_end() has returned.
@@ -62,7 +48,7 @@ class PipeReader {
 
  private:
   PipeReadResult read_pipe(char* buffer, std::size_t size);
-  std::uint32_t keep(const char* bytes, std::size_t size) noexcept;
+  Result<void, OsError> keep(const char* bytes, std::size_t size) noexcept;
 
   UniqueHandle pipe_;
   PipeReadFunction read_;
@@ -71,12 +57,5 @@ class PipeReader {
   std::string data_;
   std::uint64_t dropped_ = 0;
 };
-
-// The Windows error code for memory running out (ERROR_NOT_ENOUGH_MEMORY):
-// how an allocation failure inside a run ends that run.
-inline constexpr std::uint32_t kOutOfMemoryError = 8;
-
-// Win32 error code for an NTSTATUS.
-std::uint32_t nt_status_to_error(long status);
 
 }  // namespace nuv
