@@ -22,20 +22,14 @@
 namespace nuv::test {
 namespace {
 
-class SystemStateRecovery : public ScratchTest {
+class SystemStateRecovery : public ClientProfileTest {
  protected:
-  SystemStateRecovery() : ScratchTest(L"recovery") {}
-  void prepare() override {
-    profile_ = ClientProfile(in_root(L"appdata"));
-    ASSERT_TRUE(profile_.make());
-    data_ = profile_.data_folder();
-    copy_from_build(L"nuv-recover-state.exe", L"nuv-recover-state.exe");
-    ASSERT_TRUE(install_stand_in_tools(root_, {L"netsh", L"route", L"powershell"}));
-  }
+  SystemStateRecovery()
+      : ClientProfileTest(L"recovery", L"nuv-recover-state.exe",
+                          {L"netsh", L"route", L"powershell"}) {}
+  void prepare_profile() override { data_ = profile_.data_folder(); }
 
-  std::wstring driver() const { return root_ + L"\\nuv-recover-state.exe"; }
-  std::wstring state() const { return profile_.journal(); }
-  std::wstring meta() const { return profile_.meta(); }
+  std::wstring driver() const { return program(); }
 
   void answer(const std::string& script) {
     ASSERT_TRUE(write_file(root_ + L"\\answers.txt", script));
@@ -80,7 +74,6 @@ class SystemStateRecovery : public ScratchTest {
     return names;
   }
 
-  ClientProfile profile_;
   std::wstring data_;
 };
 

@@ -67,22 +67,18 @@ const std::vector<SystemChange> kJournal{
     FirewallRuleAdded{"NUV kill switch"},
 };
 
-class WatchdogRecovery : public ScratchTest {
+class WatchdogRecovery : public ClientProfileTest {
  protected:
-  WatchdogRecovery() : ScratchTest(L"crash") {}
-  void prepare() override {
-    profile_ = ClientProfile(in_root(L"appdata"));
-    ASSERT_TRUE(profile_.make());
+  WatchdogRecovery()
+      : ClientProfileTest(L"crash", L"nuv-watchdog.exe",
+                          {L"netsh", L"route", L"powershell", L"reg"}) {}
+  void prepare_profile() override {
     make_folder(L"temp");
-    copy_from_build(L"nuv-watchdog.exe", L"nuv-watchdog.exe");
     copy_from_build(L"wintun-stand-in\\full\\wintun.dll", L"wintun.dll");
-    ASSERT_TRUE(install_stand_in_tools(root_, {L"netsh", L"route", L"powershell", L"reg"}));
     ASSERT_TRUE(profile_.write_journal(format_journal(kJournal)));
   }
 
-  std::wstring watchdog() const { return root_ + L"\\nuv-watchdog.exe"; }
-  std::wstring state() const { return profile_.journal(); }
-  std::wstring meta() const { return profile_.meta(); }
+  std::wstring watchdog() const { return program(); }
 
   struct Crash {
     DWORD parent_pid = 0;
@@ -278,8 +274,6 @@ class WatchdogRecovery : public ScratchTest {
     ::TerminateProcess(process.get(), 0);
     ::WaitForSingleObject(process.get(), 10'000);
   }
-
-  ClientProfile profile_;
 };
 
 TEST_F(WatchdogRecovery, CrashRollsEverythingBackAndExitsOne) {

@@ -221,6 +221,15 @@ struct Demo {
   }
 };
 
+// What a run left in the client's folder: the journal, the meta file and the
+// lines the watchdog's log gained.
+void show_what_the_run_left(Demo& demo, const std::string& journal_title,
+                            const std::string& meta_title) {
+  show_file(journal_title, demo.journal());
+  show_file(meta_title, demo.journal().wstring() + L".meta");
+  show_log("the watchdog's own log gained", demo.log(), demo.log_seen);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -277,9 +286,7 @@ int wmain(int argc, wchar_t** argv) {
   show_log("stand-in wintun.dll was asked", wintun_log, demo.wintun_seen);
   show_log("stand-in tools were asked (newest change first)", tools_log, demo.tools_seen);
   show_proxy_settings();
-  show_file("journal after", demo.journal());
-  show_file("meta file after", demo.journal().wstring() + L".meta");
-  show_log("the watchdog's own log gained", demo.log(), demo.log_seen);
+  show_what_the_run_left(demo, "journal after", "meta file after");
 
   say("");
   say("3. crash in which one undo fails: the stand-in netsh refuses to delete the firewall rule");
@@ -292,9 +299,8 @@ int wmain(int argc, wchar_t** argv) {
   show_file("journal before", demo.journal());
   demo.run(false);
   show_log("stand-in tools were asked", tools_log, demo.tools_seen);
-  show_file("journal after (the change that failed, kept for a later run)", demo.journal());
-  show_file("meta file after (one partial rollback counted)", demo.journal().wstring() + L".meta");
-  show_log("the watchdog's own log gained", demo.log(), demo.log_seen);
+  show_what_the_run_left(demo, "journal after (the change that failed, kept for a later run)",
+                         "meta file after (one partial rollback counted)");
 
   say("");
   say("4. power cut: the client and its watchdog die together, and the journal is left behind");

@@ -30,7 +30,7 @@ testing::AssertionResult ClientProfile::write_journal(const std::string& text) c
 }
 
 testing::AssertionResult install_stand_in_tools(const std::wstring& folder,
-                                                std::initializer_list<const wchar_t*> tools) {
+                                                const std::vector<const wchar_t*>& tools) {
   for (const wchar_t* tool : tools) {
     auto copied =
         copy_file(program_folder() + L"nuv-stand-in-tool.exe", folder + L"\\" + tool + L".exe");

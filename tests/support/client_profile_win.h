@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "support/scratch_test_win.h"
 
 namespace nuv::test {
 
@@ -39,6 +42,37 @@ class ClientProfile {
 // `tools`, and writes their script there, answers.txt, empty: every tool
 // answers with exit code 0 until a test writes another.
 testing::AssertionResult install_stand_in_tools(const std::wstring& folder,
-                                                std::initializer_list<const wchar_t*> tools);
+                                                const std::vector<const wchar_t*>& tools);
+
+// A scratch folder laid out as the client leaves a machine: the program
+// under test with the stand-in tools beside it, and the client's profile in
+// "appdata" with its data folder made. A fixture adds what else its tests
+// find in prepare_profile().
+class ClientProfileTest : public ScratchTest {
+ protected:
+  // `program`: the build's program to run, copied into the folder.
+  ClientProfileTest(std::wstring stem, std::wstring program, std::vector<const wchar_t*> tools)
+      : ScratchTest(std::move(stem)), program_(std::move(program)), tools_(std::move(tools)) {}
+
+  void prepare() final {
+    profile_ = ClientProfile(in_root(L"appdata"));
+    ASSERT_TRUE(profile_.make());
+    copy_from_build(program_, program_);
+    ASSERT_TRUE(install_stand_in_tools(root_, tools_));
+    if (!HasFatalFailure()) prepare_profile();
+  }
+  virtual void prepare_profile() {}
+
+  // The program as copied into the folder.
+  std::wstring program() const { return in_root(program_); }
+  std::wstring state() const { return profile_.journal(); }
+  std::wstring meta() const { return profile_.meta(); }
+
+  ClientProfile profile_;
+
+ private:
+  std::wstring program_;
+  std::vector<const wchar_t*> tools_;
+};
 
 }  // namespace nuv::test
