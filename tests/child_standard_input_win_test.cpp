@@ -14,7 +14,7 @@ namespace {
 
 // The judgement at start-up: a value that names no handle is unusable, with
 // the system's reason; none is missing; a file is usable.
-TEST(RunCommand, StandardInputIsJudgedByWhetherTheSystemKnowsItsType) {
+TEST(ChildStandardInput, StandardInputIsJudgedByWhetherTheSystemKnowsItsType) {
   const HANDLE saved = ::GetStdHandle(STD_INPUT_HANDLE);
   const UniqueFileHandle file = test::self_deleting_temp_file(L"stdin.txt");
   ASSERT_TRUE(file.valid());

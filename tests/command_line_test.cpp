@@ -10,7 +10,7 @@
 namespace nuv {
 namespace {
 
-TEST(ParentPid, AcceptsDigitsWithOptionalPlus) {
+TEST(CommandLine, ParentPidAcceptsDigitsWithOptionalPlus) {
   EXPECT_EQ(parse_parent_pid("+1234"), 1234u);
   EXPECT_EQ(parse_parent_pid("1234"), 1234u);
   EXPECT_EQ(parse_parent_pid("0"), 0u);
@@ -19,7 +19,7 @@ TEST(ParentPid, AcceptsDigitsWithOptionalPlus) {
   EXPECT_EQ(parse_parent_pid("0004294967295"), 4294967295u);
 }
 
-TEST(ParentPid, RefusesEverythingElse) {
+TEST(CommandLine, ParentPidRefusesEverythingElse) {
   for (const char* text :
        {"-5", "", "+", "-", "12a", " 1", "1 ", "4294967296", "99999999999999999999", "++1", "+-1",
         "0x10", "1.0", "\xD9\xA1" /* Arabic-Indic digit one */}) {
@@ -67,7 +67,7 @@ TEST(CommandLine, KeepsTheFlagPathExactly) {
 
 // A keyword is matched exactly as the first argument; a list that starts
 // with one and does not fit its form is a usage error, never a process id.
-TEST(Invocation, KeywordFormsAndTheirMisfits) {
+TEST(CommandLine, InvocationKeywordFormsAndTheirMisfits) {
   EXPECT_TRUE(std::holds_alternative<RecoverRequest>(*parse_invocation({u"--recover"})));
   EXPECT_TRUE(std::holds_alternative<HelpRequest>(*parse_invocation({u"--help"})));
   EXPECT_TRUE(std::holds_alternative<HelpRequest>(*parse_invocation({u"/?"})));

@@ -11,7 +11,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(DescribeDuration, WholeSecondsInSecondsOthersInMilliseconds) {
+TEST(DurationText, WholeSecondsInSecondsOthersInMilliseconds) {
   EXPECT_EQ(describe_duration(kExitDeadline), "120 s");
   EXPECT_EQ(describe_duration(kPipeGracePeriod), "5 s");
   EXPECT_EQ(describe_duration(250ms), "250 ms");

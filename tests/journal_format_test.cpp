@@ -31,13 +31,13 @@ SystemChange parse_one(std::string_view text) {
 
 // ---- structure ----
 
-TEST(JournalStructure, EmptyArrayIsAnEmptyJournal) {
+TEST(JournalFormat, StructureEmptyArrayIsAnEmptyJournal) {
   const auto parsed = parse_journal(" \t\r\n[ ]\n ");
   ASSERT_TRUE(parsed);
   EXPECT_TRUE(parsed->empty());
 }
 
-TEST(JournalStructure, RefusesAnythingButAnArrayOfOneMemberObjects) {
+TEST(JournalFormat, StructureRefusesAnythingButAnArrayOfOneMemberObjects) {
   for (const char* text : {"", " ", "{}", "null", "\"RouteAdded\"", "[\"RouteAdded\"]", "[{}]",
                            "[[]]", "[1]", "[null]"}) {
     expect_invalid(text);
@@ -48,7 +48,7 @@ TEST(JournalStructure, RefusesAnythingButAnArrayOfOneMemberObjects) {
       R"([{"FirewallRuleAdded": {"rule_name": "a"}, "FirewallRuleAdded": {"rule_name": "b"}}])");
 }
 
-TEST(JournalStructure, KindNamesAreExactAndOneUnknownSpoilsAll) {
+TEST(JournalFormat, StructureKindNamesAreExactAndOneUnknownSpoilsAll) {
   const std::string good = R"({"FirewallRuleAdded": {"rule_name": "a"}})";
   EXPECT_TRUE(parse_journal("[" + good + "," + good + "]"));
   const auto between_goods = [&](std::string_view kind) {
@@ -60,7 +60,7 @@ TEST(JournalStructure, KindNamesAreExactAndOneUnknownSpoilsAll) {
   }
 }
 
-TEST(JournalStructure, RefusesWhatRfc8259Refuses) {
+TEST(JournalFormat, StructureRefusesWhatRfc8259Refuses) {
   const std::string good = R"({"FirewallRuleAdded": {"rule_name": "a"}})";
   expect_invalid("[" + good + ",]");   // trailing comma
   expect_invalid("[" + good + "] x");  // trailing text
@@ -76,7 +76,7 @@ TEST(JournalStructure, RefusesWhatRfc8259Refuses) {
   expect_invalid(one("FirewallRuleAdded", R"({"rule_name": "a",})"));
 }
 
-TEST(JournalStructure, NestsAtMost127Levels) {
+TEST(JournalFormat, StructureNestsAtMost127Levels) {
   // Top array, element, body: three levels; the skipped value adds the rest.
   const auto nested = [](int levels) {
     const int inner = levels - 3;
@@ -109,7 +109,7 @@ std::string journal_fault(std::string_view text) {
 }
 
 // The log says why a journal was refused; standard error never does.
-TEST(JournalStructure, RefusalHasAReasonAndAcceptanceHasNone) {
+TEST(JournalFormat, StructureRefusalHasAReasonAndAcceptanceHasNone) {
   EXPECT_EQ(journal_fault("[]"), "");
   EXPECT_EQ(journal_fault(R"([{"FirewallRuleAdded":{"rule_name":"x"}}])"), "");
   EXPECT_EQ(journal_fault("\xEF\xBB\xBF[]"), "it starts with a byte-order mark");
@@ -119,7 +119,7 @@ TEST(JournalStructure, RefusalHasAReasonAndAcceptanceHasNone) {
             "it is JSON, but not a list of known records with their fields");
 }
 
-TEST(JournalBody, ReadsEveryKindInObjectForm) {
+TEST(JournalFormat, BodyReadsEveryKindInObjectForm) {
   EXPECT_EQ(
       parse_one(one("TunInterfaceUp",
                     R"({"netmask": "255.0.0.0", "address": "10.0.0.2", "interface": "utun-nuv"})")),
@@ -142,7 +142,7 @@ TEST(JournalBody, ReadsEveryKindInObjectForm) {
       SystemChange(CustomCommand{"d", {"a", "b c"}}));
 }
 
-TEST(JournalBody, OptionalFieldsMayBeNullOrMissing) {
+TEST(JournalFormat, BodyOptionalFieldsMayBeNullOrMissing) {
   const SystemChange bare = RouteAdded{"10.0.0.0/8", std::nullopt, std::nullopt, std::nullopt};
   EXPECT_EQ(parse_one(one("RouteAdded", R"({"destination": "10.0.0.0/8"})")), bare);
   EXPECT_EQ(
@@ -158,7 +158,7 @@ TEST(JournalBody, OptionalFieldsMayBeNullOrMissing) {
             SystemChange(CustomCommand{"d", {}}));
 }
 
-TEST(JournalBody, RequiredFieldsMustBePresentAndNotNull) {
+TEST(JournalFormat, BodyRequiredFieldsMustBePresentAndNotNull) {
   expect_invalid(one("DnsOverridden", R"({"interface": "e"})"));
   expect_invalid(one("DnsOverridden", R"({"interface": "e", "original_servers": null})"));
   expect_invalid(one("RouteAdded", R"({"gateway": "g"})"));
@@ -169,7 +169,7 @@ TEST(JournalBody, RequiredFieldsMustBePresentAndNotNull) {
   expect_invalid(one("FirewallRuleAdded", R"({})"));
 }
 
-TEST(JournalBody, WrongTypesAreRefused) {
+TEST(JournalFormat, BodyWrongTypesAreRefused) {
   expect_invalid(one("FirewallRuleAdded", R"({"rule_name": 5})"));
   expect_invalid(one("FirewallRuleAdded", R"({"rule_name": ["a"]})"));
   expect_invalid(one("SystemProxySet", R"({"original_enabled": 1})"));
@@ -184,7 +184,7 @@ TEST(JournalBody, WrongTypesAreRefused) {
   expect_invalid(one("FirewallRuleAdded", R"(null)"));
 }
 
-TEST(JournalBody, UnknownMembersAreSkippedWhateverTheyHold) {
+TEST(JournalFormat, BodyUnknownMembersAreSkippedWhateverTheyHold) {
   const SystemChange rule = FirewallRuleAdded{"r"};
   for (const char* extra : {R"(null)", R"(-1.5e300)", R"("x")", R"([])", R"({})",
                             R"({"a": [{"b": {"c": [1, null, true, "rule_name"]}}]})",
@@ -202,7 +202,7 @@ TEST(JournalBody, UnknownMembersAreSkippedWhateverTheyHold) {
                      R"({"interface": "e", "original_servers": [], "original_servers": []})"));
 }
 
-TEST(JournalBody, ArrayFormHoldsExactlyTheFieldsInOrder) {
+TEST(JournalFormat, BodyArrayFormHoldsExactlyTheFieldsInOrder) {
   EXPECT_EQ(parse_one(one("RouteAdded", R"(["10.0.0.0/8", null, "eth0", 5])")),
             SystemChange(RouteAdded{"10.0.0.0/8", std::nullopt, "eth0", 5u}));
   EXPECT_EQ(parse_one(one("DnsOverridden", R"(["e", null, ["1.1.1.1"]])")),
@@ -219,7 +219,7 @@ TEST(JournalBody, ArrayFormHoldsExactlyTheFieldsInOrder) {
 
 // ---- numbers ----
 
-TEST(JournalNumbers, U32FieldsTakePlainIntegersInRange) {
+TEST(JournalFormat, NumbersU32FieldsTakePlainIntegersInRange) {
   for (const auto& [text, value] : {std::pair{"0", 0u}, {"4294967295", 4294967295u}, {"42", 42u}}) {
     EXPECT_EQ(parse_one(one("RouteAdded",
                             std::string(R"({"destination": "d", "metric": )") + text + "}")),
@@ -238,7 +238,7 @@ TEST(JournalNumbers, U32FieldsTakePlainIntegersInRange) {
 
 // ---- strings ----
 
-TEST(JournalStrings, EscapesAndSurrogatePairsAreDecoded) {
+TEST(JournalFormat, StringsEscapesAndSurrogatePairsAreDecoded) {
   EXPECT_EQ(
       parse_one(one("FirewallRuleAdded",
                     R"({"rule_name": "\"\\\/\b\f\n\r\t\u0041\u00e9\u2014\ud83d\ude00\u0000"})")),
@@ -248,7 +248,7 @@ TEST(JournalStrings, EscapesAndSurrogatePairsAreDecoded) {
             SystemChange(FirewallRuleAdded{"\xC3\xA9\x7F"}));
 }
 
-TEST(JournalStrings, RefusesBadEscapesLoneSurrogatesControlsAndBadUtf8) {
+TEST(JournalFormat, StringsRefusesBadEscapesLoneSurrogatesControlsAndBadUtf8) {
   for (const std::string& body : std::vector<std::string>{
            R"("\x41")",
            R"("\u12")",
@@ -274,7 +274,7 @@ TEST(JournalStrings, RefusesBadEscapesLoneSurrogatesControlsAndBadUtf8) {
 
 // ---- meta ----
 
-TEST(MetaRecord, ReadsObjectAndArrayForms) {
+TEST(JournalFormat, MetaRecordReadsObjectAndArrayForms) {
   EXPECT_EQ(
       test::value_of(parse_meta(
           R"({"partial_rollback_count": 3, "last_partial_rollback_unix": 18446744073709551615})")),
@@ -286,7 +286,7 @@ TEST(MetaRecord, ReadsObjectAndArrayForms) {
   EXPECT_EQ(test::value_of(parse_meta("[1, 2]")), (SystemStateMeta{1, 2}));
 }
 
-TEST(MetaRecord, RefusesMissingRepeatedOrOutOfRangeValues) {
+TEST(JournalFormat, MetaRecordRefusesMissingRepeatedOrOutOfRangeValues) {
   for (
       const char* text : {
           R"({"partial_rollback_count": 3})",
@@ -302,7 +302,7 @@ TEST(MetaRecord, RefusesMissingRepeatedOrOutOfRangeValues) {
   }
 }
 
-TEST(MetaRecord, NestsAtMost127Levels) {
+TEST(JournalFormat, MetaRecordNestsAtMost127Levels) {
   // The top object is the first level; the skipped value adds the rest.
   const auto nested = [](int levels, std::string_view open, std::string_view innermost,
                          char close) {
@@ -324,13 +324,13 @@ TEST(MetaRecord, NestsAtMost127Levels) {
 
 // ---- writing ----
 
-TEST(JournalLayout, EmptyJournalAndMetaHaveTheirFixedText) {
+TEST(JournalFormat, LayoutEmptyJournalAndMetaHaveTheirFixedText) {
   EXPECT_EQ(format_journal({}), "[]");
   EXPECT_EQ(format_meta({7, 1700000000}),
             "{\n  \"partial_rollback_count\": 7,\n  \"last_partial_rollback_unix\": 1700000000\n}");
 }
 
-TEST(JournalLayout, EveryKindIsWrittenByteForByte) {
+TEST(JournalFormat, LayoutEveryKindIsWrittenByteForByte) {
   const std::vector<SystemChange> changes{
       TunInterfaceUp{"utun-nuv", "10.8.0.2", "255.255.255.0"},
       RouteAdded{"0.0.0.0/1", std::nullopt, std::nullopt, std::nullopt},
@@ -381,7 +381,7 @@ TEST(JournalLayout, EveryKindIsWrittenByteForByte) {
   EXPECT_EQ(test::value_of(parse_journal(written)), changes);
 }
 
-TEST(JournalLayout, WrittenTextReadsBackToEqualRecords) {
+TEST(JournalFormat, LayoutWrittenTextReadsBackToEqualRecords) {
   std::vector<SystemChange> changes;
   std::string every_byte;
   for (int c = 1; c < 0x80; ++c) every_byte += static_cast<char>(c);
@@ -397,7 +397,7 @@ TEST(JournalLayout, WrittenTextReadsBackToEqualRecords) {
 
 // A journal written in place is padded with spaces to the old length before
 // it is shortened; cut off between the two, it reads as the new records.
-TEST(JournalLayout, WrittenTextFollowedBySpacesReadsBackToEqualRecords) {
+TEST(JournalFormat, LayoutWrittenTextFollowedBySpacesReadsBackToEqualRecords) {
   const std::vector<SystemChange> changes{FirewallRuleAdded{"r"}};
   EXPECT_EQ(test::value_of(parse_journal(format_journal(changes) + std::string(4096, ' '))),
             changes);

@@ -112,7 +112,7 @@ TEST(ListNotation, IllFormedBytesBecomeOneReplacementCharacterEach) {
   EXPECT_EQ(one("\xF4\x90\x80\x80"), "[\"" + fffd + fffd + fffd + fffd + "\"]");  // above U+10FFFF
 }
 
-TEST(UnicodeEscapeTable, BoundariesFromTheDatabase) {
+TEST(ListNotation, UnicodeEscapeTableBoundariesFromTheDatabase) {
   EXPECT_TRUE(needs_unicode_escape(0x0));
   EXPECT_TRUE(needs_unicode_escape(0x1F));
   EXPECT_FALSE(needs_unicode_escape(0x20));
@@ -130,7 +130,7 @@ TEST(UnicodeEscapeTable, BoundariesFromTheDatabase) {
   EXPECT_FALSE(needs_unicode_escape(0x370));
 }
 
-TEST(UnicodeEscapeTable, SurrogatesPrivateUseAndNoncharacters) {
+TEST(ListNotation, UnicodeEscapeTableSurrogatesPrivateUseAndNoncharacters) {
   EXPECT_TRUE(needs_unicode_escape(0xD800));
   EXPECT_TRUE(needs_unicode_escape(0xDB80));
   EXPECT_TRUE(needs_unicode_escape(0xDFFF));
@@ -149,7 +149,7 @@ TEST(UnicodeEscapeTable, SurrogatesPrivateUseAndNoncharacters) {
   EXPECT_TRUE(needs_unicode_escape(0xFFFFFFFF));
 }
 
-TEST(UnicodeEscapeTable, FirstLastRangesCoverTheirInside) {
+TEST(ListNotation, UnicodeEscapeTableFirstLastRangesCoverTheirInside) {
   EXPECT_FALSE(needs_unicode_escape(0x4E00));
   EXPECT_FALSE(needs_unicode_escape(0x7000));
   EXPECT_FALSE(needs_unicode_escape(0x9FFF));

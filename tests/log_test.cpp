@@ -11,7 +11,7 @@ namespace nuv {
 namespace {
 
 // A run's detail lines stop at the budget, with one line that says so.
-TEST(BudgetedLog, PassesLinesUntilTheBudgetThenSaysSoOnce) {
+TEST(Log, BudgetedLogPassesLinesUntilTheBudgetThenSaysSoOnce) {
   test::RecordingLog inner;
   BudgetedLog log(inner, 10);
   log.write("12345");
@@ -26,7 +26,7 @@ TEST(BudgetedLog, PassesLinesUntilTheBudgetThenSaysSoOnce) {
 
 // Charged what the log writes: many short lines, or lines full of line
 // breaks, cannot pass the budget several times over.
-TEST(BudgetedLog, ChargesEachLineItsStampAndItsLineBreaksTwice) {
+TEST(Log, BudgetedLogChargesEachLineItsStampAndItsLineBreaksTwice) {
   test::RecordingLog inner;
   BudgetedLog log(inner, 30, 10);
   log.write("a\r\n");  // 3 + 2 + 10

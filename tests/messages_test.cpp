@@ -73,7 +73,7 @@ TEST(Messages, DisappearanceUsesTheEmDashInUtf8) {
   EXPECT_EQ(line.substr(dash - 1, 5), " \xE2\x80\x94 ");
 }
 
-TEST(SystemStateMessages, HaveTheirExactText) {
+TEST(Messages, SystemStateMessagesHaveTheirExactText) {
   EXPECT_EQ(state_recovery_message(std::nullopt), "nuv-watchdog: no system_state to recover");
   EXPECT_EQ(state_recovery_message(std::vector<std::string>{}),
             "nuv-watchdog: system_state recovery clean");

@@ -265,7 +265,7 @@ TEST(MonitorLoop, MarkerCoversTheWatchAndAStaleFlagIsLogged) {
 
 // A refusal goes to the usage sink alone (the log keeps no usage errors);
 // every line of an accepted run goes to the other.
-TEST(WatchdogMain, RefusalsPrintOneLineAndExitTwoWithoutPolling) {
+TEST(MonitorLoop, WatchdogMainRefusalsPrintOneLineAndExitTwoWithoutPolling) {
   FakeMonitorSystem system;
   RecordingSink usage, run;
   EXPECT_EQ(watchdog_main({u"12a", u"f"}, system.seams(), usage, run, [] {}), kExitUsage);

@@ -56,7 +56,7 @@ PipeReader scripted_reader(std::vector<Scripted> script) {
   });
 }
 
-TEST(PipeReaderLoop, AReadOfZeroBytesIsNotTheEndOfTheStream) {
+TEST(PipeReader, AReadOfZeroBytesIsNotTheEndOfTheStream) {
   PipeReader reader = scripted_reader({{kStatusSuccess, ""},
                                        {kStatusSuccess, "first"},
                                        {kStatusSuccess, ""},
@@ -72,13 +72,13 @@ TEST(PipeReaderLoop, AReadOfZeroBytesIsNotTheEndOfTheStream) {
   EXPECT_EQ(broken.take(), "data");
 }
 
-TEST(PipeReaderLoop, AFailedReadEndsTheLoopWithItsSystemError) {
+TEST(PipeReader, AFailedReadEndsTheLoopWithItsSystemError) {
   PipeReader reader = scripted_reader({{kStatusSuccess, "kept"}, {kStatusAccessDenied, ""}});
   EXPECT_EQ(ending(reader.read_to_end()), "os error 5");  // ERROR_ACCESS_DENIED
   EXPECT_EQ(reader.take(), "kept");
 }
 
-TEST(PipeReaderLoop, KeepsTheFirstMebibyteAcrossReadsAndCountsTheRest) {
+TEST(PipeReader, KeepsTheFirstMebibyteAcrossReadsAndCountsTheRest) {
   const std::string chunk = pattern(600 * 1024);
   PipeReader reader = scripted_reader({{kStatusSuccess, chunk},
                                        {kStatusSuccess, chunk},
@@ -91,7 +91,7 @@ TEST(PipeReaderLoop, KeepsTheFirstMebibyteAcrossReadsAndCountsTheRest) {
   EXPECT_EQ(reader.dropped(), 3 * chunk.size() - kCaptureLimit);
 }
 
-TEST(PipeReaderLoop, RunningOutOfMemoryEndsTheReadWithNotEnoughMemory) {
+TEST(PipeReader, RunningOutOfMemoryEndsTheReadWithNotEnoughMemory) {
   int reads = 0;
   PipeReader reader([&reads](char* buffer, std::size_t) -> PipeReadResult {
     if (++reads == 2) throw std::bad_alloc();

@@ -19,7 +19,7 @@ std::u16string resolved(std::string_view program, FakeProgramSearchSystem& syste
   return out ? *out : u"<error>";
 }
 
-TEST(ResolveProgram, OwnFolderThenSystemThenWindowsThenPath) {
+TEST(ProgramSearch, ResolveProgramOwnFolderThenSystemThenWindowsThenPath) {
   FakeProgramSearchSystem system;
   system.files = {u"C:\\Program Files\\NUV\\netsh.exe", u"C:\\Windows\\system32\\netsh.exe",
                   u"C:\\Windows\\netsh.exe", u"C:\\Tools\\netsh.exe", u"C:\\More Tools\\netsh.exe"};
@@ -37,7 +37,7 @@ TEST(ResolveProgram, OwnFolderThenSystemThenWindowsThenPath) {
   EXPECT_EQ(system.asked.back(), u"C:\\More Tools\\netsh.exe");
 }
 
-TEST(ResolveProgram, NeverLooksInTheCurrentFolder) {
+TEST(ProgramSearch, ResolveProgramNeverLooksInTheCurrentFolder) {
   FakeProgramSearchSystem system;
   system.files = {u"netsh.exe", u".\\netsh.exe"};
   EXPECT_FALSE(resolve_program("netsh", system));
@@ -47,7 +47,7 @@ TEST(ResolveProgram, NeverLooksInTheCurrentFolder) {
   EXPECT_EQ(system.asked, asked);
 }
 
-TEST(ResolveProgram, AddsExeOnlyToNamesWithoutAFullStop) {
+TEST(ProgramSearch, ResolveProgramAddsExeOnlyToNamesWithoutAFullStop) {
   FakeProgramSearchSystem system;
   system.files = {u"C:\\Tools\\undo.cmd", u"C:\\Tools\\undo.cmd.exe", u"C:\\Tools\\reg.exe"};
   EXPECT_EQ(resolved("undo.cmd", system), u"C:\\Tools\\undo.cmd");
@@ -55,7 +55,7 @@ TEST(ResolveProgram, AddsExeOnlyToNamesWithoutAFullStop) {
   EXPECT_FALSE(resolve_program("reg.", system));  // searched unchanged as "reg."
 }
 
-TEST(ResolveProgram, SkipsCandidatesThatCannotBeDetermined) {
+TEST(ProgramSearch, ResolveProgramSkipsCandidatesThatCannotBeDetermined) {
   FakeProgramSearchSystem system;
   system.exe.reset();
   system.system.reset();
@@ -68,7 +68,7 @@ TEST(ResolveProgram, SkipsCandidatesThatCannotBeDetermined) {
   EXPECT_FALSE(resolve_program("reg", system));
 }
 
-TEST(ResolveProgram, TakesPathsAsGiven) {
+TEST(ProgramSearch, ResolveProgramTakesPathsAsGiven) {
   FakeProgramSearchSystem system;
   system.files = {u"C:\\undo\\fix.exe", u"scripts/undo.exe"};
   EXPECT_EQ(resolved("C:\\undo\\fix", system), u"C:\\undo\\fix.exe");
@@ -79,7 +79,7 @@ TEST(ResolveProgram, TakesPathsAsGiven) {
   EXPECT_TRUE(system.asked.empty());  // a .exe path is not even looked at
 }
 
-TEST(ResolveProgram, RefusesNamesWithoutAFileNameOrWithNul) {
+TEST(ProgramSearch, ResolveProgramRefusesNamesWithoutAFileNameOrWithNul) {
   FakeProgramSearchSystem system;
   for (std::string_view bad : {"", "C:\\tools\\", "tools/"}) {
     auto out = resolve_program(bad, system);
@@ -95,14 +95,14 @@ TEST(ResolveProgram, RefusesNamesWithoutAFileNameOrWithNul) {
   EXPECT_EQ(path.error().text, "strings passed to WinAPI cannot contain NULs");
 }
 
-TEST(SplitPathVariable, QuotesProtectSemicolonsAndEmptyEntriesVanish) {
+TEST(ProgramSearch, SplitPathVariableQuotesProtectSemicolonsAndEmptyEntriesVanish) {
   EXPECT_EQ(split_path_variable(u";C:\\a;;\"C:\\b;c\";C:\\\"d\";"),
             (std::vector<std::u16string>{u"C:\\a", u"C:\\b;c", u"C:\\d"}));
   EXPECT_TRUE(split_path_variable(u"").empty());
   EXPECT_TRUE(split_path_variable(u"\"\";;").empty());
 }
 
-TEST(IsBatchProgram, LooksAtTheFullPathsExtension) {
+TEST(ProgramSearch, IsBatchProgramLooksAtTheFullPathsExtension) {
   FakeProgramSearchSystem system;
   system.full_paths[u"undo"] = u"C:\\work\\undo.CMD";
   EXPECT_TRUE(*is_batch_program(u"C:\\x\\fix.bat", system));

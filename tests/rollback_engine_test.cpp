@@ -56,7 +56,7 @@ struct Rollback {
   }
 };
 
-TEST(RollbackOrder, UndoesNewestFirstAndKeepsTheFailedChange) {
+TEST(RollbackEngine, OrderUndoesNewestFirstAndKeepsTheFailedChange) {
   Rollback r({named("A"), named("B"), named("C")});
   r.fail("B");
   const auto errors = r.run();
@@ -69,7 +69,7 @@ TEST(RollbackOrder, UndoesNewestFirstAndKeepsTheFailedChange) {
   EXPECT_EQ(r.outcome.journal, (JournalOutcome{JournalKept::kRewritten, 1}));
 }
 
-TEST(RollbackOrder, SeveralFailuresComeNewestFirstAndGoBackInJournalOrder) {
+TEST(RollbackEngine, OrderSeveralFailuresComeNewestFirstAndGoBackInJournalOrder) {
   Rollback r({named("A"), named("B"), named("C")}, {2, 5});
   r.fail("A");
   r.fail("C");
@@ -83,7 +83,7 @@ TEST(RollbackOrder, SeveralFailuresComeNewestFirstAndGoBackInJournalOrder) {
 // Undos whose tools flood their standard error: each message is cut as it
 // comes, so that the run holds no more than the summary line will show,
 // while every failure is counted and every failed change kept.
-TEST(RollbackErrors, FloodedUndosAreHeldWithinTheSummaryLinesBudget) {
+TEST(RollbackEngine, ErrorsFloodedUndosAreHeldWithinTheSummaryLinesBudget) {
   constexpr std::uint64_t kDropped = 5000;
   struct Case {
     const char* what;
@@ -136,7 +136,7 @@ TEST(RollbackErrors, FloodedUndosAreHeldWithinTheSummaryLinesBudget) {
   }
 }
 
-TEST(RollbackPersistence, CompleteRollbackDeletesBothFilesAndClearsTheMeta) {
+TEST(RollbackEngine, PersistenceCompleteRollbackDeletesBothFilesAndClearsTheMeta) {
   Rollback r({named("A"), SystemProxySet{true, std::nullopt}}, {7, 99});
   EXPECT_TRUE(r.run().empty());
   EXPECT_TRUE(r.files.files.empty());
@@ -151,7 +151,7 @@ TEST(RollbackPersistence, CompleteRollbackDeletesBothFilesAndClearsTheMeta) {
   EXPECT_EQ(empty.store.meta, SystemStateMeta{});
 }
 
-TEST(RollbackPersistence, JournalIsReplacedThroughAFlushedTemporaryFile) {
+TEST(RollbackEngine, PersistenceJournalIsReplacedThroughAFlushedTemporaryFile) {
   Rollback r({named("A"), named("B")});
   r.fail("A");
   r.run();
@@ -164,7 +164,7 @@ TEST(RollbackPersistence, JournalIsReplacedThroughAFlushedTemporaryFile) {
   EXPECT_FALSE(r.files.files.count(kState + ".tmp"));
 }
 
-TEST(RollbackPersistence, JournalIsWrittenInPlaceWhenItsRenameFails) {
+TEST(RollbackEngine, PersistenceJournalIsWrittenInPlaceWhenItsRenameFails) {
   Rollback r({named("A"), named("B")}, {0, 0});
   r.files.files[kMeta] = "old meta";
   r.fail("A");
@@ -183,7 +183,7 @@ TEST(RollbackPersistence, JournalIsWrittenInPlaceWhenItsRenameFails) {
 // journal deleted. What is on disk afterwards, and what the outcome says,
 // agree: the journal is written in place only over bytes it already has,
 // and when it cannot be changed at all its meta file stays with it.
-TEST(RollbackPersistence, AJournalThatCannotBeReplacedIsReportedAsItIsOnDisk) {
+TEST(RollbackEngine, PersistenceAJournalThatCannotBeReplacedIsReportedAsItIsOnDisk) {
   const std::vector<SystemChange> journal{named("A"), named("B"), named("C")};
   // The client may write its journal without indentation: then even one
   // record in the watchdog's layout is longer than the journal.
@@ -277,7 +277,7 @@ TEST(RollbackPersistence, AJournalThatCannotBeReplacedIsReportedAsItIsOnDisk) {
 }
 
 // The meta file's failure is told apart from the journal's.
-TEST(RollbackPersistence, AMetaFileThatCannotBeReplacedOrDeletedIsReported) {
+TEST(RollbackEngine, PersistenceAMetaFileThatCannotBeReplacedOrDeletedIsReported) {
   Rollback partial({named("A")}, {2, 5});
   partial.files.directories.insert(kMeta + ".tmp");
   partial.fail("A");
@@ -298,7 +298,7 @@ TEST(RollbackPersistence, AMetaFileThatCannotBeReplacedOrDeletedIsReported) {
       << "a meta file that is not there counts as deleted";
 }
 
-TEST(RollbackPersistence, UnwritableMetaTemporaryLeavesTheMetaFileAsItWas) {
+TEST(RollbackEngine, PersistenceUnwritableMetaTemporaryLeavesTheMetaFileAsItWas) {
   Rollback r({named("A")});
   r.files.files[kMeta] = "old meta";
   r.files.unwritable.insert(kMeta + ".tmp");
@@ -312,7 +312,7 @@ TEST(RollbackPersistence, UnwritableMetaTemporaryLeavesTheMetaFileAsItWas) {
 
 // Likely a full disk: a rewrite in place could stop half-way and lose every
 // record, so the journal keeps them all and the meta file still counts.
-TEST(RollbackPersistence, UnwritableJournalTemporaryLeavesTheJournalAsItWas) {
+TEST(RollbackEngine, PersistenceUnwritableJournalTemporaryLeavesTheJournalAsItWas) {
   Rollback r({named("A"), named("B")}, {2, 5});
   const std::string original = r.files.files.at(kState);
   r.files.unwritable.insert(kState + ".tmp");
@@ -327,7 +327,7 @@ TEST(RollbackPersistence, UnwritableJournalTemporaryLeavesTheJournalAsItWas) {
   EXPECT_EQ(r.outcome.journal, JournalOutcome{JournalKept::kLeftBecauseTemporaryUnwritable});
 }
 
-TEST(RollbackPersistence, DirectoryAtTheTemporaryNameLeavesTheJournalByteForByte) {
+TEST(RollbackEngine, PersistenceDirectoryAtTheTemporaryNameLeavesTheJournalByteForByte) {
   Rollback r({named("A"), named("B"), named("C")}, {0, 0});
   const std::string original = r.files.files.at(kState);
   r.files.directories.insert(kState + ".tmp");
@@ -348,7 +348,7 @@ TEST(RollbackPersistence, DirectoryAtTheTemporaryNameLeavesTheJournalByteForByte
 // are the client's again.
 const std::string kNewSession = format_journal({FirewallRuleAdded{"new session"}});
 
-TEST(RollbackJournalTakenBack, CompleteRollbackLeavesTheNewJournalAndTheMeta) {
+TEST(RollbackEngine, JournalTakenBackCompleteRollbackLeavesTheNewJournalAndTheMeta) {
   Rollback r({named("A"), named("B")}, {2, 5});
   r.while_running = [&r](const CommandRequest& request) {
     if (request.program == "A") r.files.files[kState] = kNewSession;
@@ -363,7 +363,7 @@ TEST(RollbackJournalTakenBack, CompleteRollbackLeavesTheNewJournalAndTheMeta) {
   EXPECT_EQ(r.outcome.journal, JournalOutcome{JournalKept::kLeftBecauseChanged});
 }
 
-TEST(RollbackJournalTakenBack, PartialRollbackLeavesTheNewJournalAndTheMeta) {
+TEST(RollbackEngine, JournalTakenBackPartialRollbackLeavesTheNewJournalAndTheMeta) {
   Rollback r({named("A"), named("B")}, {2, 5});
   r.fail("A");
   r.while_running = [&r](const CommandRequest&) { r.files.files[kState] = kNewSession; };
@@ -376,7 +376,7 @@ TEST(RollbackJournalTakenBack, PartialRollbackLeavesTheNewJournalAndTheMeta) {
   EXPECT_EQ(r.outcome.journal, JournalOutcome{JournalKept::kLeftBecauseChanged});
 }
 
-TEST(RollbackJournalTakenBack, ARemovedJournalIsNeitherRecreatedNorItsMetaTouched) {
+TEST(RollbackEngine, JournalTakenBackARemovedJournalIsNeitherRecreatedNorItsMetaTouched) {
   for (const bool partial : {false, true}) {
     Rollback r({named("A"), named("B")}, {2, 5});
     if (partial) r.fail("B");
@@ -389,7 +389,7 @@ TEST(RollbackJournalTakenBack, ARemovedJournalIsNeitherRecreatedNorItsMetaTouche
   }
 }
 
-TEST(RollbackJournalTakenBack, AChangeWhileTheTemporaryFileIsWrittenIsSeen) {
+TEST(RollbackEngine, JournalTakenBackAChangeWhileTheTemporaryFileIsWrittenIsSeen) {
   Rollback r({named("A"), named("B")}, {2, 5});
   r.fail("A");
   r.files.after_write = [&r](const std::string& path) {
@@ -402,7 +402,7 @@ TEST(RollbackJournalTakenBack, AChangeWhileTheTemporaryFileIsWrittenIsSeen) {
   EXPECT_EQ(r.outcome.journal, JournalOutcome{JournalKept::kLeftBecauseChanged});
 }
 
-TEST(RollbackMeta, CountSaturatesAndAClockBefore1970GivesZero) {
+TEST(RollbackEngine, MetaCountSaturatesAndAClockBefore1970GivesZero) {
   Rollback r({named("A")}, {4294967295u, 12});
   r.fail("A");
   r.now = -86'400;
@@ -411,7 +411,7 @@ TEST(RollbackMeta, CountSaturatesAndAClockBefore1970GivesZero) {
   EXPECT_EQ(test::value_of(parse_meta(r.files.files.at(kMeta))), r.store.meta);
 }
 
-TEST(RollbackPaths, AbsentPathsSkipTheirFileWork) {
+TEST(RollbackEngine, PathsAbsentPathsSkipTheirFileWork) {
   Rollback no_state({named("A")}, {1, 1});
   no_state.store.state_path.reset();
   no_state.fail("A");

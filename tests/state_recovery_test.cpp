@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "state/journal_format.h"
-#include "state/journal_lock_name.h"
 #include "state/state_recovery.h"
 #include "support/memory_state_files.h"
 #include "support/recording_journal_lock.h"
@@ -261,7 +260,7 @@ TEST(StateRecovery, OutcomeIsHandedBackBesideTheMessages) {
 
 // One recovery per journal: the lock is taken before the journal is read
 // and given back once its outcome is kept, the last deletion included.
-TEST(StateRecoveryLock, IsHeldFromTheFirstReadUntilTheOutcomeIsKept) {
+TEST(StateRecovery, LockIsHeldFromTheFirstReadUntilTheOutcomeIsKept) {
   FakeStateRecoverySystem s;
   s.locking = true;
   s.files.files[kState] = kJournal;
@@ -277,33 +276,13 @@ TEST(StateRecoveryLock, IsHeldFromTheFirstReadUntilTheOutcomeIsKept) {
             (std::vector<std::string>{"lock " + kState, "read " + kState, "unlock"}));
 }
 
-TEST(StateRecoveryLock, ALockThatCannotBeHadDoesNotStopTheRecovery) {
+TEST(StateRecovery, LockALockThatCannotBeHadDoesNotStopTheRecovery) {
   FakeStateRecoverySystem s;
   s.locking = true;
   s.lock_fails = true;
   s.files.files[kState] = kJournal;
   EXPECT_EQ(run_state_recovery(s.system()), std::vector<std::string>{});
   EXPECT_EQ(s.rollbacks, 1);
-}
-
-TEST(StateRecoveryLock, NameIsAHashOfThePathWithoutABackslash) {
-  const std::u16string prefix = u"Local\\nuv-watchdog-journal-";
-  // 64-bit FNV-1a: its offset basis for no input.
-  EXPECT_EQ(journal_lock_name(u""), prefix + u"cbf29ce484222325");
-  const std::u16string path = u"C:\\USERS\\U\\APPDATA\\ROAMING\\NUV CLIENT\\SYSTEM_STATE.JSON";
-  const std::u16string name = journal_lock_name(path);
-  EXPECT_EQ(name, journal_lock_name(path));
-  EXPECT_EQ(name.size(), prefix.size() + 16);
-  EXPECT_EQ(name.substr(0, prefix.size()), prefix);
-  EXPECT_EQ(name.find(u'\\', prefix.size()), std::u16string::npos);
-  std::u16string other_drive = path;
-  other_drive[0] = u'D';
-  EXPECT_NE(name, journal_lock_name(other_drive));
-  EXPECT_NE(name, journal_lock_name(path + u"X"));
-  // Both bytes of each code unit count.
-  EXPECT_NE(journal_lock_name(u"\u0141"), journal_lock_name(u"\u0041"));
-  // A path far longer than a mutex name may be gives a name as short as any.
-  EXPECT_EQ(journal_lock_name(std::u16string(40000, u'A')).size(), name.size());
 }
 
 TEST(StateRecovery, RuntimeThatCannotStartGivesAbsentAndTouchesNoFile) {

@@ -114,7 +114,7 @@ std::string russian_866(std::uint32_t code) {
   return in_866(*utf8_to_utf16(kRussianTexts.at(code).front()));
 }
 
-TEST(UndoTunInterfaceUp, DeletesTheAddressAndToleratesItsAbsence) {
+TEST(UndoCommands, TunInterfaceUpDeletesTheAddressAndToleratesItsAbsence) {
   Undo u;
   EXPECT_EQ(u.run(TunInterfaceUp{"utun-nuv", "10.8.0.2", "255.255.255.0"}), std::nullopt);
   EXPECT_EQ(u.fake.log(), Lines{"netsh [interface] [ip] [delete] [address] [utun-nuv] [10.8.0.2]"});
@@ -134,7 +134,7 @@ TEST(UndoTunInterfaceUp, DeletesTheAddressAndToleratesItsAbsence) {
   EXPECT_EQ(u.run(TunInterfaceUp{"i", "a", "m"}), "netsh delete address: program not found");
 }
 
-TEST(UndoRouteAdded, PassesTheGatewayOnlyWhenPresent) {
+TEST(UndoCommands, RouteAddedPassesTheGatewayOnlyWhenPresent) {
   Undo u;
   EXPECT_EQ(u.run(RouteAdded{"0.0.0.0/1", std::nullopt, "utun-nuv", 5u}), std::nullopt);
   EXPECT_EQ(u.run(RouteAdded{"10.0.0.0/8", "10.8.0.1", std::nullopt, std::nullopt}), std::nullopt);
@@ -151,7 +151,7 @@ TEST(UndoRouteAdded, PassesTheGatewayOnlyWhenPresent) {
   EXPECT_EQ(u.run(RouteAdded{"d", {}, {}, {}}), "route delete: boom");
 }
 
-TEST(UndoDnsOverridden, WithIndexRunsPowerShellHiddenAndNeverNetsh) {
+TEST(UndoCommands, DnsOverriddenWithIndexRunsPowerShellHiddenAndNeverNetsh) {
   Undo u;
   EXPECT_EQ(u.run(DnsOverridden{"Wi-Fi", 12u, {"10.0.0.1", "10.0.0.2"}}), std::nullopt);
   ASSERT_EQ(u.fake.requests.size(), 1u);
@@ -197,7 +197,7 @@ TEST(UndoDnsOverridden, WithIndexRunsPowerShellHiddenAndNeverNetsh) {
   for (const auto& r : u.fake.requests) EXPECT_EQ(r.program, "powershell");
 }
 
-TEST(UndoDnsOverridden, WithoutIndexSetsTheFirstServerAndAddsTheRestUnchecked) {
+TEST(UndoCommands, DnsOverriddenWithoutIndexSetsTheFirstServerAndAddsTheRestUnchecked) {
   Undo u;
   u.fake.answers["netsh"] = {0};
   EXPECT_EQ(u.run(DnsOverridden{"Ethernet 2", std::nullopt, {"1.1.1.1", "8.8.8.8", "9.9.9.9"}}),
@@ -208,7 +208,7 @@ TEST(UndoDnsOverridden, WithoutIndexSetsTheFirstServerAndAddsTheRestUnchecked) {
                    "netsh [interface] [ip] [add] [dns] [Ethernet 2] [9.9.9.9]"}));
 }
 
-TEST(UndoDnsOverridden, FailedAddsAreIgnoredButAFailedSetStopsEverything) {
+TEST(UndoCommands, DnsOverriddenFailedAddsAreIgnoredButAFailedSetStopsEverything) {
   Undo u;
   int calls = 0;
   const auto base = u.fake.runner();
@@ -236,7 +236,7 @@ TEST(UndoDnsOverridden, FailedAddsAreIgnoredButAFailedSetStopsEverything) {
   EXPECT_EQ(v.run(DnsOverridden{"e", std::nullopt, {"a"}}), "netsh set dns: gone");
 }
 
-TEST(UndoDnsOverridden, WithoutIndexOrServersGoesBackToDhcp) {
+TEST(UndoCommands, DnsOverriddenWithoutIndexOrServersGoesBackToDhcp) {
   Undo u;
   EXPECT_EQ(u.run(DnsOverridden{"Wi-Fi", std::nullopt, {}}), std::nullopt);
   EXPECT_EQ(u.fake.log(), Lines{"netsh [interface] [ip] [set] [dns] [Wi-Fi] [dhcp]"});
@@ -246,7 +246,7 @@ TEST(UndoDnsOverridden, WithoutIndexOrServersGoesBackToDhcp) {
   EXPECT_EQ(u.run(DnsOverridden{"Wi-Fi", std::nullopt, {}}), "netsh set dns dhcp: y");
 }
 
-TEST(UndoFirewallRuleAdded, DeletesByNameAndToleratesNoRules) {
+TEST(UndoCommands, FirewallRuleAddedDeletesByNameAndToleratesNoRules) {
   Undo u;
   u.fake.answers["netsh"] = {1, "\r\nNo rules match the specified criteria.\r\n\r\n"};
   EXPECT_EQ(u.run(FirewallRuleAdded{"Block all"}), std::nullopt);
@@ -259,7 +259,7 @@ TEST(UndoFirewallRuleAdded, DeletesByNameAndToleratesNoRules) {
 
 // netsh reads the name "all" as every rule on the machine: such an undo is
 // refused before any process starts, and the change stays in the journal.
-TEST(UndoFirewallRuleAdded, RefusesTheNameThatStandsForEveryRule) {
+TEST(UndoCommands, FirewallRuleAddedRefusesTheNameThatStandsForEveryRule) {
   for (const char* name :
        {"all", "All", "ALL", " all ", "  aLl", "\tall\t", " \r\nall\n", "\"all\"", " \"All\" "}) {
     Undo u;
@@ -281,7 +281,7 @@ TEST(UndoFirewallRuleAdded, RefusesTheNameThatStandsForEveryRule) {
 }
 
 // route delete takes * and ? as wildcards, which would reach other routes.
-TEST(UndoRouteAdded, RefusesWildcardsInEitherAddress) {
+TEST(UndoCommands, RouteAddedRefusesWildcardsInEitherAddress) {
   for (const RouteAdded& route : {
            RouteAdded{"10.*.0.0", std::nullopt, std::nullopt, std::nullopt},
            RouteAdded{"10.0.0.?", "10.8.0.1", std::nullopt, std::nullopt},
@@ -297,7 +297,7 @@ TEST(UndoRouteAdded, RefusesWildcardsInEitherAddress) {
 
 // Of the same kind as the wildcards: a journal value that the tool would
 // read as an option or a named parameter, and so reach beyond the change.
-TEST(UndoRouteAdded, RefusesAnOptionInPlaceOfAnAddress) {
+TEST(UndoCommands, RouteAddedRefusesAnOptionInPlaceOfAnAddress) {
   for (const RouteAdded& route : {
            RouteAdded{"-f", std::nullopt, std::nullopt, std::nullopt},
            RouteAdded{"/f", std::nullopt, std::nullopt, std::nullopt},
@@ -316,7 +316,7 @@ TEST(UndoRouteAdded, RefusesAnOptionInPlaceOfAnAddress) {
 // netsh reads "tag=value" as a named parameter wherever it stands, so no
 // positional value of a netsh undo may hold the sign; the change is refused
 // whole, the unchecked further DNS servers included, and nothing starts.
-TEST(UndoNetsh, RefusesANamedParameterInPlaceOfAnyPositionalValue) {
+TEST(UndoCommands, NetshRefusesANamedParameterInPlaceOfAnyPositionalValue) {
   const std::vector<std::pair<SystemChange, std::string>> refusals{
       {TunInterfaceUp{"utun-nuv", "gateway=all", "255.255.255.0"},
        "netsh delete address: refused: a named parameter in place of the address"},
@@ -347,7 +347,7 @@ TEST(UndoNetsh, RefusesANamedParameterInPlaceOfAnyPositionalValue) {
   EXPECT_EQ(u.fake.requests.size(), 1u);
 }
 
-TEST(UndoSystemProxySet, WritesTheValuesAndNeverFails) {
+TEST(UndoCommands, SystemProxySetWritesTheValuesAndNeverFails) {
   const std::string key = R"(HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings)";
   Undo u;
   u.fake.answers["reg"] = {0, {}, {}, "program not found"};
@@ -364,7 +364,7 @@ TEST(UndoSystemProxySet, WritesTheValuesAndNeverFails) {
                        "] [/v] [ProxyServer] [/t] [REG_SZ] [/d] [proxy.example:8080] [/f]"}));
 }
 
-TEST(UndoCustomCommand, RunsTheJournalledCommandAsGiven) {
+TEST(UndoCommands, CustomCommandRunsTheJournalledCommandAsGiven) {
   Undo u;
   EXPECT_EQ(u.run(CustomCommand{"nothing", {}}), std::nullopt);
   EXPECT_TRUE(u.fake.requests.empty());
@@ -382,7 +382,7 @@ TEST(UndoCustomCommand, RunsTheJournalledCommandAsGiven) {
             "custom rollback 'restore hosts': program not found");
 }
 
-TEST(UndoMessages, CarryStandardErrorDecodedWithReplacementCharacters) {
+TEST(UndoCommands, MessagesCarryStandardErrorDecodedWithReplacementCharacters) {
   Undo u;
   u.fake.answers["fix"] = {2, "bad \xFF\xFE end \xE2\x82"};
   EXPECT_EQ(u.run(CustomCommand{"d", {"fix"}}),
@@ -394,7 +394,7 @@ TEST(UndoMessages, CarryStandardErrorDecodedWithReplacementCharacters) {
 
 // What the runner read beyond the bytes it kept is counted at the end of the
 // message; only the kept bytes are searched for a tolerated phrase.
-TEST(UndoMessages, CountTheStandardErrorBytesThatWereNotKept) {
+TEST(UndoCommands, MessagesCountTheStandardErrorBytesThatWereNotKept) {
   CommandOutput flooded;
   flooded.exit_code = 1;
   const auto answer = [&flooded](const CommandRequest&) -> Result<CommandOutput, LaunchError> {
@@ -431,7 +431,7 @@ TEST(UndoMessages, CountTheStandardErrorBytesThatWereNotKept) {
 // arguments, then its exit code and time, or its launch error; a refused
 // answer adds the start of its standard error. The time is the only part
 // that varies, so it is cut out before comparing.
-TEST(UndoLog, EveryCommandIsLoggedWithItsOutcome) {
+TEST(UndoCommands, LogEveryCommandIsLoggedWithItsOutcome) {
   const auto without_time = [](std::vector<std::string> lines) {
     for (auto& line : lines) {
       const auto after = line.find(" after ");
@@ -471,7 +471,7 @@ TEST(UndoLog, EveryCommandIsLoggedWithItsOutcome) {
               std::string(4096, 'e') + R"("] [911 more bytes])"}));
 }
 
-TEST(UndoMessageText, IsTrimmedOfTrailingSpaceAndFullStops) {
+TEST(UndoCommands, MessageTextIsTrimmedOfTrailingSpaceAndFullStops) {
   for (const auto& [text, trimmed] : std::vector<std::pair<std::string, std::string>>{
            {"Element not found.\r\n", "Element not found"},
            {"Invalid name.", "Invalid name"},
@@ -487,7 +487,7 @@ TEST(UndoMessageText, IsTrimmedOfTrailingSpaceAndFullStops) {
   }
 }
 
-TEST(UndoStandardError, IsReadAsUtf8WhenValidThenInEachCodePageThatDecodesIt) {
+TEST(UndoCommands, StandardErrorIsReadAsUtf8WhenValidThenInEachCodePageThatDecodesIt) {
   LocalUndo u;
   const UndoSystem system = u.system();
   // Valid UTF-8 (ASCII here) reads in both.
@@ -508,7 +508,7 @@ TEST(UndoStandardError, IsReadAsUtf8WhenValidThenInEachCodePageThatDecodesIt) {
 
 // The same messages as the English texts, in the system's own language and in
 // the code page its tools write in: the change was already gone.
-TEST(UndoTunInterfaceUp, AcceptsTheSystemsOwnTextsOfItsAlreadyGoneMessages) {
+TEST(UndoCommands, TunInterfaceUpAcceptsTheSystemsOwnTextsOfItsAlreadyGoneMessages) {
   struct Case {
     const char* what;
     std::function<SystemChange()> change;
@@ -554,7 +554,7 @@ TEST(UndoTunInterfaceUp, AcceptsTheSystemsOwnTextsOfItsAlreadyGoneMessages) {
 
 // An empty text matches anything and a missing one nothing: neither may turn
 // a failure into "already gone", and the English texts still apply.
-TEST(UndoTunInterfaceUp, EmptyOrMissingSystemTextsAcceptNothingBeyondTheEnglishTexts) {
+TEST(UndoCommands, TunInterfaceUpEmptyOrMissingSystemTextsAcceptNothingBeyondTheEnglishTexts) {
   for (const std::vector<std::string>& texts :
        {std::vector<std::string>{}, std::vector<std::string>{""}, std::vector<std::string>{".\r\n"},
         std::vector<std::string>{" \u3002 "}}) {
@@ -589,7 +589,7 @@ TEST(UndoTunInterfaceUp, EmptyOrMissingSystemTextsAcceptNothingBeyondTheEnglishT
 
 // The summary keeps the UTF-8 decoding; the log reads the answer in the first
 // code page that decodes it cleanly, so that it stays readable.
-TEST(UndoLog, ARefusedAnswerIsLoggedInTheFirstReadingThatDecodesIt) {
+TEST(UndoCommands, LogARefusedAnswerIsLoggedInTheFirstReadingThatDecodesIt) {
   const auto logged_error = [](const test::RecordingLog& log) {
     const std::string& line = log.lines.back();
     return line.substr(line.find("its standard error: ") + 20);
@@ -624,7 +624,7 @@ TEST(UndoLog, ARefusedAnswerIsLoggedInTheFirstReadingThatDecodesIt) {
 
 // Running programs are told after every proxy undo, whatever reg answered,
 // and only then; the log says whether it worked.
-TEST(UndoSystemProxySet, EveryUndoIsFollowedByTheAnnouncement) {
+TEST(UndoCommands, SystemProxySetEveryUndoIsFollowedByTheAnnouncement) {
   for (const test::Answer& reg : {test::Answer{0}, test::Answer{1, "ERROR: Access is denied."},
                                   test::Answer{0, {}, {}, "program not found"}}) {
     LocalUndo u;

@@ -7,7 +7,7 @@
 namespace nuv {
 namespace {
 
-TEST(Utf16ToUtf8, ConvertsEveryPlane) {
+TEST(UtfConversion, Utf16ToUtf8ConvertsEveryPlane) {
   EXPECT_EQ(utf16_to_utf8(u""), "");
   EXPECT_EQ(utf16_to_utf8(u"C:\\flag"), "C:\\flag");
   EXPECT_EQ(utf16_to_utf8(u"\u00e9\u2014\uffff"), "\xC3\xA9\xE2\x80\x94\xEF\xBF\xBF");
@@ -16,14 +16,14 @@ TEST(Utf16ToUtf8, ConvertsEveryPlane) {
   EXPECT_EQ(utf16_to_utf8(std::u16string(1, u'\0')), std::string(1, '\0'));
 }
 
-TEST(Utf16ToUtf8, RefusesLoneSurrogates) {
+TEST(UtfConversion, Utf16ToUtf8RefusesLoneSurrogates) {
   EXPECT_FALSE(utf16_to_utf8(std::u16string{0xD800}));
   EXPECT_FALSE(utf16_to_utf8(std::u16string{0xDC00}));
   EXPECT_FALSE(utf16_to_utf8(std::u16string{u'a', 0xD83D, u'b'}));
   EXPECT_FALSE(utf16_to_utf8(std::u16string{0xDE00, 0xD83D}));  // reversed pair
 }
 
-TEST(Utf8ToUtf16, RoundTripsWellFormedText) {
+TEST(UtfConversion, Utf8ToUtf16RoundTripsWellFormedText) {
   const std::string text = "a\xC3\xA9\xE2\x80\x94\xF0\x9F\x98\x80z";
   const auto wide = utf8_to_utf16(text);
   ASSERT_TRUE(wide);
@@ -31,7 +31,7 @@ TEST(Utf8ToUtf16, RoundTripsWellFormedText) {
   EXPECT_EQ(utf16_to_utf8(*wide), text);
 }
 
-TEST(Utf8ToUtf16, RefusesIllFormedSequences) {
+TEST(UtfConversion, Utf8ToUtf16RefusesIllFormedSequences) {
   for (const std::string bad : {
            "\x80",              // lone continuation byte
            "\xC0\xAF",          // overlong solidus
@@ -49,7 +49,7 @@ TEST(Utf8ToUtf16, RefusesIllFormedSequences) {
   EXPECT_TRUE(is_valid_utf8("\xEF\xBB\xBF plain \xF4\x8F\xBF\xBF"));
 }
 
-TEST(Utf8Lossy, ReplacesEachMaximalSubpartByOneReplacementCharacter) {
+TEST(UtfConversion, Utf8LossyReplacesEachMaximalSubpartByOneReplacementCharacter) {
   const std::string fffd = "\xEF\xBF\xBD";
   EXPECT_EQ(decode_utf8_lossy("plain \xC3\xA9\r\n"), "plain \xC3\xA9\r\n");
   EXPECT_EQ(decode_utf8_lossy("\xED\xA0\x80"), fffd + fffd + fffd);  // surrogate: lead ends at A0

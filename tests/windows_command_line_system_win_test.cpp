@@ -15,7 +15,7 @@ namespace {
 // Wine's cmd.exe expands %PATH% in spite of the "%%cd:~," guard, which
 // Windows' cmd.exe reads as an empty substring; so the guard is checked in
 // the line built with this system's answers, not in what the script echoes.
-TEST(BatchLaunch, UsesTheSystemFoldersCmdAndGuardsPercentSigns) {
+TEST(WindowsCommandLineSystem, BatchLaunchUsesTheSystemFoldersCmdAndGuardsPercentSigns) {
   const std::wstring script = test::unique_temp_path(L"guard.cmd");
   const ProgramSearchSystem system = windows_program_search();
   const std::u16string script16(script.begin(), script.end());

@@ -27,7 +27,7 @@ std::u16string batch_quoted(std::string_view arg) {
   return out ? *out : u"<error>";
 }
 
-TEST(QuoteArgument, EnclosesOnlyEmptyArgumentsAndThoseWithSpaceOrTab) {
+TEST(WindowsCommandLine, QuoteArgumentEnclosesOnlyEmptyArgumentsAndThoseWithSpaceOrTab) {
   EXPECT_EQ(quoted("name=NUV Rule"), u"\"name=NUV Rule\"");
   EXPECT_EQ(quoted(""), u"\"\"");
   EXPECT_EQ(quoted("a\tb"), u"\"a\tb\"");
@@ -35,18 +35,18 @@ TEST(QuoteArgument, EnclosesOnlyEmptyArgumentsAndThoseWithSpaceOrTab) {
   EXPECT_EQ(quoted("C:\\dir\\file"), u"C:\\dir\\file");
 }
 
-TEST(QuoteArgument, EscapesQuotesAndTheBackslashesBeforeThem) {
+TEST(WindowsCommandLine, QuoteArgumentEscapesQuotesAndTheBackslashesBeforeThem) {
   EXPECT_EQ(quoted("a\"b"), u"a\\\"b");              // bare, yet escaped
   EXPECT_EQ(quoted("a\\\\\"b"), u"a\\\\\\\\\\\"b");  // 2 backslashes + quote -> 5 + quote
   EXPECT_EQ(quoted("say \"hi\""), u"\"say \\\"hi\\\"\"");
 }
 
-TEST(QuoteArgument, DoublesTrailingBackslashesOnlyWhenEnclosed) {
+TEST(WindowsCommandLine, QuoteArgumentDoublesTrailingBackslashesOnlyWhenEnclosed) {
   EXPECT_EQ(quoted("C:\\Program Files\\"), u"\"C:\\Program Files\\\\\"");
   EXPECT_EQ(quoted("C:\\dir\\"), u"C:\\dir\\");
 }
 
-TEST(QuoteArgument, RefusesNulAndInvalidText) {
+TEST(WindowsCommandLine, QuoteArgumentRefusesNulAndInvalidText) {
   auto nul = quote_argument(std::string_view("a\0b", 3));
   ASSERT_FALSE(nul);
   EXPECT_EQ(nul.error().kind, LaunchErrorKind::kInvalidInput);
@@ -54,7 +54,7 @@ TEST(QuoteArgument, RefusesNulAndInvalidText) {
   EXPECT_FALSE(quote_argument("\xff"));
 }
 
-TEST(BuildCommandLine, StartsWithTheCallersProgramTextInQuotes) {
+TEST(WindowsCommandLine, BuildCommandLineStartsWithTheCallersProgramTextInQuotes) {
   auto line =
       build_command_line("netsh", {"advfirewall", "firewall", "delete", "rule", "name=NUV Rule"});
   ASSERT_TRUE(line);
@@ -66,7 +66,7 @@ TEST(BuildCommandLine, StartsWithTheCallersProgramTextInQuotes) {
 }
 
 // Whatever the arguments, the child's C runtime must read them back exactly.
-TEST(BuildCommandLine, RandomArgumentListsSplitBackIntoThemselves) {
+TEST(WindowsCommandLine, BuildCommandLineRandomArgumentListsSplitBackIntoThemselves) {
   const std::vector<std::string> alphabet = {"a", "Z", " ", "\t", "\"", "\\",
                                              "%", "é", "€", "^",  "&"};
   std::mt19937 random(20261208);
@@ -91,7 +91,7 @@ TEST(BuildCommandLine, RandomArgumentListsSplitBackIntoThemselves) {
 // The splitter the tests check against, on the examples of the runtime's
 // documentation ("Parsing C command-line arguments"), each after a program
 // name.
-TEST(MsvcrtSplit, ReadsTheDocumentedExamples) {
+TEST(WindowsCommandLine, MsvcrtSplitReadsTheDocumentedExamples) {
   for (const auto& [line, expected] :
        std::vector<std::pair<std::u16string, std::vector<std::u16string>>>{
            {u"p \"a b c\" d e", {u"p", u"a b c", u"d", u"e"}},
@@ -109,14 +109,14 @@ TEST(MsvcrtSplit, ReadsTheDocumentedExamples) {
   }
 }
 
-TEST(QuoteBatchArgument, WritesSafeArgumentsBare) {
+TEST(WindowsCommandLine, QuoteBatchArgumentWritesSafeArgumentsBare) {
   EXPECT_EQ(batch_quoted("plain-arg_1.txt"), u"plain-arg_1.txt");
   EXPECT_EQ(batch_quoted("#$*+-./:?@\\_x"), u"#$*+-./:?@\\_x");
   EXPECT_EQ(batch_quoted("C:\\dir\\file"), u"C:\\dir\\file");
   EXPECT_EQ(batch_quoted("\xc2\xa0\xc3\xa9"), u"\u00a0\u00e9");  // U+00A0 and up are safe
 }
 
-TEST(QuoteBatchArgument, EnclosesEverythingCmdWouldReadItself) {
+TEST(WindowsCommandLine, QuoteBatchArgumentEnclosesEverythingCmdWouldReadItself) {
   for (const char* arg : {"a b", "a&b", "a|b", "a<b", "a>b", "a^b", "(a)", "a!", "a,b", "a;b",
                           "a=b", "a\x01", "a\x7f", "\xc2\x85"}) {
     const std::u16string out = batch_quoted(arg);
@@ -127,14 +127,14 @@ TEST(QuoteBatchArgument, EnclosesEverythingCmdWouldReadItself) {
   EXPECT_EQ(batch_quoted("C:\\dir\\"), u"\"C:\\dir\\\\\"");  // trailing backslash forces quotes
 }
 
-TEST(QuoteBatchArgument, DoublesQuotesAndGuardsPercentSigns) {
+TEST(WindowsCommandLine, QuoteBatchArgumentDoublesQuotesAndGuardsPercentSigns) {
   EXPECT_EQ(batch_quoted("a\"b"), u"\"a\"\"b\"");
   EXPECT_EQ(batch_quoted("a\\\"b"), u"\"a\\\\\"\"b\"");
   EXPECT_EQ(batch_quoted("%PATH%"), u"\"%%cd:~,%PATH%%cd:~,%\"");
   EXPECT_EQ(batch_quoted("100%\\"), u"\"100%%cd:~,%\\\\\"");
 }
 
-TEST(QuoteBatchArgument, RefusesLineBreaksAndNul) {
+TEST(WindowsCommandLine, QuoteBatchArgumentRefusesLineBreaksAndNul) {
   for (const char* arg : {"a\rb", "a\nb", "\r\n"}) {
     auto out = quote_batch_argument(arg);
     ASSERT_FALSE(out) << arg;
@@ -146,7 +146,7 @@ TEST(QuoteBatchArgument, RefusesLineBreaksAndNul) {
   EXPECT_EQ(nul.error().text, "nul byte found in provided data");
 }
 
-TEST(BuildBatchCommandLine, RunsTheScriptThroughTheSystemCmd) {
+TEST(WindowsCommandLine, BuildBatchCommandLineRunsTheScriptThroughTheSystemCmd) {
   test::FakeProgramSearchSystem system;
   auto launch = build_batch_command_line(u"C:\\scripts\\undo.cmd", {"a b", "%x%", "plain"}, system);
   ASSERT_TRUE(launch);
@@ -156,7 +156,8 @@ TEST(BuildBatchCommandLine, RunsTheScriptThroughTheSystemCmd) {
             u"\"%%cd:~,%x%%cd:~,%\" plain\"");
 }
 
-TEST(BuildBatchCommandLine, RefusesBadScriptPathsArgumentsAndAMissingSystemFolder) {
+TEST(WindowsCommandLine,
+     BuildBatchCommandLineRefusesBadScriptPathsArgumentsAndAMissingSystemFolder) {
   test::FakeProgramSearchSystem system;
   for (const std::u16string script : {u"C:\\a\"b.cmd", u"C:\\scripts\\"}) {
     auto launch = build_batch_command_line(script, {}, system);
