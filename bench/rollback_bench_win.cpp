@@ -129,7 +129,8 @@ EngineFigures recover_timed(const std::wstring& appdata) {
   const std::string base = nuv::from_wide(appdata).value_or("");
   const nuv::StateFiles files = nuv::windows_state_files();
   EngineFigures figures;
-  const auto roll_back = [&](nuv::SystemStateStore& store) -> std::optional<nuv::RollbackOutcome> {
+  const auto roll_back =
+      [&](nuv::SystemStateStore& store) -> nuv::Result<nuv::RollbackOutcome, nuv::OsError> {
     nuv::EventLoop loop;
     const nuv::CommandRunner run = [&](const nuv::CommandRequest& request) {
       const auto start = Clock::now();

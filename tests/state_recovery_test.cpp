@@ -44,8 +44,8 @@ struct FakeStateRecoverySystem {
     StateRecoverySystem system{
         .appdata = [this] { return appdata; },
         .files = files.seam(),
-        .roll_back = [this](SystemStateStore& store) -> std::optional<RollbackOutcome> {
-          if (runtime_fails) return std::nullopt;
+        .roll_back = [this](SystemStateStore& store) -> Result<RollbackOutcome, OsError> {
+          if (runtime_fails) return unexpected(OsError{kOutOfMemoryError});
           ++rollbacks;
           files.log.emplace_back("roll back");
           seen_changes = store.changes;

@@ -25,8 +25,9 @@ struct StateRecoverySystem {
   // through it after a complete rollback. Only read and remove are used here.
   StateFiles files;
   // Starts a runtime for this run alone, rolls the store back on it, shuts it
-  // down and returns the outcome; absent when the runtime cannot be made.
-  std::function<std::optional<RollbackOutcome>(SystemStateStore&)> roll_back;
+  // down and returns the outcome; fails with the system's code when the
+  // runtime cannot be made and not even its message can be had.
+  std::function<Result<RollbackOutcome, OsError>(SystemStateStore&)> roll_back;
   // Waits until the journal at this path is no other recovery's, and keeps it
   // so while the lock lives. When no lock can be had the run goes on without
   // one. Not set: no locking.

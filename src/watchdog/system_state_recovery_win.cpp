@@ -31,17 +31,17 @@ std::int64_t seconds_since_1970() {
 
 // The one message of a recovery whose event loop could not start; no file
 // is touched, so the journal stays for a later run.
-std::optional<RollbackOutcome> threads_failed(const char* what) noexcept {
+Result<RollbackOutcome, OsError> threads_failed(const char* what) noexcept {
   try {
     return RollbackOutcome{{std::string("could not start the recovery's threads: ") + what}, {}};
   } catch (...) {
-    return std::nullopt;  // not even memory for the message
+    return unexpected(OsError{kOutOfMemoryError});  // not even memory for the message
   }
 }
 
-std::optional<RollbackOutcome> roll_back_on_own_runtime(SystemStateStore& store,
-                                                        const StateFiles& files, Log& log,
-                                                        ChildStandardInput* standard_input) {
+Result<RollbackOutcome, OsError> roll_back_on_own_runtime(SystemStateStore& store,
+                                                          const StateFiles& files, Log& log,
+                                                          ChildStandardInput* standard_input) {
   std::optional<EventLoop> loop;
   try {
     loop.emplace();
