@@ -14,8 +14,7 @@ namespace nuv {
 
 // `ask` gets a buffer and its size in characters and returns what the system
 // call returned: the length written, the size needed when the buffer is too
-// small, or 0 on failure. A failure gives the system's error code, which is
-// also left in GetLastError().
+// small, or 0 on failure. A failure gives the system's error code.
 inline Result<std::wstring, OsError> ask_sized(const std::function<DWORD(wchar_t*, DWORD)>& ask) {
   std::wstring buffer(MAX_PATH, L'\0');
   for (int attempt = 0; attempt < 8; ++attempt) {
@@ -28,7 +27,6 @@ inline Result<std::wstring, OsError> ask_sized(const std::function<DWORD(wchar_t
     buffer.resize(std::max<std::size_t>(n, buffer.size() * 2));
   }
   // The answer kept growing faster than the buffer.
-  ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
   return unexpected(OsError{ERROR_INSUFFICIENT_BUFFER});
 }
 

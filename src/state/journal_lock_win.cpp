@@ -39,7 +39,7 @@ Result<std::u16string, OsError> journal_name_key(const std::string& state_path) 
   const auto full = ask_sized([&wide](wchar_t* buffer, DWORD size) {
     return ::GetFullPathNameW(wide->c_str(), size, buffer, nullptr);
   });
-  if (!full) return unexpected(last_os_error());
+  if (!full) return unexpected(full.error());
   const auto upper = upper_case(*full);
   if (!upper) return unexpected(upper.error());
   return std::u16string(upper->begin(), upper->end());

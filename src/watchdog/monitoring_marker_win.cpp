@@ -1,6 +1,5 @@
 #include "watchdog/monitoring_marker_win.h"
 
-#include <optional>
 #include <string>
 
 #include "common/win32.h"
@@ -12,9 +11,9 @@
 namespace nuv {
 namespace {
 
-std::optional<std::u16string> marker_name(const std::string& state_path) {
+Result<std::u16string, OsError> marker_name(const std::string& state_path) {
   const auto key = journal_name_key(state_path);
-  if (!key) return std::nullopt;
+  if (!key) return unexpected(key.error());
   return monitoring_marker_name(*key);
 }
 
@@ -22,7 +21,7 @@ std::optional<std::u16string> marker_name(const std::string& state_path) {
 
 Result<void, std::string> MonitoringMarker::raise(const std::string& state_path) {
   const auto name = marker_name(state_path);
-  if (!name) return unexpected("its name cannot be formed: " + os_error_text(::GetLastError()));
+  if (!name) return unexpected("its name cannot be formed: " + os_error_text(name.error().code));
   // Manual reset and never set: only its existence counts.
   event_.reset(::CreateEventW(nullptr, TRUE, FALSE, wide_chars(*name)));
   if (!event_) return unexpected(os_error_text(::GetLastError()));

@@ -20,9 +20,7 @@ Result<void, OsError> InheritedHandleList::build() {
   if (!::InitializeProcThreadAttributeList(list(), 1, 0, &size)) {
     return unexpected(OsError{::GetLastError()});
   }
-  AttributeListTraits::Pointer initialized = list_.release();
-  initialized.initialized = true;
-  list_.reset(initialized);
+  list_.reset({list_.release().list, /*initialized=*/true});
   if (!::UpdateProcThreadAttribute(list(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_,
                                    count_ * sizeof(HANDLE), nullptr, nullptr)) {
     return unexpected(OsError{::GetLastError()});

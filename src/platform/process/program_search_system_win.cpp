@@ -13,10 +13,7 @@ namespace {
 // One answer of a "fill this buffer" call, or the system's error.
 Result<std::u16string, LaunchError> ask_text(const std::function<DWORD(wchar_t*, DWORD)>& ask) {
   auto text = ask_sized(ask);
-  if (!text) {
-    const DWORD code = ::GetLastError();
-    return unexpected(LaunchError::from_os(code));
-  }
+  if (!text) return unexpected(LaunchError::from_os(text.error()));
   return std::u16string(text->begin(), text->end());
 }
 

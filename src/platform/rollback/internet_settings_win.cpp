@@ -20,7 +20,7 @@ Result<void, std::string> announce_internet_settings_changed() {
   const auto system_folder =
       ask_sized([](wchar_t* buffer, DWORD size) { return ::GetSystemDirectoryW(buffer, size); });
   if (!system_folder) {
-    return unexpected("the system folder is unknown: " + os_error_text(::GetLastError()));
+    return unexpected("the system folder is unknown: " + os_error_text(system_folder.error().code));
   }
   const std::u16string folder(system_folder->begin(), system_folder->end());
   const std::u16string path = join_path(folder, u"wininet.dll");
