@@ -153,6 +153,8 @@ EngineFigures recover_timed(const std::wstring& appdata) {
       .files = files,
       .roll_back = roll_back,
       .lock_journal = {},
+      .journal_locked = {},
+      .watchdog_monitors = {},
       .log = {},
   });
   figures.whole = seconds_since(start);

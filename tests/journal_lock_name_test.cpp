@@ -1,4 +1,4 @@
-// The names of a journal's lock and of its monitoring marker.
+// The names of a journal's lock and of its two markers.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -26,6 +26,15 @@ TEST(JournalLockName, IsAHashOfThePathWithoutABackslash) {
   EXPECT_NE(journal_lock_name(u"\u0141"), journal_lock_name(u"\u0041"));
   // A path far longer than a mutex name may be gives a name as short as any.
   EXPECT_EQ(journal_lock_name(std::u16string(40000, u'A')).size(), name.size());
+}
+
+// The markers share the lock's hash, each under its own prefix, so that no
+// marker can be taken for the lock or for the other marker.
+TEST(JournalLockName, MarkersShareTheHashUnderPrefixesOfTheirOwn) {
+  const std::u16string path = u"C:\\USERS\\U\\APPDATA\\ROAMING\\NUV CLIENT\\SYSTEM_STATE.JSON";
+  const std::u16string hash = journal_lock_name(path).substr(27);
+  EXPECT_EQ(monitoring_marker_name(path), u"Local\\nuv-watchdog-monitor-" + hash);
+  EXPECT_EQ(pending_marker_name(path), u"Local\\nuv-watchdog-pending-" + hash);
 }
 
 }  // namespace

@@ -84,6 +84,8 @@ TEST(JournalLock, AnAbandonedLockIsHadAndSaidSoInTheLog) {
       .files = no_files.seam(),
       .roll_back = {},
       .lock_journal = lock_journal,
+      .journal_locked = {},
+      .watchdog_monitors = {},
       .log = [&logged](std::string_view line) { logged.emplace_back(line); },
   };
   EXPECT_FALSE(run_state_recovery(system));

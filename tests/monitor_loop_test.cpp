@@ -85,6 +85,7 @@ struct FakeMonitorSystem {
         },
         .raise_monitoring_marker = {},
         .lower_monitoring_marker = {},
+        .raise_pending_marker = {},
         .log = {},
     };
   }
@@ -218,7 +219,8 @@ TEST(MonitorLoop, ClockGoingBackwardsNeverCountsAsElapsedTime) {
 
 // The marker is up from the monitoring line until the parent is found gone,
 // so that a recovery on request is refused exactly while a client is
-// watched; a flag already there at the start is logged, and still counts as
+// watched, and the pending marker goes up before it comes down, so that one
+// of the two is always there; a flag already there at the start is logged, and still counts as
 // an orderly shutdown when the parent ends.
 TEST(MonitorLoop, MarkerCoversTheWatchAndAStaleFlagIsLogged) {
   struct Case {
@@ -240,6 +242,7 @@ TEST(MonitorLoop, MarkerCoversTheWatchAndAStaleFlagIsLogged) {
       EXPECT_TRUE(sink.lines.empty());
     };
     seams.lower_monitoring_marker = [&] { system.log.emplace_back("marker down"); };
+    seams.raise_pending_marker = [&] { system.log.emplace_back("pending up"); };
     seams.log = [&](std::string_view line) { logged.emplace_back(line); };
     const int code = run_watchdog(kArguments, seams, sink, [] {});
 
@@ -247,7 +250,8 @@ TEST(MonitorLoop, MarkerCoversTheWatchAndAStaleFlagIsLogged) {
     // log says why, since it would make the next crash look like an orderly end.
     EXPECT_EQ(code, c.stale_flag ? kExitClean : kExitRecovered);
     std::vector<std::string> expected{"open 42",   "marker up",           "flag? C:\\clean.flag",
-                                      "wait 2000", "wait ended",          "marker down",
+                                      "wait 2000", "wait ended",          "pending up",
+                                      "marker down",
                                       "sleep 500", "flag? C:\\clean.flag"};
     if (c.stale_flag) expected.emplace_back("delete C:\\clean.flag");
     EXPECT_EQ(system.log, expected);

@@ -32,6 +32,7 @@ struct FakeRecoveryOnRequest {
   std::optional<std::string> state = kState;
   // The answers of the marker probe, one per call; the last repeats.
   std::vector<bool> monitored{false};
+  std::vector<bool> pending{false};  // likewise, for the pending marker
   bool lock_had = true;
   Result<RollbackOutcome, NothingToRecover> outcome =
       RollbackOutcome{{}, {JournalKept::kDeleted, 0}};
@@ -49,6 +50,13 @@ struct FakeRecoveryOnRequest {
               events.push_back("marker? " + path);
               const bool answer = monitored.front();
               if (monitored.size() > 1) monitored.erase(monitored.begin());
+              return answer;
+            },
+        .recovery_pending =
+            [this](const std::string& path) {
+              events.push_back("pending? " + path);
+              const bool answer = pending.front();
+              if (pending.size() > 1) pending.erase(pending.begin());
               return answer;
             },
         .lock_journal = [this](const std::string& path,
@@ -85,26 +93,32 @@ TEST(RecoveryOnRequest, RunsBothStepsUnderTheLockWaitedForAMinute) {
   RecordingSink sink;
   EXPECT_EQ(recover_on_request(sink, system.seams()), kExitClean);
   EXPECT_EQ(system.events,
-            (std::vector<std::string>{"marker? " + kState, "lock " + kState, "marker? " + kState,
-                                      "adapters", "journal", "records?", "unlock"}));
+            (std::vector<std::string>{"marker? " + kState, "pending? " + kState, "lock " + kState,
+                                      "marker? " + kState, "pending? " + kState, "adapters",
+                                      "journal", "records?", "unlock"}));
   EXPECT_EQ(system.lock_limit, 60'000ms);
   EXPECT_EQ(sink.lines,
             (std::vector<std::string>{kRunning, "nuv-watchdog: cleaned 2 wintun orphan(s)",
                                       "nuv-watchdog: system_state recovery clean"}));
 }
 
-// A watchdog that monitors, seen before the wait or after it, and a lock not
-// had in time: nothing runs and nothing is touched.
+// A watchdog that monitors, or one whose client ended and that has not yet
+// taken the lock, seen before the wait or after it, and a lock not had in
+// time: nothing runs and nothing is touched.
 TEST(RecoveryOnRequest, NeverStartsBesideAWatchedClientOrAnotherRecovery) {
   struct Case {
     std::vector<bool> monitored;
+    std::vector<bool> pending;
     bool lock_had;
     std::string line;
   };
-  for (const auto& c : {Case{{true}, true, kMonitored}, Case{{false, true}, true, kMonitored},
-                        Case{{false}, false, kBusy}}) {
+  for (const auto& c :
+       {Case{{true}, {false}, true, kMonitored}, Case{{false, true}, {false}, true, kMonitored},
+        Case{{false}, {true}, true, kBusy}, Case{{false}, {false, true}, true, kBusy},
+        Case{{false}, {false}, false, kBusy}}) {
     FakeRecoveryOnRequest system;
     system.monitored = c.monitored;
+    system.pending = c.pending;
     system.lock_had = c.lock_had;
     RecordingSink sink;
     EXPECT_EQ(recover_on_request(sink, system.seams()), kExitNotStarted) << c.line;
@@ -135,6 +149,12 @@ TEST(RecoveryOnRequest, ExitCodeSaysWhetherChangesRemain) {
       // Meant to be deleted, still there: what is on disk decides.
       {RollbackOutcome{{}, {JournalKept::kDeleted, 0}}, true, kExitRecovered, clean},
       {RollbackOutcome{{}, {JournalKept::kLeftBecauseChanged, 0}}, true, kExitRecovered, clean},
+      // Every undo succeeded and the journal is gone, whoever deleted it.
+      {RollbackOutcome{{}, {JournalKept::kGone, 0}}, false, kExitClean, clean},
+      {RollbackOutcome{{}, {JournalKept::kLeftBecauseChanged, 0}}, false, kExitClean, clean},
+      // A watchdog watches a client of the journal: left alone, not recovered.
+      {unexpected(NothingToRecover::kWatched), true, kExitNotStarted,
+       "nuv-watchdog: system_state left alone: a watchdog is monitoring a running client"},
       {RollbackOutcome{{"route delete failed: x"}, {JournalKept::kRewritten, 1}}, true,
        kExitRecovered,
        "nuv-watchdog: system_state recovery had 1 errors: [\"route delete failed: x\"]"},

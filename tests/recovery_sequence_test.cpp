@@ -17,7 +17,8 @@ using test::RecordingSink;
 
 std::vector<std::string> recover(std::uint64_t orphans,
                                  std::optional<std::vector<std::string>> errors,
-                                 std::vector<std::string>* order = nullptr) {
+                                 std::vector<std::string>* order = nullptr,
+                                 NothingToRecover why = NothingToRecover::kNoJournal) {
   RecordingSink sink;
   run_recovery(sink, {
                          .clean_wintun_orphans =
@@ -30,7 +31,8 @@ std::vector<std::string> recover(std::uint64_t orphans,
                                if (order)
                                  order->push_back("state (after " +
                                                   std::to_string(sink.lines.size()) + " line)");
-                               return errors;
+                               return errors ? JournalStepResult(ErrorList(*errors))
+                                             : JournalStepResult(unexpected(why));
                              },
                          .out_of_memory = {},
                      });
@@ -51,6 +53,10 @@ TEST(RecoverySequence, OrphanCountsAndStateOutcomes) {
   EXPECT_EQ(recover(18446744073709551615u, std::nullopt)[0],
             "nuv-watchdog: cleaned 18446744073709551615 wintun orphan(s)");
   EXPECT_EQ(recover(0, std::vector<std::string>{})[1], "nuv-watchdog: system_state recovery clean");
+  EXPECT_EQ(recover(0, std::nullopt, nullptr, NothingToRecover::kInvalid)[1],
+            "nuv-watchdog: no system_state to recover");
+  EXPECT_EQ(recover(0, std::nullopt, nullptr, NothingToRecover::kWatched)[1],
+            "nuv-watchdog: system_state left alone: a watchdog is monitoring a running client");
 }
 
 TEST(RecoverySequence, ErrorsStayOnOneLineInListNotation) {
@@ -90,7 +96,7 @@ TEST(RecoverySequence, AStepThatRunsOutOfMemoryEndsAloneAndTheOtherStillRuns) {
               if (c.adapters_run_out) throw std::bad_alloc();
               return 2;
             },
-            .recover_system_state = [&]() -> std::optional<ErrorList> {
+            .recover_system_state = [&]() -> JournalStepResult {
               ++journal_steps;
               if (c.journal_runs_out) throw std::bad_alloc();
               return ErrorList{};

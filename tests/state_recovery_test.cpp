@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <new>
 #include <optional>
@@ -8,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/list_notation.h"
 #include "state/journal_format.h"
 #include "state/state_recovery.h"
 #include "support/memory_state_files.h"
@@ -34,6 +36,7 @@ struct FakeStateRecoverySystem {
   std::optional<std::string> seen_state_path, seen_meta_path, seen_loaded_journal;
   bool locking = false;
   bool lock_fails = false;
+  std::optional<bool> monitored;  // absent: no marker seam
   std::vector<std::string> logged;
 
   [[nodiscard]] std::vector<std::string> reads() const { return files.paths("read"); }
@@ -57,6 +60,8 @@ struct FakeStateRecoverySystem {
           return RollbackOutcome{errors, journal_outcome};
         },
         .lock_journal = {},
+        .journal_locked = [this] { files.log.emplace_back("locked"); },
+        .watchdog_monitors = {},
         .log = [this](std::string_view line) { logged.emplace_back(line); },
     };
     if (locking) {
@@ -64,6 +69,12 @@ struct FakeStateRecoverySystem {
         files.log.push_back("lock " + path);
         if (lock_fails) return unexpected(OsError{5});
         return test::recording_journal_lock(files.log);
+      };
+    }
+    if (monitored) {
+      system.watchdog_monitors = [this](const std::string& path) {
+        files.log.push_back("marker? " + path);
+        return *monitored;
       };
     }
     return system;
@@ -127,6 +138,11 @@ TEST(StateRecovery, LogSaysHowTheJournalWasFoundAndKept) {
       {{JournalKept::kLeftBecauseChanged},
        "journal and meta file left alone: the journal changed during the recovery, so a "
        "relaunched client owns it again"},
+      {{JournalKept::kGone}, "journal gone: someone else deleted it during the recovery; the meta "
+                             "file deleted too"},
+      {{JournalKept::kGone, 2, {}, {}, "held (os error 32)"},
+       "journal gone: someone else deleted it during the recovery, so the 2 records, the changes "
+       "that failed are not written back; the meta file could not be deleted: held (os error 32)"},
       {{JournalKept::kLeftBecauseTemporaryUnwritable},
        R"(journal left alone with every record: the temporary file ["C:\\Users\\u\\AppData\\Roaming\\NUV Client\\system_state.json.tmp"] could not be written; the meta file counts the partial rollback)"},
       // What is on disk when the journal cannot be replaced: both errors,
@@ -265,17 +281,20 @@ TEST(StateRecovery, LockIsHeldFromTheFirstReadUntilTheOutcomeIsKept) {
   s.locking = true;
   s.files.files[kState] = kJournal;
   ASSERT_EQ(run_state_recovery(s.system()), std::vector<std::string>{});
-  EXPECT_EQ(s.events(), (std::vector<std::string>{"lock " + kState, "read " + kState,
-                                                  "read " + kState + ".meta", "roll back",
-                                                  "read " + kState, "remove " + kState, "unlock"}));
+  EXPECT_EQ(s.events(),
+            (std::vector<std::string>{"lock " + kState, "locked", "read " + kState,
+                                      "read " + kState + ".meta", "roll back", "read " + kState,
+                                      "remove " + kState, "unlock"}));
 
   FakeStateRecoverySystem nothing;
   nothing.locking = true;
   EXPECT_EQ(run_state_recovery(nothing.system()), std::nullopt);
   EXPECT_EQ(nothing.events(),
-            (std::vector<std::string>{"lock " + kState, "read " + kState, "unlock"}));
+            (std::vector<std::string>{"lock " + kState, "locked", "read " + kState, "unlock"}));
 }
 
+// A lock that cannot be had is not held, so the watchdog keeps its pending
+// marker for as long as it runs.
 TEST(StateRecovery, LockALockThatCannotBeHadDoesNotStopTheRecovery) {
   FakeStateRecoverySystem s;
   s.locking = true;
@@ -283,6 +302,39 @@ TEST(StateRecovery, LockALockThatCannotBeHadDoesNotStopTheRecovery) {
   s.files.files[kState] = kJournal;
   EXPECT_EQ(run_state_recovery(s.system()), std::vector<std::string>{});
   EXPECT_EQ(s.rollbacks, 1);
+  EXPECT_EQ(std::count(s.events().begin(), s.events().end(), "locked"), 0);
+}
+
+// A watchdog that monitors a client of the journal, seen once the lock is
+// held and right before the read: the journal may hold that live session's
+// changes, so it is not even read, and nothing is undone or touched. Seen
+// nowhere, the recovery runs as ever.
+TEST(StateRecovery, LockAJournalOfAWatchedClientIsLeftAloneUnread) {
+  FakeStateRecoverySystem watched;
+  watched.locking = true;
+  watched.monitored = true;
+  watched.files.files[kState] = kJournal;
+  watched.files.files[kState + ".meta"] = format_meta({2, 5});
+  const auto outcome = recover_journal(watched.system());
+  ASSERT_FALSE(outcome);
+  EXPECT_EQ(outcome.error(), NothingToRecover::kWatched);
+  EXPECT_EQ(watched.events(), (std::vector<std::string>{"lock " + kState, "locked",
+                                                        "marker? " + kState, "unlock"}));
+  EXPECT_EQ(watched.rollbacks, 0);
+  EXPECT_EQ(watched.files.files.at(kState), kJournal);
+  EXPECT_EQ(watched.files.files.at(kState + ".meta"), format_meta({2, 5}));
+  EXPECT_EQ(watched.logged.back(),
+            "journal " + list_notation({kState}) +
+                " left alone with the meta file: a watchdog is monitoring a running client, "
+                "whose session's changes it may hold");
+
+  FakeStateRecoverySystem unwatched;
+  unwatched.locking = true;
+  unwatched.monitored = false;
+  unwatched.files.files[kState] = kJournal;
+  EXPECT_EQ(run_state_recovery(unwatched.system()), std::vector<std::string>{});
+  EXPECT_EQ(unwatched.events().at(2), "marker? " + kState);
+  EXPECT_EQ(unwatched.events().at(3), "read " + kState);
 }
 
 TEST(StateRecovery, RuntimeThatCannotStartGivesAbsentAndTouchesNoFile) {
@@ -305,7 +357,7 @@ TEST(StateRecovery, RunningOutOfMemoryInTheRollbackTouchesNoFileAndLetsTheLockGo
   EXPECT_THROW((void)run_state_recovery(s.system()), std::bad_alloc);
   EXPECT_TRUE(s.removals().empty());
   EXPECT_EQ(s.events(),
-            (std::vector<std::string>{"lock " + kState, "read " + kState,
+            (std::vector<std::string>{"lock " + kState, "locked", "read " + kState,
                                       "read " + kState + ".meta", "roll back", "unlock"}));
 }
 

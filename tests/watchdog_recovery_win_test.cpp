@@ -26,6 +26,8 @@
 #include "common/error_list.h"
 #include "common/list_notation.h"
 #include "state/journal_format.h"
+#include "state/journal_lock_name.h"
+#include "state/journal_lock_win.h"
 #include "support/checked_win.h"
 #include "support/client_profile_win.h"
 #include "support/scratch_test_win.h"
@@ -97,8 +99,10 @@ class WatchdogRecovery : public ClientProfileTest {
   enum class Reader { kReads, kClosed, kStalled };
 
   // A run's environment: the client's profile, its adapters and the tools'
-  // script; `tool_sleep` makes every tool take that long.
-  std::wstring run_environment(const std::optional<std::wstring>& tool_sleep = std::nullopt) const {
+  // script; `tool_sleep` makes every tool take that long, `adapter_delay`
+  // every adapter opening.
+  std::wstring run_environment(const std::optional<std::wstring>& tool_sleep = std::nullopt,
+                               const std::optional<std::wstring>& adapter_delay = std::nullopt) const {
     return environment_block({
         {L"APPDATA", profile_.appdata()},
         {L"TEMP", root_ + L"\\temp"},
@@ -108,6 +112,7 @@ class WatchdogRecovery : public ClientProfileTest {
         {L"NUV_STAND_IN_SLEEP_MS", tool_sleep},
         {L"NUV_WINTUN_LOG", root_ + L"\\wintun.log"},
         {L"NUV_WINTUN_ADAPTERS", L"utun-nuv;NuvCore;utun-nuv 3"},
+        {L"NUV_WINTUN_OPEN_DELAY_MS", adapter_delay},
     });
   }
 
@@ -120,13 +125,14 @@ class WatchdogRecovery : public ClientProfileTest {
     std::string first_line;
   };
   Watched start_watched(const std::optional<std::wstring>& tool_sleep = std::nullopt,
-                        HANDLE input = nullptr) {
+                        HANDLE input = nullptr,
+                        const std::optional<std::wstring>& adapter_delay = std::nullopt) {
     Watched watched;
     watched.parent = start_plain(program_folder() + L"nuv-test-child.exe", L"nuv-test-child wait");
     const std::wstring flag = root_ + L"\\clean.flag";
     watched.dog = start_captured(
         watchdog(), L"nuv-watchdog " + std::to_wstring(watched.parent.pid) + L" \"" + flag + L"\"",
-        run_environment(tool_sleep), std::nullopt, input);
+        run_environment(tool_sleep, adapter_delay), std::nullopt, input);
     watched.first_line = read_line(watched.dog.stderr_read.get());
     return watched;
   }
@@ -746,18 +752,25 @@ TEST_F(WatchdogRecovery, RecoverOnRequestIsRefusedWhileAClientIsWatched) {
   EXPECT_FALSE(read_file(state()));
 }
 
-// A crashed client's watchdog and a request started at the same time: the
-// request waits for the journal's lock, reads the journal afresh, and every
-// change is undone once, whichever of the two got there first.
+// A crashed client's watchdog and a request started at the same time, retried
+// on 4 as the client's guide says: the request is refused while the watchdog
+// is on its way to the journal's lock, then waits for the lock, reads the
+// journal afresh, and every change is undone once.
 TEST_F(WatchdogRecovery, RecoverOnRequestBesideACrashRecoveryUndoesEachChangeOnce) {
   auto watched = start_watched(L"700");
   ::TerminateProcess(watched.parent.process.get(), 1);
-  // The watchdog has seen the death and lowered its marker once it says so.
   const std::string disappeared = read_line(watched.dog.stderr_read.get());
   EXPECT_NE(disappeared.find("disappeared without clean flag"), std::string::npos);
   auto rest = std::async(std::launch::async,
                          [&watched] { return read_to_end(watched.dog.stderr_read.get()); });
-  const auto request = ask(L"--recover");
+  Answer request = ask(L"--recover");
+  for (int retries = 0; request.exit_code == 4 && retries < 60; ++retries) {
+    EXPECT_EQ(request.err, std::vector<std::string>{"nuv-watchdog: another recovery of this "
+                                                    "journal is still running; recovery not "
+                                                    "started"});
+    ::Sleep(500);
+    request = ask(L"--recover");
+  }
   EXPECT_EQ(wait_for_exit(watched.dog.process.get()), 1u);
   const auto crash_lines = split_lines(rest.get());
 
@@ -777,6 +790,136 @@ TEST_F(WatchdogRecovery, RecoverOnRequestBesideACrashRecoveryUndoesEachChangeOnc
       std::count(summaries.begin(), summaries.end(), "nuv-watchdog: no system_state to recover"),
       1);
   EXPECT_FALSE(read_file(state()));
+}
+
+// The session after a crash: while the old watchdog is slowed in its adapter
+// step, the relaunched client's --recover is refused, since that recovery may
+// still run. A client that starts its new watchdog and journals its first
+// change all the same (against its guide) keeps that change: the old
+// watchdog finds the new one monitoring right before it would read the
+// journal, and leaves it alone.
+TEST_F(WatchdogRecovery, HandoverACrashRecoveryNeverTouchesTheNextSessionsChange) {
+  ASSERT_TRUE(write_file(meta(), format_meta({2, 5})));
+  auto old = start_watched(std::nullopt, nullptr, L"150");  // 66 openings: about 10 s
+  ::TerminateProcess(old.parent.process.get(), 1);
+  EXPECT_NE(read_line(old.dog.stderr_read.get()).find("disappeared without clean flag"),
+            std::string::npos);
+  auto rest =
+      std::async(std::launch::async, [&old] { return read_to_end(old.dog.stderr_read.get()); });
+
+  const auto in_the_gap = ask(L"--recover");
+  EXPECT_EQ(in_the_gap.exit_code, 4u);
+  EXPECT_EQ(in_the_gap.err,
+            std::vector<std::string>{"nuv-watchdog: another recovery of this journal is still "
+                                     "running; recovery not started"});
+
+  auto next = start_watched();
+  const std::string next_session =
+      format_journal({RouteAdded{"10.99.0.0/16", "10.99.0.1", "utun-nuv", 1u}});
+  ASSERT_TRUE(write_file(state(), next_session));
+
+  EXPECT_EQ(wait_for_exit(old.dog.process.get()), 1u);
+  EXPECT_EQ(split_lines(rest.get()),
+            (std::vector<std::string>{orphans_line(),
+                                      "nuv-watchdog: system_state left alone: a watchdog is "
+                                      "monitoring a running client"}));
+  EXPECT_TRUE(tool_log().empty()) << "a tool ran for the next session's change";
+  EXPECT_EQ(read_file(state()), next_session);
+  EXPECT_EQ(read_file(meta()), format_meta({2, 5}));
+  // Three processes wrote to the log; the old watchdog's line says why.
+  EXPECT_NE(read_file(log_path()).value_or("").find(
+                "[" + std::to_string(old.dog.pid) + "] journal " + list_notation({narrow(state())}) +
+                " left alone with the meta file: a watchdog is monitoring a running client"),
+            std::string::npos);
+  ::TerminateProcess(next.dog.process.get(), 1);
+  ::TerminateProcess(next.parent.process.get(), 1);
+}
+
+// The same after an orderly end, when the relaunched client deletes the old
+// flag at once, before the old watchdog has looked for it: the old one takes
+// the end for a crash, and still leaves the next session's change alone.
+TEST_F(WatchdogRecovery, HandoverAFlagDeletedTooEarlyStillLeavesTheNextSessionAlone) {
+  auto old = start_watched(std::nullopt, nullptr, L"150");
+  const std::wstring flag = root_ + L"\\clean.flag";
+  ASSERT_TRUE(write_file(flag, ""));
+  ::TerminateProcess(old.parent.process.get(), 0);
+  ::WaitForSingleObject(old.parent.process.get(), INFINITE);
+  ASSERT_TRUE(::DeleteFileW(flag.c_str()));  // within the old watchdog's half second
+  auto rest =
+      std::async(std::launch::async, [&old] { return read_to_end(old.dog.stderr_read.get()); });
+  auto next = start_watched();
+  const std::string next_session = format_journal({FirewallRuleAdded{"NUV next session"}});
+  ASSERT_TRUE(write_file(state(), next_session));
+
+  EXPECT_EQ(wait_for_exit(old.dog.process.get()), 1u);
+  const auto lines = split_lines(rest.get());
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[0].find("disappeared without clean flag"), std::string::npos);
+  EXPECT_EQ(lines[2],
+            "nuv-watchdog: system_state left alone: a watchdog is monitoring a running client");
+  EXPECT_TRUE(tool_log().empty());
+  EXPECT_EQ(read_file(state()), next_session);
+  ::TerminateProcess(next.dog.process.get(), 1);
+  ::TerminateProcess(next.parent.process.get(), 1);
+}
+
+// Two clients of one journal end at once: their watchdogs queue on the lock
+// and recover one after the other. Neither takes the other for a live
+// session; each change is undone once, the failing one by both, and both
+// partial rollbacks are counted.
+TEST_F(WatchdogRecovery, HandoverWatchdogsOfOneJournalQueueAndCountEachPartialRollback) {
+  ASSERT_TRUE(write_file(root_ + L"\\answers.txt", "route\t*\t1\tThe route is busy.\\r\\n\n"));
+  auto first = start_watched();
+  auto second = start_watched();
+  ::TerminateProcess(first.parent.process.get(), 1);
+  ::TerminateProcess(second.parent.process.get(), 1);
+  auto first_rest = std::async(std::launch::async,
+                               [&first] { return read_to_end(first.dog.stderr_read.get()); });
+  auto second_rest = std::async(std::launch::async,
+                                [&second] { return read_to_end(second.dog.stderr_read.get()); });
+  EXPECT_EQ(wait_for_exit(first.dog.process.get()), 1u);
+  EXPECT_EQ(wait_for_exit(second.dog.process.get()), 1u);
+  for (const auto& lines : {split_lines(first_rest.get()), split_lines(second_rest.get())}) {
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2].rfind("nuv-watchdog: system_state recovery had 1 errors: ", 0), 0u)
+        << lines[2];
+  }
+  std::vector<std::string> tools = tool_log();
+  std::sort(tools.begin(), tools.end());
+  EXPECT_EQ(tools, (std::vector<std::string>{
+                       "netsh\tadvfirewall\tfirewall\tdelete\trule\tname=NUV kill switch",
+                       "netsh\tinterface\tip\tadd\tdns\tWi-Fi\t1.1.1.1",
+                       "netsh\tinterface\tip\tset\tdns\tWi-Fi\tstatic\t192.168.1.1",
+                       "route\tdelete\t0.0.0.0/1\t10.8.0.1",
+                       "route\tdelete\t0.0.0.0/1\t10.8.0.1",
+                   }));
+  EXPECT_EQ(read_file(state()), format_journal({kJournal[0]}));
+  const auto counted = parse_meta(read_file(meta()).value_or(""));
+  ASSERT_TRUE(counted);
+  EXPECT_EQ(counted->partial_rollback_count, 2u);
+}
+
+// A lock that cannot be had for another reason than the time (here another
+// object holds its name): the request is refused as ever, and the log keeps
+// the system's reason.
+TEST_F(WatchdogRecovery, RecoverOnRequestLogsWhyTheLockCouldNotBeHad) {
+  const auto key = journal_name_key(narrow(state()));
+  ASSERT_TRUE(key);
+  const std::u16string name = journal_lock_name(*key);
+  const UniqueHandle squatter(
+      ::CreateEventW(nullptr, TRUE, FALSE, reinterpret_cast<const wchar_t*>(name.c_str())));
+  ASSERT_TRUE(squatter.valid());
+  const auto refused = ask(L"--recover");
+  EXPECT_EQ(refused.exit_code, 4u);
+  EXPECT_EQ(refused.err,
+            std::vector<std::string>{"nuv-watchdog: another recovery of this journal is still "
+                                     "running; recovery not started"});
+  const auto texts = log_texts(refused.pid);
+  EXPECT_NE(std::find(texts.begin(), texts.end(),
+                      "journal lock not had: " + system_message(ERROR_INVALID_HANDLE) +
+                          " (os error 6)"),
+            texts.end());
+  EXPECT_TRUE(tool_log().empty());
 }
 
 // Another process (a scanner, a relaunched client) holds the journal open

@@ -36,4 +36,8 @@ std::u16string monitoring_marker_name(std::u16string_view upper_case_full_path) 
   return hashed_name(u"Local\\nuv-watchdog-monitor-", upper_case_full_path);
 }
 
+std::u16string pending_marker_name(std::u16string_view upper_case_full_path) {
+  return hashed_name(u"Local\\nuv-watchdog-pending-", upper_case_full_path);
+}
+
 }  // namespace nuv

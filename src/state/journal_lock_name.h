@@ -1,5 +1,6 @@
-// The system-wide names that stand for one journal: its recovery lock and the
-// marker of the watchdog that monitors it.
+// The system-wide names that stand for one journal: its recovery lock, the
+// marker of the watchdog that monitors it, and the marker of a watchdog whose
+// client has ended and that may be about to recover it.
 #pragma once
 
 #include <string>
@@ -15,5 +16,9 @@ std::u16string journal_lock_name(std::u16string_view upper_case_full_path);
 // The name of the event that a monitoring watchdog holds for the journal at
 // that path: the same hash as the lock's name, under another prefix.
 std::u16string monitoring_marker_name(std::u16string_view upper_case_full_path);
+
+// The name of the event that a watchdog holds from its client's end until it
+// holds the journal's lock: the same hash again, under a third prefix.
+std::u16string pending_marker_name(std::u16string_view upper_case_full_path);
 
 }  // namespace nuv

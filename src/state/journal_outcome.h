@@ -16,6 +16,9 @@ enum class JournalKept {
   // The client rewrote or removed it during the rollback, so it is the
   // client's again: neither the journal nor the meta file was touched.
   kLeftBecauseChanged,
+  // Someone else deleted it during the rollback: it is not written back, and
+  // the meta file, which would count nothing, is deleted too.
+  kGone,
   // The new journal could not be written beside it, so every record stays;
   // the meta file still counts the partial rollback.
   kLeftBecauseTemporaryUnwritable,

@@ -60,6 +60,12 @@ std::string kept_text(const JournalOutcome& journal, const std::string& state_pa
       return "journal and meta file deleted: every change was undone";
     case JournalKept::kRewritten:
       return "journal rewritten with " + failed + "; " + meta_counted_text(journal);
+    case JournalKept::kGone:
+      return std::string("journal gone: someone else deleted it during the recovery") +
+             (journal.records > 0 ? ", so the " + failed + " are not written back" : "") +
+             (journal.meta_error.empty()
+                  ? "; the meta file deleted too"
+                  : "; the meta file could not be deleted: " + journal.meta_error);
     case JournalKept::kLeftBecauseChanged:
       return "journal and meta file left alone: the journal changed during the recovery, so a "
              "relaunched client owns it again";
@@ -117,6 +123,14 @@ Result<RollbackOutcome, NothingToRecover> recover_journal(const StateRecoverySys
     }
   }
   if (lock && lock->abandoned()) log(abandoned_lock_text(paths.state));
+  if (lock && system.journal_locked) system.journal_locked();
+  // Last, right before the read: a client relaunched while this recovery
+  // waited may already be journalling its new session here.
+  if (system.watchdog_monitors && system.watchdog_monitors(paths.state)) {
+    log(journal + " left alone with the meta file: a watchdog is monitoring a running client, "
+                  "whose session's changes it may hold");
+    return unexpected(NothingToRecover::kWatched);
+  }
 
   auto loaded = load_journal(system.files, paths.state);
   if (!loaded) {

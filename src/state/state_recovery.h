@@ -26,6 +26,9 @@ enum class NothingToRecover {
   kInvalid,     // a journal is there but is not UTF-8 or not a valid journal
   kNoRecords,   // a valid journal that holds no record
   kNoRuntime,   // the runtime of the rollback could not be made
+  // A watchdog monitors a running client of the journal: its changes may be
+  // that live session's, so the journal and the meta file are left alone.
+  kWatched,
 };
 
 // A journal read and understood.

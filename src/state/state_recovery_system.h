@@ -32,6 +32,15 @@ struct StateRecoverySystem {
   // so while the lock lives. When no lock can be had the run goes on without
   // one. Not set: no locking.
   std::function<Result<JournalLock, OsError>(const std::string& state_path)> lock_journal;
+  // Called on the thread that took the lock, once it is held: a watchdog
+  // whose client ended lowers its pending marker there. Not set: nothing.
+  std::function<void()> journal_locked;
+  // Asked once the lock is held, immediately before the journal is read:
+  // true when a watchdog monitors a running client of the journal, whose
+  // session's changes it may now hold; the journal is then left alone. A
+  // doubt answers false, since a recovery that never runs leaves the network
+  // broken. Not set: never.
+  std::function<bool(const std::string& state_path)> watchdog_monitors;
   // Detail lines for the log: how the journal was found and kept. Not set:
   // none are written.
   std::function<void(std::string_view line)> log;

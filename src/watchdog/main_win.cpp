@@ -70,26 +70,44 @@ struct RunOutputs {
   ChildStandardInput standard_input;
 };
 
+// Raises a marker of the journal, logging why when it cannot be.
+void raise_marker(JournalMarker& marker, MarkerKind kind, const std::string& state_path,
+                  Log& details) {
+  if (const auto raised = marker.raise(state_path); !raised) {
+    details.write(std::string(marker_text(kind)) + " not raised: " + raised.error());
+  }
+}
+
 int watch(const WatchdogArguments& arguments, StandardInputAtStart input,
           MessageSink& standard_error) {
   const ClientFiles files = client_files();
   RunOutputs run(files.data_folder, standard_error, input);
   BudgetedLog& details = run.details;
+  // Both live as long as the run: the pending marker of an orderly end goes
+  // with the process.
+  JournalMarker monitoring(MarkerKind::kMonitoring);
+  JournalMarker pending(MarkerKind::kPending);
   const RecoverySteps steps{
       .clean_wintun_orphans = [&details] { return clean_wintun_orphans(details); },
       .recover_system_state =
-          [&run] { return recover_system_state(run.details, &run.standard_input); },
+          [&run, &pending] {
+            // Lowered on this thread once the lock is held: the lock then
+            // shows what the pending marker showed.
+            return recover_system_state(run.details, &run.standard_input,
+                                        [&pending] { pending.lower(); });
+          },
       .out_of_memory = out_of_memory_report(details),
   };
   MonitorSystem system = windows_monitor_system();
-  MonitoringMarker marker;
   if (files.state_path) {
-    system.raise_monitoring_marker = [&marker, &details, &files] {
-      if (const auto raised = marker.raise(*files.state_path); !raised) {
-        details.write("monitoring marker not raised: " + raised.error());
-      }
+    const std::string& path = *files.state_path;
+    system.raise_monitoring_marker = [&monitoring, &details, &path] {
+      raise_marker(monitoring, MarkerKind::kMonitoring, path, details);
     };
-    system.lower_monitoring_marker = [&marker] { marker.lower(); };
+    system.lower_monitoring_marker = [&monitoring] { monitoring.lower(); };
+    system.raise_pending_marker = [&pending, &details, &path] {
+      raise_marker(pending, MarkerKind::kPending, path, details);
+    };
   }
   system.log = [&details](std::string_view line) { details.write(line); };
   return run_watchdog(arguments, system, run.sink, [&] { run_recovery(run.sink, steps); });

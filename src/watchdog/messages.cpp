@@ -99,4 +99,8 @@ std::string state_recovery_message(const std::optional<ErrorList>& errors) {
                   " errors: " + error_list_notation(*errors));
 }
 
+std::string state_left_alone_message() {
+  return prefixed("system_state left alone: a watchdog is monitoring a running client");
+}
+
 }  // namespace nuv

@@ -39,5 +39,7 @@ std::string orphan_cleanup_message(std::uint64_t orphans);
 // in list notation on the one line with the true count of errors (the list
 // itself keeps to its budget, see ErrorList).
 std::string state_recovery_message(const std::optional<ErrorList>& errors);
+// The journal was not touched: a watchdog watches a client of it.
+std::string state_left_alone_message();
 
 }  // namespace nuv

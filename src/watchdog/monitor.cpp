@@ -40,6 +40,10 @@ int run_watchdog(const WatchdogArguments& arguments, const MonitorSystem& system
     }
   }
 
+  // In this order: a relaunched client's --recover must find one marker or
+  // the other at every moment, or it would run and let the client journal a
+  // new session that this recovery then undoes.
+  if (system.raise_pending_marker) system.raise_pending_marker();
   if (system.lower_monitoring_marker) system.lower_monitoring_marker();
   system.sleep(kSettleDelay);
   if (system.flag_present(arguments.clean_flag)) {

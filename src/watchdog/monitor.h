@@ -52,6 +52,11 @@ struct MonitorSystem {
   // while a client is watched. Not set: no marker.
   std::function<void()> raise_monitoring_marker;
   std::function<void()> lower_monitoring_marker;
+  // Raised once the parent is found gone, before the monitoring marker is
+  // lowered, and kept until the journal's lock is held or the run ends: from
+  // the parent's end on, something always shows that the journal may be
+  // about to be recovered. Not set: no marker.
+  std::function<void()> raise_pending_marker;
   // Detail lines for the log. Not set: none are written, and nothing is
   // looked at only to be logged.
   std::function<void(std::string_view)> log;

@@ -140,6 +140,7 @@ MonitorSystem windows_monitor_system(OpenProcessCall open) {
       // Set by the program, which knows the journal and the log.
       .raise_monitoring_marker = {},
       .lower_monitoring_marker = {},
+      .raise_pending_marker = {},
       .log = {},
   };
 }

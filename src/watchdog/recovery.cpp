@@ -37,14 +37,20 @@ ErrorList out_of_memory_errors(const OutOfMemoryReport& report) {
   return ErrorList{"out of memory: " + report.system_text};
 }
 
+std::string journal_step_message(const JournalStepResult& result) {
+  if (result) return state_recovery_message(*result);
+  if (result.error() == NothingToRecover::kWatched) return state_left_alone_message();
+  return state_recovery_message(std::nullopt);
+}
+
 void run_recovery(MessageSink& sink, const RecoverySteps& steps) {
   write_if_memory_allows(sink, [&] {
     return orphan_cleanup_message(
         orphan_count_within_memory(steps.clean_wintun_orphans, steps.out_of_memory));
   });
-  std::optional<ErrorList> errors;
+  JournalStepResult result = ErrorList{};
   try {
-    errors = steps.recover_system_state();
+    result = steps.recover_system_state();
   } catch (const std::bad_alloc&) {
     // The undos are where memory goes, and the journal and its meta file
     // are written only after the last of them: both stay as they were, for
@@ -53,7 +59,7 @@ void run_recovery(MessageSink& sink, const RecoverySteps& steps) {
         sink, [&] { return state_recovery_message(out_of_memory_errors(steps.out_of_memory)); });
     return;
   }
-  write_if_memory_allows(sink, [&] { return state_recovery_message(errors); });
+  write_if_memory_allows(sink, [&] { return journal_step_message(result); });
 }
 
 }  // namespace nuv

@@ -10,6 +10,8 @@
 #include <string_view>
 
 #include "common/error_list.h"
+#include "common/result.h"
+#include "state/state_recovery.h"
 #include "watchdog/message_sink.h"
 
 namespace nuv {
@@ -34,11 +36,18 @@ std::uint64_t orphan_count_within_memory(const std::function<std::uint64_t()>& c
 // the journal: "out of memory: <system text>".
 ErrorList out_of_memory_errors(const OutOfMemoryReport& report);
 
+// What the journal step came to: the messages of the undos that failed,
+// possibly none, or why it rolled nothing back.
+using JournalStepResult = Result<ErrorList, NothingToRecover>;
+
+// The journal step's summary line for that result.
+std::string journal_step_message(const JournalStepResult& result);
+
 // The two repairs. The program passes clean_wintun_orphans and
 // recover_system_state; tests pass fakes.
 struct RecoverySteps {
   std::function<std::uint64_t()> clean_wintun_orphans;
-  std::function<std::optional<ErrorList>()> recover_system_state;
+  std::function<JournalStepResult()> recover_system_state;
   OutOfMemoryReport out_of_memory;
 };
 

@@ -2,6 +2,7 @@
 
 #include <new>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "watchdog/exit_codes.h"
@@ -21,16 +22,17 @@ int exit_code_for(const Result<RollbackOutcome, NothingToRecover>& outcome,
       case NothingToRecover::kUnreadable:
       case NothingToRecover::kInvalid:
         return kExitJournalUnusable;
+      case NothingToRecover::kWatched:
+        return kExitNotStarted;
       case NothingToRecover::kNoRuntime:
         break;  // nothing was undone
     }
     return kExitRecovered;
   }
-  if (!outcome->errors.empty() || outcome->journal.kept != JournalKept::kDeleted) {
-    return kExitRecovered;
-  }
-  // What is on disk decides: a journal the engine meant to delete may still
-  // be there.
+  if (!outcome->errors.empty()) return kExitRecovered;
+  // What is on disk decides, whatever the engine meant: a journal it meant
+  // to delete may still be there, and one that someone else deleted while
+  // the undos ran leaves nothing behind.
   return system.journal_has_records() ? kExitRecovered : kExitClean;
 }
 
@@ -54,8 +56,17 @@ int recover_on_request(MessageSink& sink, const RecoveryOnRequestSystem& system)
   const auto state_path = system.state_path();
   std::optional<JournalLock> lock;
   if (state_path) {
-    if (system.watchdog_monitors(*state_path)) {
-      sink.write_line(watchdog_monitoring_refusal_message());
+    // Refused for another watchdog's live client, or for one whose client
+    // ended and that has not yet taken the lock: its recovery may be about
+    // to run, and a client that went on now would journal a new session
+    // under it.
+    const auto refusal = [&system, &state_path]() -> std::optional<std::string> {
+      if (system.watchdog_monitors(*state_path)) return watchdog_monitoring_refusal_message();
+      if (system.recovery_pending(*state_path)) return recovery_running_refusal_message();
+      return std::nullopt;
+    };
+    if (const auto refused = refusal()) {
+      sink.write_line(*refused);
       return kExitNotStarted;
     }
     auto had = system.lock_journal(*state_path, kRecoveryLockLimit);
@@ -64,9 +75,10 @@ int recover_on_request(MessageSink& sink, const RecoveryOnRequestSystem& system)
       return kExitNotStarted;
     }
     lock = std::move(*had);
-    // A client and its watchdog may have started while this one waited.
-    if (system.watchdog_monitors(*state_path)) {
-      sink.write_line(watchdog_monitoring_refusal_message());
+    // A client and its watchdog may have started while this one waited, or
+    // another client may have ended.
+    if (const auto refused = refusal()) {
+      sink.write_line(*refused);
       return kExitNotStarted;
     }
   }
@@ -74,8 +86,9 @@ int recover_on_request(MessageSink& sink, const RecoveryOnRequestSystem& system)
   sink.write_line(orphan_cleanup_message(
       orphan_count_within_memory(system.clean_wintun_orphans, system.out_of_memory)));
   const auto outcome = recover_journal_within_memory(system);
-  sink.write_line(state_recovery_message(outcome ? std::optional(outcome->errors)
-                                                 : std::optional<ErrorList>()));
+  sink.write_line(journal_step_message(
+      outcome ? JournalStepResult(outcome->errors)
+              : JournalStepResult(unexpected(outcome.error()))));
   return exit_code_for(outcome, system);
 }
 

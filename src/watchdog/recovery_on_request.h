@@ -28,6 +28,9 @@ struct RecoveryOnRequestSystem {
   std::function<std::optional<std::string>()> state_path;
   // True unless the system says that no watchdog monitors the journal.
   std::function<bool(const std::string& state_path)> watchdog_monitors;
+  // True unless the system says that no watchdog whose client ended is
+  // still on its way to the journal's lock.
+  std::function<bool(const std::string& state_path)> recovery_pending;
   // Fails when the journal's lock is not had within the limit.
   std::function<Result<JournalLock, OsError>(const std::string& state_path,
                                              std::chrono::milliseconds limit)>
@@ -41,8 +44,10 @@ struct RecoveryOnRequestSystem {
 };
 
 // Runs the recovery, writing its lines to `sink`, and returns the exit code:
-// 0 when no journal with records is left, 1 when changes remain, 3 when the
-// journal cannot be found, read or understood, 4 when it did not start.
+// 0 when no undo failed and no journal with records is left, 1 when changes
+// remain, 3 when the journal cannot be found, read or understood, 4 when the
+// journal was not recovered (a watchdog watches a client, or another
+// recovery held it).
 int recover_on_request(MessageSink& sink, const RecoveryOnRequestSystem& system);
 
 }  // namespace nuv

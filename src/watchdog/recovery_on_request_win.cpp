@@ -3,7 +3,9 @@
 #include <chrono>
 #include <string>
 
+#include "common/win32.h"
 #include "common/environment_win.h"
+#include "common/os_error.h"
 #include "platform/wintun/orphan_cleanup_win.h"
 #include "state/journal_lock_win.h"
 #include "state/state_files_win.h"
@@ -11,6 +13,21 @@
 #include "watchdog/system_state_recovery_win.h"
 
 namespace nuv {
+
+namespace {
+
+// Before the request may run: a doubt counts as a marker there, since
+// undoing a live session's network is worse than a refusal. Its reason goes
+// to the log.
+bool marker_there(MarkerKind kind, const std::string& state_path, Log& details) {
+  const auto found = find_marker(kind, state_path);
+  if (found) return *found;
+  details.write(std::string(marker_text(kind)) +
+                " could not be looked for, so it counts as there: " + found.error());
+  return true;
+}
+
+}  // namespace
 
 RecoveryOnRequestSystem windows_recovery_on_request_system(Log& details,
                                                            ChildStandardInput& standard_input) {
@@ -21,11 +38,23 @@ RecoveryOnRequestSystem windows_recovery_on_request_system(Log& details,
   };
   return RecoveryOnRequestSystem{
       .state_path = state_path,
-      .watchdog_monitors = watchdog_monitors,
+      .watchdog_monitors =
+          [&details](const std::string& path) {
+            return marker_there(MarkerKind::kMonitoring, path, details);
+          },
+      .recovery_pending =
+          [&details](const std::string& path) {
+            return marker_there(MarkerKind::kPending, path, details);
+          },
       .lock_journal =
           [&details](const std::string& path, std::chrono::milliseconds limit) {
             auto lock = lock_journal_within(path, limit);
             if (lock && lock->abandoned()) details.write(abandoned_lock_text(path));
+            // The refusal says "still running" either way; the log keeps
+            // the system's reason when it was not the time running out.
+            if (!lock && lock.error().code != WAIT_TIMEOUT) {
+              details.write("journal lock not had: " + os_error_text(lock.error().code));
+            }
             return lock;
           },
       .clean_wintun_orphans = [&details] { return clean_wintun_orphans(details); },

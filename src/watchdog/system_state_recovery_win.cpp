@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <exception>
 #include <new>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "common/win32.h"
 #include "common/code_pages.h"
@@ -19,6 +21,7 @@
 #include "state/journal_lock_win.h"
 #include "state/state_files_win.h"
 #include "state/state_recovery.h"
+#include "watchdog/monitoring_marker_win.h"
 
 namespace nuv {
 namespace {
@@ -65,6 +68,16 @@ Result<RollbackOutcome, OsError> roll_back_on_own_runtime(SystemStateStore& stor
   return outcome;
 }
 
+// Right before the journal is read. A doubt is logged and counts as no
+// watchdog: a recovery that never runs leaves the network broken.
+bool watchdog_monitors_journal(const std::string& state_path, Log& log) {
+  const auto found = find_marker(MarkerKind::kMonitoring, state_path);
+  if (found) return *found;
+  log.write("monitoring marker could not be looked for, so the journal is recovered: " +
+            found.error());
+  return false;
+}
+
 StateRecoverySystem real_system(Log& log, bool take_lock, ChildStandardInput* standard_input) {
   StateFiles files = windows_state_files();
   StateRecoverySystem system{
@@ -75,6 +88,11 @@ StateRecoverySystem real_system(Log& log, bool take_lock, ChildStandardInput* st
             return roll_back_on_own_runtime(store, files, log, standard_input);
           },
       .lock_journal = lock_journal,
+      .journal_locked = {},
+      .watchdog_monitors =
+          [&log](const std::string& state_path) {
+            return watchdog_monitors_journal(state_path, log);
+          },
       .log = [&log](std::string_view line) { log.write(line); },
   };
   if (!take_lock) system.lock_journal = nullptr;
@@ -83,8 +101,13 @@ StateRecoverySystem real_system(Log& log, bool take_lock, ChildStandardInput* st
 
 }  // namespace
 
-std::optional<ErrorList> recover_system_state(Log& log, ChildStandardInput* standard_input) {
-  return run_state_recovery(real_system(log, /*take_lock=*/true, standard_input));
+JournalStepResult recover_system_state(Log& log, ChildStandardInput* standard_input,
+                                       std::function<void()> journal_locked) {
+  StateRecoverySystem system = real_system(log, /*take_lock=*/true, standard_input);
+  system.journal_locked = std::move(journal_locked);
+  auto outcome = recover_journal(system);
+  if (!outcome) return unexpected(outcome.error());
+  return std::move(outcome->errors);
 }
 
 Result<RollbackOutcome, NothingToRecover> recover_journal_holding_its_lock(

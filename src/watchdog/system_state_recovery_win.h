@@ -2,6 +2,7 @@
 // journal, and a runtime of its own on which every undo runs.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,11 +17,12 @@
 
 namespace nuv {
 
-// The messages of the undos that failed, possibly none; absent when there
-// was nothing to recover. `log` gets the run's detail lines; the tools get
-// `standard_input` (see run_command).
-std::optional<ErrorList> recover_system_state(Log& log,
-                                              ChildStandardInput* standard_input = nullptr);
+// The messages of the undos that failed, possibly none, or why nothing was
+// rolled back. `log` gets the run's detail lines; the tools get
+// `standard_input` (see run_command); `journal_locked` is called once the
+// journal's lock is held, before the journal is read.
+JournalStepResult recover_system_state(Log& log, ChildStandardInput* standard_input = nullptr,
+                                       std::function<void()> journal_locked = {});
 
 // The same for a caller that already holds the journal's lock, with the
 // whole outcome or why there was nothing to recover.

@@ -1,5 +1,6 @@
 // Runs the state recovery once, as the watchdog does after a crash, and
-// prints its outcome on standard output: "absent", or "errors <n>" followed
+// prints its outcome on standard output: "absent", "left alone" (a watchdog
+// monitors a client of the journal), or "errors <n>" followed
 // by one line per message with backslash, carriage return and line feed
 // written as \\, \r and \n. It keeps no log: a crash test's journal of
 // thousands of records would fill a pipe that nobody reads.
@@ -16,7 +17,7 @@ int main() {
   nuv::NullLog log;
   const auto result = nuv::recover_system_state(log);
   if (!result) {
-    std::printf("absent\n");
+    std::printf(result.error() == nuv::NothingToRecover::kWatched ? "left alone\n" : "absent\n");
     return 0;
   }
   std::printf("errors %zu\n", result->count());

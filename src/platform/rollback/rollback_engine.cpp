@@ -13,11 +13,15 @@ namespace {
 // The rollback takes minutes; a client relaunched meanwhile writes its new
 // session's records to the same journal. Deleting or replacing that file
 // would throw them away, so it is read again just before, and left to the
-// client unless it still holds exactly what was loaded. A journal that is
-// gone has been taken over as well.
-bool journal_is_still_ours(const SystemStateStore& store, const StateFiles& files) {
-  if (!store.loaded_journal) return true;
-  return file_holds(files, *store.state_path, *store.loaded_journal);
+// client unless it still holds exactly what was loaded. A journal that
+// someone deleted is not written back.
+enum class JournalNow { kOurs, kGone, kChanged };
+
+JournalNow journal_now(const SystemStateStore& store, const StateFiles& files) {
+  if (!store.loaded_journal) return JournalNow::kOurs;
+  const auto now = files.read(*store.state_path);
+  if (!now) return now.error().not_found ? JournalNow::kGone : JournalNow::kChanged;
+  return *now == *store.loaded_journal ? JournalNow::kOurs : JournalNow::kChanged;
 }
 
 // A crash or power loss in the middle of rewriting the journal in place would
@@ -30,8 +34,9 @@ JournalOutcome write_journal(const SystemStateStore& store, const StateFiles& fi
   const std::string temporary = path + ".tmp";
   const std::size_t records = store.changes.size();
   const auto written = files.write(temporary, text);
-  if (!journal_is_still_ours(store, files)) {
+  if (const JournalNow now = journal_now(store, files); now != JournalNow::kOurs) {
     (void)files.remove(temporary);
+    if (now == JournalNow::kGone) return {JournalKept::kGone, records};
     return {JournalKept::kLeftBecauseChanged};
   }
   if (!written) {
@@ -93,7 +98,14 @@ JournalOutcome persist_complete(SystemStateStore& store, const StateFiles& files
     store.meta = SystemStateMeta{};
   }
   if (store.state_path) {
-    if (!journal_is_still_ours(store, files)) return {JournalKept::kLeftBecauseChanged};
+    const JournalNow now = journal_now(store, files);
+    if (now == JournalNow::kChanged) return {JournalKept::kLeftBecauseChanged};
+    if (now == JournalNow::kGone) {
+      // Nothing left for it to count.
+      outcome = {JournalKept::kGone};
+      if (store.meta_path) outcome.meta_error = delete_error(files.remove(*store.meta_path));
+      return outcome;
+    }
     std::string why = delete_error(files.remove(*store.state_path));
     // Every record is still there and runs again next time: the meta file
     // stays with it, as it was.
@@ -131,6 +143,11 @@ JournalOutcome persist_partial(SystemStateStore& store, std::vector<SystemChange
   // of room still counts the partial rollback.
   if (outcome.kept == JournalKept::kLeftBecauseChanged ||
       outcome.kept == JournalKept::kLeftBecauseUnopenable) {
+    return outcome;
+  }
+  // A meta file without its journal counts nothing.
+  if (outcome.kept == JournalKept::kGone) {
+    if (store.meta_path) outcome.meta_error = delete_error(files.remove(*store.meta_path));
     return outcome;
   }
   if (store.meta_path) outcome.meta_error = write_meta(files, *store.meta_path, updated);
