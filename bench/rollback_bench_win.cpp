@@ -110,9 +110,9 @@ double recover(const std::wstring& appdata) {
   ::SetEnvironmentVariableW(L"APPDATA", appdata.c_str());
   const auto start = Clock::now();
   nuv::NullLog log;
-  const auto errors = nuv::recover_system_state(log);
+  const auto result = nuv::recover_system_state(log);
   const double took = seconds_since(start);
-  check(errors);
+  check(result ? std::optional(*result) : std::nullopt);
   return took;
 }
 

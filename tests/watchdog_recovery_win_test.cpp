@@ -826,12 +826,16 @@ TEST_F(WatchdogRecovery, HandoverACrashRecoveryNeverTouchesTheNextSessionsChange
   EXPECT_TRUE(tool_log().empty()) << "a tool ran for the next session's change";
   EXPECT_EQ(read_file(state()), next_session);
   EXPECT_EQ(read_file(meta()), format_meta({2, 5}));
-  // Three processes wrote to the log; the old watchdog's line says why.
-  EXPECT_NE(read_file(log_path()).value_or("").find(
-                "[" + std::to_string(old.dog.pid) + "] journal " + list_notation({narrow(state())}) +
-                " left alone with the meta file: a watchdog is monitoring a running client"),
-            std::string::npos);
+  // Three processes wrote to the log; the old watchdog's line says why. The
+  // new watchdog holds the log open for writing until it ends.
   ::TerminateProcess(next.dog.process.get(), 1);
+  ::WaitForSingleObject(next.dog.process.get(), 10'000);
+  const std::string log = read_file(log_path()).value_or("");
+  EXPECT_NE(log.find("[" + std::to_string(old.dog.pid) + "] journal " +
+                     list_notation({narrow(state())}) +
+                     " left alone with the meta file: a watchdog is monitoring a running client"),
+            std::string::npos)
+      << log;
   ::TerminateProcess(next.parent.process.get(), 1);
 }
 
