@@ -249,10 +249,9 @@ TEST(MonitorLoop, MarkerCoversTheWatchAndAStaleFlagIsLogged) {
     // A flag that cannot be deleted leaves the exit code as it is, and the
     // log says why, since it would make the next crash look like an orderly end.
     EXPECT_EQ(code, c.stale_flag ? kExitClean : kExitRecovered);
-    std::vector<std::string> expected{"open 42",   "marker up",           "flag? C:\\clean.flag",
-                                      "wait 2000", "wait ended",          "pending up",
-                                      "marker down",
-                                      "sleep 500", "flag? C:\\clean.flag"};
+    std::vector<std::string> expected{"open 42",     "marker up",  "flag? C:\\clean.flag",
+                                      "wait 2000",   "wait ended", "pending up",
+                                      "marker down", "sleep 500",  "flag? C:\\clean.flag"};
     if (c.stale_flag) expected.emplace_back("delete C:\\clean.flag");
     EXPECT_EQ(system.log, expected);
     std::vector<std::string> lines;

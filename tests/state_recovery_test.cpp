@@ -138,8 +138,9 @@ TEST(StateRecovery, LogSaysHowTheJournalWasFoundAndKept) {
       {{JournalKept::kLeftBecauseChanged},
        "journal and meta file left alone: the journal changed during the recovery, so a "
        "relaunched client owns it again"},
-      {{JournalKept::kGone}, "journal gone: someone else deleted it during the recovery; the meta "
-                             "file deleted too"},
+      {{JournalKept::kGone},
+       "journal gone: someone else deleted it during the recovery; the meta "
+       "file deleted too"},
       {{JournalKept::kGone, 2, {}, {}, "held (os error 32)"},
        "journal gone: someone else deleted it during the recovery, so the 2 records, the changes "
        "that failed are not written back; the meta file could not be deleted: held (os error 32)"},
@@ -281,10 +282,9 @@ TEST(StateRecovery, LockIsHeldFromTheFirstReadUntilTheOutcomeIsKept) {
   s.locking = true;
   s.files.files[kState] = kJournal;
   ASSERT_EQ(run_state_recovery(s.system()), std::vector<std::string>{});
-  EXPECT_EQ(s.events(),
-            (std::vector<std::string>{"lock " + kState, "locked", "read " + kState,
-                                      "read " + kState + ".meta", "roll back", "read " + kState,
-                                      "remove " + kState, "unlock"}));
+  EXPECT_EQ(s.events(), (std::vector<std::string>{"lock " + kState, "locked", "read " + kState,
+                                                  "read " + kState + ".meta", "roll back",
+                                                  "read " + kState, "remove " + kState, "unlock"}));
 
   FakeStateRecoverySystem nothing;
   nothing.locking = true;
@@ -318,8 +318,8 @@ TEST(StateRecovery, LockAJournalOfAWatchedClientIsLeftAloneUnread) {
   const auto outcome = recover_journal(watched.system());
   ASSERT_FALSE(outcome);
   EXPECT_EQ(outcome.error(), NothingToRecover::kWatched);
-  EXPECT_EQ(watched.events(), (std::vector<std::string>{"lock " + kState, "locked",
-                                                        "marker? " + kState, "unlock"}));
+  EXPECT_EQ(watched.events(),
+            (std::vector<std::string>{"lock " + kState, "locked", "marker? " + kState, "unlock"}));
   EXPECT_EQ(watched.rollbacks, 0);
   EXPECT_EQ(watched.files.files.at(kState), kJournal);
   EXPECT_EQ(watched.files.files.at(kState + ".meta"), format_meta({2, 5}));

@@ -101,8 +101,9 @@ class WatchdogRecovery : public ClientProfileTest {
   // A run's environment: the client's profile, its adapters and the tools'
   // script; `tool_sleep` makes every tool take that long, `adapter_delay`
   // every adapter opening.
-  std::wstring run_environment(const std::optional<std::wstring>& tool_sleep = std::nullopt,
-                               const std::optional<std::wstring>& adapter_delay = std::nullopt) const {
+  std::wstring run_environment(
+      const std::optional<std::wstring>& tool_sleep = std::nullopt,
+      const std::optional<std::wstring>& adapter_delay = std::nullopt) const {
     return environment_block({
         {L"APPDATA", profile_.appdata()},
         {L"TEMP", root_ + L"\\temp"},
@@ -831,10 +832,10 @@ TEST_F(WatchdogRecovery, HandoverACrashRecoveryNeverTouchesTheNextSessionsChange
   ::TerminateProcess(next.dog.process.get(), 1);
   ::WaitForSingleObject(next.dog.process.get(), 10'000);
   const std::string log = read_file(log_path()).value_or("");
-  EXPECT_NE(log.find("[" + std::to_string(old.dog.pid) + "] journal " +
-                     list_notation({narrow(state())}) +
-                     " left alone with the meta file: a watchdog is monitoring a running client"),
-            std::string::npos)
+  EXPECT_NE(
+      log.find("[" + std::to_string(old.dog.pid) + "] journal " + list_notation({narrow(state())}) +
+               " left alone with the meta file: a watchdog is monitoring a running client"),
+      std::string::npos)
       << log;
   ::TerminateProcess(next.parent.process.get(), 1);
 }
@@ -877,8 +878,8 @@ TEST_F(WatchdogRecovery, HandoverWatchdogsOfOneJournalQueueAndCountEachPartialRo
   auto second = start_watched();
   ::TerminateProcess(first.parent.process.get(), 1);
   ::TerminateProcess(second.parent.process.get(), 1);
-  auto first_rest = std::async(std::launch::async,
-                               [&first] { return read_to_end(first.dog.stderr_read.get()); });
+  auto first_rest =
+      std::async(std::launch::async, [&first] { return read_to_end(first.dog.stderr_read.get()); });
   auto second_rest = std::async(std::launch::async,
                                 [&second] { return read_to_end(second.dog.stderr_read.get()); });
   EXPECT_EQ(wait_for_exit(first.dog.process.get()), 1u);
@@ -919,10 +920,10 @@ TEST_F(WatchdogRecovery, RecoverOnRequestLogsWhyTheLockCouldNotBeHad) {
             std::vector<std::string>{"nuv-watchdog: another recovery of this journal is still "
                                      "running; recovery not started"});
   const auto texts = log_texts(refused.pid);
-  EXPECT_NE(std::find(texts.begin(), texts.end(),
-                      "journal lock not had: " + system_message(ERROR_INVALID_HANDLE) +
-                          " (os error 6)"),
-            texts.end());
+  EXPECT_NE(
+      std::find(texts.begin(), texts.end(),
+                "journal lock not had: " + system_message(ERROR_INVALID_HANDLE) + " (os error 6)"),
+      texts.end());
   EXPECT_TRUE(tool_log().empty());
 }
 

@@ -127,8 +127,9 @@ Result<RollbackOutcome, NothingToRecover> recover_journal(const StateRecoverySys
   // Last, right before the read: a client relaunched while this recovery
   // waited may already be journalling its new session here.
   if (system.watchdog_monitors && system.watchdog_monitors(paths.state)) {
-    log(journal + " left alone with the meta file: a watchdog is monitoring a running client, "
-                  "whose session's changes it may hold");
+    log(journal +
+        " left alone with the meta file: a watchdog is monitoring a running client, "
+        "whose session's changes it may hold");
     return unexpected(NothingToRecover::kWatched);
   }
 

@@ -36,8 +36,7 @@ Result<void, std::string> JournalMarker::raise(const std::string& state_path) {
   return {};
 }
 
-Result<bool, std::string> find_marker(MarkerKind kind,
-                                      const Result<std::u16string, OsError>& key) {
+Result<bool, std::string> find_marker(MarkerKind kind, const Result<std::u16string, OsError>& key) {
   if (!key) return unexpected(unnamed_text(key.error()));
   HANDLE event = ::OpenEventW(SYNCHRONIZE, FALSE, wide_chars(marker_name(kind, *key)));
   const DWORD error = ::GetLastError();

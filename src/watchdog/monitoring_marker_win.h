@@ -41,8 +41,7 @@ class JournalMarker {
 // elevated watchdog's, seen from an unelevated shell); false when the system
 // answers that there is none. Any other answer, or a key that could not be
 // made, is the error, with the system's words, for the caller to weigh.
-Result<bool, std::string> find_marker(MarkerKind kind,
-                                      const Result<std::u16string, OsError>& key);
+Result<bool, std::string> find_marker(MarkerKind kind, const Result<std::u16string, OsError>& key);
 
 // The same for the journal at this path.
 Result<bool, std::string> find_marker(MarkerKind kind, const std::string& state_path);

@@ -86,9 +86,8 @@ int recover_on_request(MessageSink& sink, const RecoveryOnRequestSystem& system)
   sink.write_line(orphan_cleanup_message(
       orphan_count_within_memory(system.clean_wintun_orphans, system.out_of_memory)));
   const auto outcome = recover_journal_within_memory(system);
-  sink.write_line(journal_step_message(
-      outcome ? JournalStepResult(outcome->errors)
-              : JournalStepResult(unexpected(outcome.error()))));
+  sink.write_line(journal_step_message(outcome ? JournalStepResult(outcome->errors)
+                                               : JournalStepResult(unexpected(outcome.error()))));
   return exit_code_for(outcome, system);
 }
 
