@@ -851,6 +851,24 @@ TEST_F(WatchdogRecovery, AJournalHeldOpenByAnotherProcessIsReportedAsItIsOnDisk)
   }
 }
 
+// A client may hold its journal open for writing, sharing reading, writing
+// and deleting, when the watchdog comes to read it: --plan and a recovery
+// still read it, and the recovery undoes every change.
+TEST_F(WatchdogRecovery, AJournalTheClientHoldsOpenForWritingIsStillRead) {
+  const UniqueFileHandle held(::CreateFileW(state().c_str(), GENERIC_WRITE | DELETE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                            nullptr));
+  ASSERT_TRUE(held.valid());
+  const auto plan = ask(L"--plan");
+  EXPECT_EQ(plan.exit_code, 0u);
+  ASSERT_FALSE(plan.out.empty());
+  EXPECT_EQ(plan.out[0], "journal " + list_notation({narrow(state())}) + " holds 3 records");
+
+  ask(L"--recover");
+  EXPECT_EQ(tool_log().size(), 4u) << "every undo ran";
+}
+
 // --plan reads the journal and shows each undo as the program search finds
 // it now: the stand-ins beside the program. It starts no tool, loads no
 // wintun.dll, and writes, creates and deletes no file, the log included.
