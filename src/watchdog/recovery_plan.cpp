@@ -1,11 +1,14 @@
 #include "watchdog/recovery_plan.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/list_notation.h"
 #include "common/utf.h"
+#include "platform/process/program_launch.h"
 #include "platform/rollback/undo_plan.h"
 #include "platform/wintun/candidate_names.h"
 #include "state/journal_format.h"
@@ -16,9 +19,31 @@
 namespace nuv {
 namespace {
 
+// The program a step would start, as the log would name it, and why it
+// cannot be started, if it cannot: the runner's own checks, the program
+// search and the command line, then the file that the system would start.
+struct LaunchCheck {
+  std::string program;
+  std::optional<std::string> refusal;  // the launch error's display text
+};
+
+LaunchCheck check_launch(const CommandRequest& request, const PlanSystem& system) {
+  auto launch = prepare_launch(request, system.program_search);
+  if (!launch) {
+    const LaunchError& error = launch.error();
+    return {error.program_path.empty() ? request.program : error.program_path, error.text};
+  }
+  std::string program = launch->program_path.empty() ? request.program : launch->program_path;
+  if (auto startable = system.check_application(launch->application); !startable) {
+    return {std::move(program), startable.error().text};
+  }
+  return {std::move(program), std::nullopt};
+}
+
 // One line per command that the undo would run, each the program as the
 // search finds it now and then the arguments in list notation, as the log
-// names a command it ran.
+// names a command it ran; a command that cannot start says why, in the words
+// that its launch error would have.
 void show_change(std::size_t number, const SystemChange& change, const PlanSystem& system,
                  MessageSink& out) {
   const std::string head = std::to_string(number) + ". " +
@@ -33,10 +58,9 @@ void show_change(std::size_t number, const SystemChange& change, const PlanSyste
       out.write_line(head + step.launch_prefix + *step.refusal);
       continue;
     }
-    const auto program = system.resolve_program(step.request.program);
-    std::string line =
-        head + (program ? *program : step.request.program) + " " + list_notation(step.request.args);
-    if (!program) line += " (cannot be started: " + program.error() + ")";
+    const LaunchCheck launch = check_launch(step.request, system);
+    std::string line = head + launch.program + " " + list_notation(step.request.args);
+    if (launch.refusal) line += " (cannot be started: " + *launch.refusal + ")";
     if (!step.outcome_counts) line += " (its result is ignored)";
     out.write_line(line);
   }

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "common/result.h"
+#include "platform/process/launch_error.h"
+#include "platform/process/program_search.h"
 #include "state/state_files.h"
 #include "watchdog/command_line.h"
 #include "watchdog/message_sink.h"
@@ -19,8 +21,13 @@ struct PlanSystem {
   std::function<std::optional<std::string>()> appdata;
   // Only read is used.
   StateFiles files;
-  // The program that the program search finds now (UTF-8), or why none.
-  std::function<Result<std::string, std::string>(const std::string& program)> resolve_program;
+  // The program search's questions, answered now as a recovery's launch
+  // would have them answered.
+  ProgramSearchSystem program_search;
+  // The runner's last check before it starts a file (`application`, as the
+  // launch names it): nothing when the file is there, else the launch error
+  // that starting it would end with.
+  std::function<Result<void, LaunchError>(const std::u16string& application)> check_application;
 };
 
 // Writes the plan to `out` and returns the exit code: 0 when the client's
