@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,10 +46,13 @@ struct FakeRecoveryPlanSystem {
           if (search.files.count(application)) return {};
           return unexpected(LaunchError::os_error(3, kPathNotFound));
         },
+        .out_of_memory_text = kOutOfMemory,
     };
   }
   static constexpr const char* kPathNotFound =
       "The system cannot find the path specified. (os error 3)";
+  static constexpr const char* kOutOfMemory =
+      "Not enough memory resources are available to process this command. (os error 8)";
 };
 
 TEST(RecoveryPlan, ShowsEveryCommandNewestFirstWithTheMeta) {
@@ -160,6 +164,44 @@ TEST(RecoveryPlan, ACommandThatCannotStartSaysWhyInTheRunnersWords) {
     EXPECT_EQ(show_recovery_plan(PlanRequest{}, system.seams(), out), kExitClean);
     ASSERT_EQ(out.lines.size(), 3u);
     EXPECT_EQ(out.lines[2], "1. CustomCommand: " + c.line);
+  }
+}
+
+// Memory running out anywhere in the plan (reading the journal, reading the
+// meta file after the commands were shown, the program search) leaves one
+// line, in the system's words had beforehand, and exit 3.
+TEST(RecoveryPlan, RunningOutOfMemoryLeavesOneLineAndExitsThree) {
+  const std::string given = R"(D:\sent by a user.json)";
+  struct Case {
+    std::optional<std::string> path;  // --plan's argument
+    std::string runs_out;             // the path whose read throws, or "search"
+    std::string journal_line;
+  };
+  const std::vector<Case> cases{
+      {std::nullopt, kState, kJournalLine},
+      {std::nullopt, kState + ".meta", kJournalLine},
+      {std::nullopt, "search", kJournalLine},
+      {given, given, R"(journal ["D:\\sent by a user.json"])"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.runs_out);
+    FakeRecoveryPlanSystem system;
+    const std::string path = c.path.value_or(kState);
+    system.files.files[path] = format_journal({FirewallRuleAdded{"NUV kill switch"}});
+    system.files.files[path + ".meta"] = format_meta({1, 2});
+    PlanSystem seams = system.seams();
+    seams.files.read = [&c, read = seams.files.read](const std::string& read_path) {
+      if (read_path == c.runs_out) throw std::bad_alloc();
+      return read(read_path);
+    };
+    if (c.runs_out == "search") {
+      seams.program_search.exists = [](const std::u16string&) -> bool { throw std::bad_alloc(); };
+    }
+    RecordingSink out;
+    EXPECT_EQ(show_recovery_plan(PlanRequest{c.path}, seams, out), kExitJournalUnusable);
+    EXPECT_EQ(out.lines,
+              std::vector<std::string>{c.journal_line + " cannot be read: out of memory: " +
+                                       FakeRecoveryPlanSystem::kOutOfMemory});
   }
 }
 

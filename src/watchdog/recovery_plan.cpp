@@ -1,8 +1,10 @@
 #include "watchdog/recovery_plan.h"
 
 #include <cstddef>
+#include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -81,10 +83,18 @@ void show_meta(const std::string& meta_path, const PlanSystem& system, MessageSi
                  std::to_string(values->last_partial_rollback_unix));
 }
 
-}  // namespace
+// The plan's lines, held until the plan is whole, so that memory running out
+// half-way leaves nothing half said.
+class HeldLines final : public MessageSink {
+ public:
+  void write_line(std::string_view line) override { lines.emplace_back(line); }
+  std::vector<std::string> lines;
+};
 
-int show_recovery_plan(const PlanRequest& request, const PlanSystem& system, MessageSink& out) {
-  std::string state_path;
+// The plan into `out`, and its exit code; `state_path` gets the journal's
+// path as soon as it is known.
+int make_plan(const PlanRequest& request, const PlanSystem& system, std::string& state_path,
+              MessageSink& out) {
   if (request.journal_path) {
     state_path = *request.journal_path;
   } else {
@@ -116,6 +126,30 @@ int show_recovery_plan(const PlanRequest& request, const PlanSystem& system, Mes
     for (std::size_t i = changes.size(); i > 0; --i) show_change(i, changes[i - 1], system, out);
   }
   show_meta(state_path + ".meta", system, out);
+  return code;
+}
+
+}  // namespace
+
+int show_recovery_plan(const PlanRequest& request, const PlanSystem& system, MessageSink& out) {
+  std::string state_path;
+  HeldLines held;
+  int code = kExitJournalUnusable;
+  try {
+    code = make_plan(request, system, state_path, held);
+  } catch (const std::bad_alloc&) {
+    // Most likely in reading or parsing a huge file. What was read went with
+    // the frames that held it; the lines made so far go too, and the one
+    // line left needs little memory, the system's words being had already.
+    std::vector<std::string>().swap(held.lines);
+    try {
+      out.write_line("journal " + list_notation({state_path}) +
+                     " cannot be read: out of memory: " + system.out_of_memory_text);
+    } catch (const std::bad_alloc&) {  // NOLINT(bugprone-empty-catch): the exit code still says it
+    }
+    return kExitJournalUnusable;
+  }
+  for (const auto& line : held.lines) out.write_line(line);
   return code;
 }
 

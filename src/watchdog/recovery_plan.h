@@ -28,11 +28,16 @@ struct PlanSystem {
   // launch names it): nothing when the file is there, else the launch error
   // that starting it would end with.
   std::function<Result<void, LaunchError>(const std::u16string& application)> check_application;
+  // The system's text of error 8, got before the plan begins, so that saying
+  // that memory ran out takes little more of it.
+  std::string out_of_memory_text;
 };
 
 // Writes the plan to `out` and returns the exit code: 0 when the client's
 // journal is absent, empty or valid; 3 when it cannot be read or is invalid,
-// when APPDATA is not set, or when the file given does not exist.
+// when APPDATA is not set, or when the file given does not exist. Memory
+// running out while the plan is made (a huge journal or meta file) leaves one
+// line instead, that the journal cannot be read for want of memory, and 3.
 int show_recovery_plan(const PlanRequest& request, const PlanSystem& system, MessageSink& out);
 
 }  // namespace nuv

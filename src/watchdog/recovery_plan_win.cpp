@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/environment_win.h"
+#include "common/os_error.h"
 #include "platform/process/child_start_win.h"
 #include "platform/process/program_search_system_win.h"
 #include "state/state_files_win.h"
@@ -16,6 +17,7 @@ PlanSystem windows_plan_system() {
       .program_search = windows_program_search(),
       .check_application =
           [](const std::u16string& application) { return check_application(application); },
+      .out_of_memory_text = os_error_text(kOutOfMemoryError),
   };
 }
 
