@@ -79,6 +79,26 @@ TEST_F(LogFile, LinesHeldBeforeTheOpenStopAtTheirLimitAndTheRestAreCounted) {
   EXPECT_LE(bytes.rfind('\n', held_end) + 1, kHeldLogBytes);
 }
 
+// A short line after one that did not fit is counted too, never held: the
+// log never shows a line without the ones written before it.
+TEST_F(LogFile, AfterAHeldLineIsDroppedEveryLaterLineIsCountedToo) {
+  {
+    nuv::LogFile log(narrow(folder()));
+    log.write("first");
+    log.write("second " + std::string(kHeldLogBytes, 's'));
+    log.write("third");
+    ASSERT_TRUE(make_folders(folder()));
+    log.write("open at last");
+  }
+  EXPECT_EQ(texts(folder()),
+            (std::vector<std::string>{
+                "first",
+                "2 earlier lines of this run are not logged: they came before the log could be "
+                "opened and passed 65536 bytes",
+                "open at last",
+            }));
+}
+
 // A line larger than one write takes is written whole, in several writes.
 TEST_F(LogFile, ALineLargerThanOneWriteIsWrittenWhole) {
   ASSERT_TRUE(make_folders(folder()));

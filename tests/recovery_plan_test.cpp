@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "state/journal_format.h"
+#include "support/fake_program_search.h"
 #include "support/memory_state_files.h"
 #include "support/recording.h"
 #include "watchdog/exit_codes.h"
@@ -21,22 +23,36 @@ const std::string kJournalLine =
     R"(journal ["C:\\Users\\me\\AppData\\Roaming\\NUV Client\\system_state.json"])";
 const std::string kAdapters = "adapters: a recovery first tries the client's 66 adapter names";
 
-// Files in memory, only read; programs found in the system folder, except
-// those named "missing".
+// Files in memory, only read; the tools in the system folder, a script in
+// C:\Tools, and the system's last check answered from the same table: a file
+// that is not there cannot be started.
 struct FakeRecoveryPlanSystem {
   std::optional<std::string> appdata = R"(C:\Users\me\AppData\Roaming)";
   test::MemoryStateFiles files;
+  test::FakeProgramSearchSystem search;
+
+  FakeRecoveryPlanSystem() {
+    search.files = {u"C:\\Windows\\system32\\netsh.exe", u"C:\\Windows\\system32\\route.exe",
+                    u"C:\\Windows\\system32\\cmd.exe", u"C:\\Tools\\fix.bat"};
+  }
 
   PlanSystem seams() {
     return {
         .appdata = [this] { return appdata; },
         .files = files.seam(),
-        .resolve_program = [](const std::string& program) -> Result<std::string, std::string> {
-          if (program == "missing") return unexpected(std::string("program not found"));
-          return R"(C:\Windows\system32\)" + program + ".exe";
+        .program_search = search,
+        .check_application =
+            [this](const std::u16string& application) -> Result<void, LaunchError> {
+          if (search.files.count(application)) return {};
+          return unexpected(LaunchError::os_error(3, kPathNotFound));
         },
+        .out_of_memory_text = kOutOfMemory,
     };
   }
+  static constexpr const char* kPathNotFound =
+      "The system cannot find the path specified. (os error 3)";
+  static constexpr const char* kOutOfMemory =
+      "Not enough memory resources are available to process this command. (os error 8)";
 };
 
 TEST(RecoveryPlan, ShowsEveryCommandNewestFirstWithTheMeta) {
@@ -117,6 +133,76 @@ TEST(RecoveryPlan, ExitCodeChecksTheJournal) {
   // With a path, APPDATA is not needed.
   unset.files.files["j.json"] = "[]";
   EXPECT_EQ(show_recovery_plan(PlanRequest{"j.json"}, unset.seams(), out), kExitClean);
+}
+
+// A command that the runner would fail to start is shown with the runner's
+// own reason: the program search, the command line (a batch script's
+// stricter one included) and the file that the system would start.
+TEST(RecoveryPlan, ACommandThatCannotStartSaysWhyInTheRunnersWords) {
+  struct Case {
+    std::vector<std::string> command;
+    std::string line;  // after "1. CustomCommand: "
+  };
+  const std::vector<Case> cases{
+      {{"fix.bat", "ok"}, R"(C:\Tools\fix.bat ["ok"])"},
+      {{"missing", "a b"}, R"(missing ["a b"] (cannot be started: program not found))"},
+      {{R"(C:\nowhere\tool.exe)", "x"},
+       R"(C:\nowhere\tool.exe ["x"] (cannot be started: )" +
+           std::string(FakeRecoveryPlanSystem::kPathNotFound) + ")"},
+      {{"fix.bat", "a\nb"},
+       R"(C:\Tools\fix.bat ["a\nb"] (cannot be started: batch file arguments are invalid))"},
+      {{"fix.bat", "a\rb"},
+       R"(C:\Tools\fix.bat ["a\rb"] (cannot be started: batch file arguments are invalid))"},
+      {{"netsh", std::string("a\0b", 3)},
+       R"(C:\Windows\system32\netsh.exe ["a\0b"] (cannot be started: nul byte found in provided data))"},
+      {{"fix\\"}, R"(fix\ [] (cannot be started: program path has no file name))"},
+  };
+  for (const auto& c : cases) {
+    FakeRecoveryPlanSystem system;
+    system.files.files[kState] = format_journal({CustomCommand{"fix", c.command}});
+    RecordingSink out;
+    EXPECT_EQ(show_recovery_plan(PlanRequest{}, system.seams(), out), kExitClean);
+    ASSERT_EQ(out.lines.size(), 3u);
+    EXPECT_EQ(out.lines[2], "1. CustomCommand: " + c.line);
+  }
+}
+
+// Memory running out anywhere in the plan (reading the journal, reading the
+// meta file after the commands were shown, the program search) leaves one
+// line, in the system's words had beforehand, and exit 3.
+TEST(RecoveryPlan, RunningOutOfMemoryLeavesOneLineAndExitsThree) {
+  const std::string given = R"(D:\sent by a user.json)";
+  struct Case {
+    std::optional<std::string> path;  // --plan's argument
+    std::string runs_out;             // the path whose read throws, or "search"
+    std::string journal_line;
+  };
+  const std::vector<Case> cases{
+      {std::nullopt, kState, kJournalLine},
+      {std::nullopt, kState + ".meta", kJournalLine},
+      {std::nullopt, "search", kJournalLine},
+      {given, given, R"(journal ["D:\\sent by a user.json"])"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.runs_out);
+    FakeRecoveryPlanSystem system;
+    const std::string path = c.path.value_or(kState);
+    system.files.files[path] = format_journal({FirewallRuleAdded{"NUV kill switch"}});
+    system.files.files[path + ".meta"] = format_meta({1, 2});
+    PlanSystem seams = system.seams();
+    seams.files.read = [&c, read = seams.files.read](const std::string& read_path) {
+      if (read_path == c.runs_out) throw std::bad_alloc();
+      return read(read_path);
+    };
+    if (c.runs_out == "search") {
+      seams.program_search.exists = [](const std::u16string&) -> bool { throw std::bad_alloc(); };
+    }
+    RecordingSink out;
+    EXPECT_EQ(show_recovery_plan(PlanRequest{c.path}, seams, out), kExitJournalUnusable);
+    EXPECT_EQ(out.lines,
+              std::vector<std::string>{c.journal_line + " cannot be read: out of memory: " +
+                                       FakeRecoveryPlanSystem::kOutOfMemory});
+  }
 }
 
 TEST(RecoveryPlan, AnInvalidMetaFileIsSaidToCountFromZero) {

@@ -999,6 +999,56 @@ TEST_F(WatchdogRecovery, AJournalHeldOpenByAnotherProcessIsReportedAsItIsOnDisk)
   }
 }
 
+// A client may hold its journal open for writing, sharing reading, writing
+// and deleting, when the watchdog comes to read it: --plan and a recovery
+// still read it, and the recovery undoes every change.
+TEST_F(WatchdogRecovery, AJournalTheClientHoldsOpenForWritingIsStillRead) {
+  const UniqueFileHandle held(::CreateFileW(state().c_str(), GENERIC_WRITE | DELETE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                            nullptr));
+  ASSERT_TRUE(held.valid());
+  const auto plan = ask(L"--plan");
+  EXPECT_EQ(plan.exit_code, 0u);
+  ASSERT_FALSE(plan.out.empty());
+  EXPECT_EQ(plan.out[0], "journal " + list_notation({narrow(state())}) + " holds 3 records");
+
+  ask(L"--recover");
+  EXPECT_EQ(tool_log().size(), 4u) << "every undo ran";
+}
+
+// --plan shows a command that cannot start as such, with the very text that
+// the recovery's launch then fails with: a program path that is not there,
+// and a batch script with a line break in an argument.
+TEST_F(WatchdogRecovery, PlanSaysWhichCommandsCannotStartInTheRecoverysWords) {
+  const std::string folder = narrow(root_);
+  const std::string nowhere = folder + "\\nowhere\\tool.exe";
+  ASSERT_TRUE(write_file(root_ + L"\\fix.bat", "@exit /b 0\r\n"));
+  ASSERT_TRUE(write_file(state(), format_journal({
+                                      CustomCommand{"elsewhere", {nowhere, "x"}},
+                                      CustomCommand{"script", {"fix.bat", "a\nb"}},
+                                  })));
+  const std::string path_not_found = system_message(ERROR_PATH_NOT_FOUND) + " (os error 3)";
+  const std::string bad_batch_argument = "batch file arguments are invalid";
+  const auto plan = ask(L"--plan");
+  EXPECT_EQ(plan.exit_code, 0u);
+  EXPECT_TRUE(plan.err.empty());
+  ASSERT_EQ(plan.out.size(), 4u);
+  EXPECT_EQ(plan.out[2], "2. CustomCommand: " + folder + "\\fix.bat " + list_notation({"a\nb"}) +
+                             " (cannot be started: " + bad_batch_argument + ")");
+  EXPECT_EQ(plan.out[3], "1. CustomCommand: " + nowhere + R"( ["x"] (cannot be started: )" +
+                             path_not_found + ")");
+
+  const auto recovered = ask(L"--recover");
+  EXPECT_EQ(recovered.exit_code, 1u);
+  ASSERT_FALSE(recovered.err.empty());
+  const std::string& summary = recovered.err.back();
+  for (const std::string& error : {"custom rollback 'script': " + bad_batch_argument,
+                                   "custom rollback 'elsewhere': " + path_not_found}) {
+    EXPECT_NE(summary.find(error), std::string::npos) << summary;
+  }
+}
+
 // --plan reads the journal and shows each undo as the program search finds
 // it now: the stand-ins beside the program. It starts no tool, loads no
 // wintun.dll, and writes, creates and deletes no file, the log included.

@@ -2,9 +2,11 @@
 //
 // Reading is strict and all or nothing: any fault anywhere makes the whole
 // text invalid (the result is the fault, never a partial list), and standard
-// error is not told why. Writing gives one fixed, indented layout that reads
-// back to the same records. The records' names and fields are declared once,
-// in journal_schema.h, for both directions.
+// error is not told why. Memory running out is no fault of the text: it
+// throws std::bad_alloc, which the recovery and the plan report as such.
+// Writing gives one fixed, indented layout that reads back to the same
+// records. The records' names and fields are declared once, in
+// journal_schema.h, for both directions.
 #pragma once
 
 #include <string>

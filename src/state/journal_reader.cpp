@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -371,8 +372,12 @@ Result<void, JournalFault> run_reader(std::string_view text, Reader& reader) {
         reader.done()) {
       return {};
     }
+  } catch (const std::bad_alloc&) {
+    // Memory, not the text, ran out: the caller says so rather than calling
+    // a good journal invalid.
+    throw;
   } catch (...) {
-    // whatever the parser may throw, the text counts as invalid
+    // whatever else the parser may throw, the text counts as invalid
   }
   if (reader.syntax_error_at) {
     return refuse("it is not JSON (syntax error near byte " +

@@ -118,8 +118,13 @@ Result<std::string, FileError> read_whole_file(const std::string& path) {
   // Every path read comes from the system's own UTF-16: this does not fail.
   const auto wide = to_wide(path);
   if (!wide) return unexpected(last_error());
-  const UniqueFileHandle file(::CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // The client may hold its journal open for writing while we read it, and
+  // may open, write or delete it while we do: our reading must not be what
+  // fails the client's write. A rename over a file that anyone holds open can
+  // still fail for the moment; the client retries it.
+  const UniqueFileHandle file(::CreateFileW(
+      wide->c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return unexpected(last_error());
   std::string bytes;
   char buffer[64 * 1024];

@@ -11,6 +11,9 @@ namespace nuv {
 StateFiles windows_state_files();
 
 // The whole file, or the system's words for why it could not be opened or read.
+// It is opened sharing read, write and delete: whoever holds it open, for
+// writing too, does not stop the read, and the read keeps no one from
+// opening, writing or deleting it.
 Result<std::string, FileError> read_whole_file(const std::string& path);
 
 }  // namespace nuv

@@ -115,9 +115,11 @@ void LogFile::write(std::string_view text) {
   const std::lock_guard lock(mutex_);
   if (file_ || open_locked()) {
     append_locked(line);
-  } else if (held_.size() + line.size() <= kHeldLogBytes) {
+  } else if (dropped_ == 0 && held_.size() + line.size() <= kHeldLogBytes) {
     held_ += line;
   } else {
+    // Once one line did not fit, no later one is held, however short: the
+    // log must never show a line without the ones written before it.
     ++dropped_;
   }
 }

@@ -25,12 +25,12 @@ inline constexpr std::size_t kLogWriteChunk = std::size_t{1} << 30;
 // leaves no file. A client that makes its folder after starting us (its
 // first connection ever) gets the log from then on, with the lines before it:
 // until the open succeeds, each line tries it again, and the lines are held
-// whole, the first ones first, up to kHeldLogBytes; the lines beyond that are
-// dropped and the log says how many. Just before the log is opened, a log of
-// 1 MiB or more becomes "nuv-watchdog.log.1". Each line is appended through a
-// handle that others may share for reading, writing and deleting, so that two
-// watchdogs can append at once and an editor can keep it open. Every failure
-// is ignored.
+// whole, the first ones first, up to kHeldLogBytes; from the first line that
+// does not fit on, every line is dropped and the log says how many. Just
+// before the log is opened, a log of 1 MiB or more becomes
+// "nuv-watchdog.log.1". Each line is appended through a handle that others
+// may share for reading, writing and deleting, so that two watchdogs can
+// append at once and an editor can keep it open. Every failure is ignored.
 class LogFile final : public Log {
  public:
   // No folder: nothing is ever written. `write_chunk` is the most handed to
@@ -55,7 +55,7 @@ class LogFile final : public Log {
   std::mutex mutex_;  // lines may come from more than one thread
   UniqueFileHandle file_;
   std::string held_;         // whole lines waiting for the log to open
-  std::size_t dropped_ = 0;  // lines that did not fit in held_
+  std::size_t dropped_ = 0;  // the first line that did not fit in held_, and all after it
 };
 
 }  // namespace nuv

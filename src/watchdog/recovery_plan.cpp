@@ -1,11 +1,16 @@
 #include "watchdog/recovery_plan.h"
 
 #include <cstddef>
+#include <new>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/list_notation.h"
 #include "common/utf.h"
+#include "platform/process/program_launch.h"
 #include "platform/rollback/undo_plan.h"
 #include "platform/wintun/candidate_names.h"
 #include "state/journal_format.h"
@@ -16,9 +21,31 @@
 namespace nuv {
 namespace {
 
+// The program a step would start, as the log would name it, and why it
+// cannot be started, if it cannot: the runner's own checks, the program
+// search and the command line, then the file that the system would start.
+struct LaunchCheck {
+  std::string program;
+  std::optional<std::string> refusal;  // the launch error's display text
+};
+
+LaunchCheck check_launch(const CommandRequest& request, const PlanSystem& system) {
+  auto launch = prepare_launch(request, system.program_search);
+  if (!launch) {
+    const LaunchError& error = launch.error();
+    return {error.program_path.empty() ? request.program : error.program_path, error.text};
+  }
+  std::string program = launch->program_path.empty() ? request.program : launch->program_path;
+  if (auto startable = system.check_application(launch->application); !startable) {
+    return {std::move(program), startable.error().text};
+  }
+  return {std::move(program), std::nullopt};
+}
+
 // One line per command that the undo would run, each the program as the
 // search finds it now and then the arguments in list notation, as the log
-// names a command it ran.
+// names a command it ran; a command that cannot start says why, in the words
+// that its launch error would have.
 void show_change(std::size_t number, const SystemChange& change, const PlanSystem& system,
                  MessageSink& out) {
   const std::string head = std::to_string(number) + ". " +
@@ -33,10 +60,9 @@ void show_change(std::size_t number, const SystemChange& change, const PlanSyste
       out.write_line(head + step.launch_prefix + *step.refusal);
       continue;
     }
-    const auto program = system.resolve_program(step.request.program);
-    std::string line =
-        head + (program ? *program : step.request.program) + " " + list_notation(step.request.args);
-    if (!program) line += " (cannot be started: " + program.error() + ")";
+    const LaunchCheck launch = check_launch(step.request, system);
+    std::string line = head + launch.program + " " + list_notation(step.request.args);
+    if (launch.refusal) line += " (cannot be started: " + *launch.refusal + ")";
     if (!step.outcome_counts) line += " (its result is ignored)";
     out.write_line(line);
   }
@@ -57,10 +83,18 @@ void show_meta(const std::string& meta_path, const PlanSystem& system, MessageSi
                  std::to_string(values->last_partial_rollback_unix));
 }
 
-}  // namespace
+// The plan's lines, held until the plan is whole, so that memory running out
+// half-way leaves nothing half said.
+class HeldLines final : public MessageSink {
+ public:
+  void write_line(std::string_view line) override { lines.emplace_back(line); }
+  std::vector<std::string> lines;
+};
 
-int show_recovery_plan(const PlanRequest& request, const PlanSystem& system, MessageSink& out) {
-  std::string state_path;
+// The plan into `out`, and its exit code; `state_path` gets the journal's
+// path as soon as it is known.
+int make_plan(const PlanRequest& request, const PlanSystem& system, std::string& state_path,
+              MessageSink& out) {
   if (request.journal_path) {
     state_path = *request.journal_path;
   } else {
@@ -92,6 +126,30 @@ int show_recovery_plan(const PlanRequest& request, const PlanSystem& system, Mes
     for (std::size_t i = changes.size(); i > 0; --i) show_change(i, changes[i - 1], system, out);
   }
   show_meta(state_path + ".meta", system, out);
+  return code;
+}
+
+}  // namespace
+
+int show_recovery_plan(const PlanRequest& request, const PlanSystem& system, MessageSink& out) {
+  std::string state_path;
+  HeldLines held;
+  int code = kExitJournalUnusable;
+  try {
+    code = make_plan(request, system, state_path, held);
+  } catch (const std::bad_alloc&) {
+    // Most likely in reading or parsing a huge file. What was read went with
+    // the frames that held it; the lines made so far go too, and the one
+    // line left needs little memory, the system's words being had already.
+    std::vector<std::string>().swap(held.lines);
+    try {
+      out.write_line("journal " + list_notation({state_path}) +
+                     " cannot be read: out of memory: " + system.out_of_memory_text);
+    } catch (const std::bad_alloc&) {  // NOLINT(bugprone-empty-catch): the exit code still says it
+    }
+    return kExitJournalUnusable;
+  }
+  for (const auto& line : held.lines) out.write_line(line);
   return code;
 }
 

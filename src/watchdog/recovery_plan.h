@@ -7,6 +7,8 @@
 #include <string>
 
 #include "common/result.h"
+#include "platform/process/launch_error.h"
+#include "platform/process/program_search.h"
 #include "state/state_files.h"
 #include "watchdog/command_line.h"
 #include "watchdog/message_sink.h"
@@ -19,13 +21,23 @@ struct PlanSystem {
   std::function<std::optional<std::string>()> appdata;
   // Only read is used.
   StateFiles files;
-  // The program that the program search finds now (UTF-8), or why none.
-  std::function<Result<std::string, std::string>(const std::string& program)> resolve_program;
+  // The program search's questions, answered now as a recovery's launch
+  // would have them answered.
+  ProgramSearchSystem program_search;
+  // The runner's last check before it starts a file (`application`, as the
+  // launch names it): nothing when the file is there, else the launch error
+  // that starting it would end with.
+  std::function<Result<void, LaunchError>(const std::u16string& application)> check_application;
+  // The system's text of error 8, got before the plan begins, so that saying
+  // that memory ran out takes little more of it.
+  std::string out_of_memory_text;
 };
 
 // Writes the plan to `out` and returns the exit code: 0 when the client's
 // journal is absent, empty or valid; 3 when it cannot be read or is invalid,
-// when APPDATA is not set, or when the file given does not exist.
+// when APPDATA is not set, or when the file given does not exist. Memory
+// running out while the plan is made (a huge journal or meta file) leaves one
+// line instead, that the journal cannot be read for want of memory, and 3.
 int show_recovery_plan(const PlanRequest& request, const PlanSystem& system, MessageSink& out);
 
 }  // namespace nuv

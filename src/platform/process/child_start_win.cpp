@@ -5,14 +5,13 @@
 #include <vector>
 
 #include "common/win32.h"
-#include "common/utf.h"
 #include "platform/process/child_standard_input_win.h"
 #include "platform/process/inherited_handle_list_win.h"
 #include "platform/process/output_pipe_win.h"
 #include "platform/process/process_creation_flags.h"
+#include "platform/process/program_launch.h"
 #include "platform/process/program_search_system_win.h"
 #include "platform/process/system_path_win.h"
-#include "platform/process/windows_command_line.h"
 
 namespace nuv {
 namespace {
@@ -25,43 +24,17 @@ std::mutex& process_creation_lock() {
   return lock;
 }
 
-// What CreateProcessW is given: the file to start and the line it reads.
-struct Launch {
-  std::u16string application;
-  std::u16string command_line;
-};
-
-// The program as the search resolved it: the file started, or for a batch
-// run the script that cmd.exe runs.
-std::string program_text(const std::u16string& resolved) {
-  return utf16_to_utf8(resolved).value_or(std::string());
-}
-
-Result<Launch, LaunchError> prepare_launch(const CommandRequest& request,
-                                           std::string& program_path) {
-  const ProgramSearchSystem system = windows_program_search();
-  auto resolved = resolve_program(request.program, system);
-  if (!resolved) return unexpected(std::move(resolved).error());
-  program_path = program_text(*resolved);
-  auto batch = is_batch_program(*resolved, system);
-  if (!batch) return unexpected(std::move(batch).error());
-  if (*batch) {
-    auto launch = build_batch_command_line(*resolved, request.args, system);
-    if (!launch) return unexpected(std::move(launch).error());
-    return Launch{std::move(launch->application), std::move(launch->command_line)};
-  }
-  auto line = build_command_line(request.program, request.args);
-  if (!line) return unexpected(std::move(line).error());
-  return Launch{std::move(*resolved), std::move(*line)};
-}
-
 }  // namespace
 
 Result<StartedChild, LaunchError> start_child(const CommandRequest& request,
                                               ChildStandardInput& standard_input,
                                               std::string& program_path) {
-  auto launch = prepare_launch(request, program_path);
-  if (!launch) return unexpected(std::move(launch).error());
+  auto launch = prepare_launch(request, windows_program_search());
+  if (!launch) {
+    program_path = launch.error().program_path;
+    return unexpected(std::move(launch).error());
+  }
+  program_path = launch->program_path;
   auto application = to_system_path(launch->application);
   if (!application) return unexpected(std::move(application).error());
   // CreateProcessW may write into the command line, so it gets a copy.
@@ -106,6 +79,15 @@ Result<StartedChild, LaunchError> start_child(const CommandRequest& request,
   if (!created) return unexpected(LaunchError::from_os(error));
   return StartedChild{UniqueHandle(info.hProcess), UniqueHandle(info.hThread), std::move(out->ours),
                       std::move(err->ours)};
+}
+
+Result<void, LaunchError> check_application(std::u16string_view application) {
+  auto path = to_system_path(application);
+  if (!path) return unexpected(std::move(path).error());
+  if (::GetFileAttributesW(path->c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return unexpected(LaunchError::from_os(::GetLastError()));
+  }
+  return {};
 }
 
 }  // namespace nuv

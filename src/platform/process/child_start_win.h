@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "common/result.h"
 #include "common/unique_handle_win.h"
@@ -26,5 +27,12 @@ struct StartedChild {
 Result<StartedChild, LaunchError> start_child(const CommandRequest& request,
                                               ChildStandardInput& standard_input,
                                               std::string& program_path);
+
+// What start_child checks of the file it is to start once the launch is
+// prepared, asked without starting anything: its path in the system's form,
+// and the system's own error when the file or its folder is not there, which
+// CreateProcessW would end with. For the plan, which shows a command that
+// cannot start as such.
+Result<void, LaunchError> check_application(std::u16string_view application);
 
 }  // namespace nuv
