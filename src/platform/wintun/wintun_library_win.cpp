@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cwchar>
+#include <string>
+#include <string_view>
 
 #include "common/proc_address_win.h"
 #include "common/wide.h"
@@ -48,6 +50,16 @@ WintunError system_error_as(WintunErrorKind kind, DWORD code, const char* text) 
   return {kind, code, text};
 }
 
+// What a Wintun diagnostic says, as UTF-8; the words stand in for a message
+// that is missing or not UTF-16.
+std::string wintun_log_text(const wchar_t* message) {
+  if (message == nullptr) return "Null pointer received";
+  const auto text = from_wide(std::wstring_view(message, std::wcslen(message)));
+  if (!text) return "Invalid UTF-8 sequence: lone surrogate in UTF-16 text";
+  return *text;
+}
+
+// Wintun's diagnostics, made silent: each message is converted and dropped.
 void CALLBACK silent_logger(int /*level*/, DWORD64 /*timestamp*/, const wchar_t* message) {
   (void)wintun_log_text(message);
 }
@@ -73,7 +85,8 @@ Result<std::shared_ptr<const WintunLibrary>, WintunError> WintunLibrary::load() 
     entries[i] = ::GetProcAddress(module.get(), kEntryPointNames[i]);
     if (entries[i] == nullptr) {
       const DWORD code = ::GetLastError();
-      auto error = system_error_as(WintunErrorKind::EntryPointMissing, code, "GetProcAddress failed");
+      auto error =
+          system_error_as(WintunErrorKind::EntryPointMissing, code, "GetProcAddress failed");
       module.reset();  // later names are not tried
       return unexpected(std::move(error));
     }
@@ -95,14 +108,5 @@ void WintunLibrary::silence_logger_once() const {
     entry<SetLoggerFn>(entries_, Entry::kSetLogger)(silent_logger);
   }
 }
-
-std::string wintun_log_text(const wchar_t* message) {
-  if (message == nullptr) return "Null pointer received";
-  const auto text = from_wide(std::wstring_view(message, std::wcslen(message)));
-  if (!text) return "Invalid UTF-8 sequence: lone surrogate in UTF-16 text";
-  return *text;
-}
-
-bool wintun_logger_installed() { return logger_installed.load(); }
 
 }  // namespace nuv
