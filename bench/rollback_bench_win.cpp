@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "common/win32.h"
+#include "common/log.h"
 #include "common/wide.h"
 #include "platform/process/command_runner.h"
 #include "platform/rollback/rollback_engine.h"
@@ -143,7 +144,9 @@ EngineFigures recover_timed(const std::wstring& appdata) {
                  std::chrono::system_clock::now().time_since_epoch())
           .count();
     };
-    auto outcome = nuv::rollback_changes_with_outcome(store, run, files, clock);
+    nuv::NullLog none;
+    auto outcome =
+        nuv::rollback_changes(store, nuv::UndoSystem{run, {}, {}, {}}, files, clock, none);
     loop.shutdown();
     return outcome;
   };

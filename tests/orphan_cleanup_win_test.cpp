@@ -114,9 +114,26 @@ TEST_F(OrphanCleanup, TriesTheSixtySixNamesInOrderAndClosesWhatOpened) {
   install_library();
   // These adapters exist in the library, but no interface of theirs resolves
   // under Wine here: each is opened, closed again at once, and not counted.
-  EXPECT_EQ(
-      run(L"clean", {{L"NUV_WINTUN_ADAPTERS", L"utun-nuv;utun-nuv 2;utun-nuv 33;utun-nuv-2"}}),
-      "0\n");
+  auto child =
+      start(L"clean", {{L"NUV_WINTUN_ADAPTERS", L"utun-nuv;utun-nuv 2;utun-nuv 33;utun-nuv-2"}});
+  const std::string output = read_to_end(child.stdout_read.get());
+  auto log = split_lines(read_to_end(child.stderr_read.get()));
+  EXPECT_EQ(wait_for_exit(child.process.get()), 0u);
+  EXPECT_EQ(output, "0\n");
+
+  // The count leaves them out, but the log names each, in the order tried,
+  // with the system's reason.
+  for (auto& line : log) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+  }
+  const std::string uncounted = " without counting it: its name resolves to no interface: ";
+  ASSERT_EQ(log.size(), 2u) << testing::PrintToString(log);
+  EXPECT_EQ(log[0].rfind("closed adapter [\"utun-nuv 2\"]" + uncounted, 0), 0u) << log[0];
+  EXPECT_EQ(log[1].rfind("closed adapter [\"utun-nuv\"]" + uncounted, 0), 0u) << log[1];
+  for (const auto& line : log) {
+    EXPECT_NE(line.rfind(" (os error "), std::string::npos) << line;
+    EXPECT_EQ(line.back(), ')') << line;
+  }
 
   std::vector<std::string> expected{"load (lock file present)", "WintunSetLogger",
                                     "logger called from another thread"};

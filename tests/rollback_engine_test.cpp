@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/log.h"
 #include "common/utf.h"
 #include "platform/rollback/rollback_engine.h"
 #include "state/journal_format.h"
@@ -48,7 +49,9 @@ struct Rollback {
       if (while_running) while_running(request);
       return fake(request);
     };
-    outcome = rollback_changes_with_outcome(store, run, files.seam(), [this] { return now; });
+    NullLog none;
+    outcome = rollback_changes(
+        store, UndoSystem{run, {}, {}, {}}, files.seam(), [this] { return now; }, none);
     return outcome.errors.listed();
   }
   [[nodiscard]] bool logged(const std::string& operation) const {

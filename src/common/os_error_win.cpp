@@ -46,8 +46,11 @@ std::string system_message(std::uint32_t code, const void* module = nullptr) {
   const DWORD length =
       ::FormatMessageW(flags, module, lookup, 0, buffer, kMessageBufferUnits, nullptr);
   if (length == 0) {
+    // Read before the text is built: the operands of one expression come in
+    // no fixed order, and an allocation may come first.
+    const DWORD format_error = ::GetLastError();
     return "OS Error " + std::to_string(code) + " (FormatMessageW() returned error " +
-           std::to_string(::GetLastError()) + ")";
+           std::to_string(format_error) + ")";
   }
   auto text = from_wide(std::wstring_view(buffer, length));
   if (!text) {

@@ -6,7 +6,23 @@
 
 namespace nuv {
 
+// The close guard of every Win32 close policy: the thread's last error after
+// a close is what it was before, whether the close succeeded or failed, as
+// WIL's and Chromium's owners keep it. A failure path may drop an owner
+// before its caller reads GetLastError.
+class LastErrorKeeper {
+ public:
+  LastErrorKeeper() : saved_(::GetLastError()) {}
+  ~LastErrorKeeper() { ::SetLastError(saved_); }
+  LastErrorKeeper(const LastErrorKeeper&) = delete;
+  LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+ private:
+  DWORD saved_;
+};
+
 struct NullHandleTraits {
+  using CloseGuard = LastErrorKeeper;
   using Pointer = HANDLE;
   static Pointer invalid() { return nullptr; }
   static void close(Pointer h) { ::CloseHandle(h); }
@@ -14,6 +30,7 @@ struct NullHandleTraits {
 
 // File handles, whose failure value is INVALID_HANDLE_VALUE rather than null.
 struct FileHandleTraits {
+  using CloseGuard = LastErrorKeeper;
   using Pointer = HANDLE;
   static Pointer invalid() { return INVALID_HANDLE_VALUE; }
   static void close(Pointer h) { ::CloseHandle(h); }
@@ -21,12 +38,14 @@ struct FileHandleTraits {
 
 // A search begun with FindFirstFileW.
 struct FindHandleTraits {
+  using CloseGuard = LastErrorKeeper;
   using Pointer = HANDLE;
   static Pointer invalid() { return INVALID_HANDLE_VALUE; }
   static void close(Pointer h) { ::FindClose(h); }
 };
 
 struct ModuleTraits {
+  using CloseGuard = LastErrorKeeper;
   using Pointer = HMODULE;
   static Pointer invalid() { return nullptr; }
   static void close(Pointer h) { ::FreeLibrary(h); }
@@ -36,6 +55,7 @@ struct ModuleTraits {
 // for a callback that is already running, so whatever the callback uses may
 // be freed as soon as the owner is gone.
 struct WaitRegistrationTraits {
+  using CloseGuard = LastErrorKeeper;
   using Pointer = HANDLE;
   static Pointer invalid() { return nullptr; }
   static void close(Pointer h) { ::UnregisterWaitEx(h, INVALID_HANDLE_VALUE); }
@@ -44,6 +64,7 @@ struct WaitRegistrationTraits {
 // A thread-pool timer. Closing disarms it first and waits for a callback that
 // is already running, so that none can start or still run once it is gone.
 struct ThreadpoolTimerTraits {
+  using CloseGuard = LastErrorKeeper;
   using Pointer = PTP_TIMER;
   static Pointer invalid() { return nullptr; }
   static void close(Pointer timer) {

@@ -10,6 +10,11 @@ namespace nuv {
 // Traits give `Pointer` (movable, comparable with ==; a handle, or a small
 // struct when the release needs more than one value), `invalid()`, the value
 // that holds nothing, and `close(Pointer)`, which releases a held one.
+//
+// They may also give `CloseGuard`, a type made just before `close` and gone
+// just after it. The Win32 traits use it to keep the thread's last error
+// (LastErrorKeeper): an owner released on a failure path, before its caller
+// reads the failing call's code, must not replace that code with its close's.
 template <class Traits>
 class UniqueResource {
  public:
@@ -33,7 +38,7 @@ class UniqueResource {
   Pointer release() { return std::exchange(value_, Traits::invalid()); }
   void reset(Pointer value = Traits::invalid()) {
     Pointer old = std::exchange(value_, std::move(value));
-    if (!(old == Traits::invalid())) Traits::close(std::move(old));
+    if (!(old == Traits::invalid())) close(std::move(old));
   }
   // For out-parameters of system calls: releases what is held and hands out
   // the slot.
@@ -43,6 +48,15 @@ class UniqueResource {
   }
 
  private:
+  static void close(Pointer value) {
+    if constexpr (requires { typename Traits::CloseGuard; }) {
+      const typename Traits::CloseGuard guard;
+      Traits::close(std::move(value));
+    } else {
+      Traits::close(std::move(value));
+    }
+  }
+
   Pointer value_ = Traits::invalid();
 };
 

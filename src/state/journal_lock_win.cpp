@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <utility>
@@ -17,8 +18,6 @@
 namespace nuv {
 namespace {
 
-OsError last_os_error() { return OsError{::GetLastError()}; }
-
 // Upper case as the invariant locale has it, the same for every watchdog
 // whatever its user's language.
 Result<std::wstring, OsError> upper_case(const std::wstring& text) {
@@ -27,7 +26,10 @@ Result<std::wstring, OsError> upper_case(const std::wstring& text) {
   std::wstring upper(text.size(), L'\0');
   const int n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(), size,
                                 upper.data(), size, nullptr, nullptr, 0);
-  if (n != size) return unexpected(last_os_error());
+  // Only 0 is a failure with a code; a mapping that came out shorter is
+  // still the upper case, and the last error would be some earlier call's.
+  if (n == 0) return unexpected(OsError{::GetLastError()});
+  upper.resize(static_cast<std::size_t>(n));
   return upper;
 }
 
@@ -58,10 +60,13 @@ Result<JournalLock, OsError> lock_waiting(const std::string& state_path, DWORD m
   const std::u16string name = journal_lock_name(*key);
   UniqueHandle mutex(
       ::CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(name.c_str())));
-  if (!mutex) return unexpected(last_os_error());
+  if (!mutex) return unexpected(OsError{::GetLastError()});
   const DWORD waited = ::WaitForSingleObject(mutex.get(), milliseconds);
-  if (waited == WAIT_TIMEOUT) return unexpected(OsError{WAIT_TIMEOUT});
-  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return unexpected(last_os_error());
+  // Only WAIT_FAILED sets the last error; any other answer is its own code.
+  const DWORD wait_error = waited == WAIT_FAILED ? ::GetLastError() : waited;
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    return unexpected(OsError{wait_error});
+  }
   // WAIT_ABANDONED hands over the mutex all the same: the holder is gone.
   return JournalLock(UniqueHeldMutex(mutex.release()), waited == WAIT_ABANDONED);
 }

@@ -63,7 +63,7 @@ Result<RollbackOutcome, OsError> roll_back_on_own_runtime(SystemStateStore& stor
       .code_page_readings = code_page_readings,
       .announce_internet_settings_changed = announce_internet_settings_changed,
   };
-  auto outcome = rollback_changes_with_outcome(store, system, files, seconds_since_1970, log);
+  auto outcome = rollback_changes(store, system, files, seconds_since_1970, log);
   loop->shutdown();
   return outcome;
 }

@@ -47,7 +47,8 @@ void ChildRun::start() noexcept {
                                       INFINITE, WT_EXECUTEINWAITTHREAD | WT_EXECUTEONLYONCE)) {
       exit_wait_.reset(wait);
     } else {
-      fail_locked(LaunchErrorKind::kOsError, ::GetLastError());
+      const DWORD error = ::GetLastError();
+      fail_locked(LaunchErrorKind::kOsError, error);
     }
   }
   decide_if_done_locked();
@@ -114,10 +115,18 @@ void ChildRun::on_exit_signalled() noexcept {
 }
 
 void ChildRun::record_exit_locked() noexcept {
+  // Only a failed call sets the last error: a wait that merely timed out
+  // leaves whatever an earlier call put there, so it reports its own value.
+  const DWORD waited = ::WaitForSingleObject(process_.get(), 0);
+  if (waited != WAIT_OBJECT_0) {
+    const DWORD error = waited == WAIT_FAILED ? ::GetLastError() : waited;
+    fail_locked(LaunchErrorKind::kOsError, error);
+    return;
+  }
   DWORD code = 0;
-  if (::WaitForSingleObject(process_.get(), 0) != WAIT_OBJECT_0 ||
-      !::GetExitCodeProcess(process_.get(), &code)) {
-    fail_locked(LaunchErrorKind::kOsError, ::GetLastError());
+  if (!::GetExitCodeProcess(process_.get(), &code)) {
+    const DWORD error = ::GetLastError();
+    fail_locked(LaunchErrorKind::kOsError, error);
     return;
   }
   exited_ = true;

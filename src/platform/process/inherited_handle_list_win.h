@@ -10,6 +10,7 @@
 #include "common/win32.h"
 #include "common/os_error.h"
 #include "common/result.h"
+#include "common/unique_handle_win.h"
 #include "common/unique_resource.h"
 
 namespace nuv {
@@ -18,6 +19,7 @@ namespace nuv {
 // only a list that was initialized may be deleted, so the release is told
 // which it holds.
 struct AttributeListTraits {
+  using CloseGuard = LastErrorKeeper;
   struct Pointer {
     LPPROC_THREAD_ATTRIBUTE_LIST list = nullptr;  // from ::operator new
     bool initialized = false;

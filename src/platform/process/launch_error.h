@@ -12,13 +12,13 @@ namespace nuv {
 enum class LaunchErrorKind {
   kNotFound,      // a bare program name found in no candidate folder
   kInvalidInput,  // the request itself cannot be turned into a process
-  kOsError,       // the system refused; `os_code` holds its error code
+  kOsError,       // the system refused (from_os); `os_code` holds its error code
   kTimedOut,      // the child did not exit before the deadline
 };
 
 struct LaunchError {
   LaunchErrorKind kind = LaunchErrorKind::kInvalidInput;
-  std::uint32_t os_code = 0;  // only for os_error
+  std::uint32_t os_code = 0;  // only for kOsError
   std::string text;           // the display text, ready for a message
   // The program as resolved (UTF-8), once the search has found it; for the
   // log only.
@@ -30,6 +30,8 @@ struct LaunchError {
   static LaunchError invalid_input(std::string text) {
     return {LaunchErrorKind::kInvalidInput, 0, std::move(text), {}};
   }
+  // A refusal with a text of the caller's: a fake's, where the system's
+  // words are not to be had. The program's own refusals come from from_os.
   static LaunchError os_error(std::uint32_t code, std::string text) {
     return {LaunchErrorKind::kOsError, code, std::move(text), {}};
   }

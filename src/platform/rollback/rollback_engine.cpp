@@ -156,21 +156,8 @@ JournalOutcome persist_partial(SystemStateStore& store, std::vector<SystemChange
 
 }  // namespace
 
-RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const CommandRunner& run,
-                                              const StateFiles& files, const WallClock& clock) {
-  NullLog none;
-  return rollback_changes_with_outcome(store, run, files, clock, none);
-}
-
-RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const CommandRunner& run,
-                                              const StateFiles& files, const WallClock& clock,
-                                              Log& log) {
-  return rollback_changes_with_outcome(store, UndoSystem{run, {}, {}, {}}, files, clock, log);
-}
-
-RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const UndoSystem& system,
-                                              const StateFiles& files, const WallClock& clock,
-                                              Log& log) {
+RollbackOutcome rollback_changes(SystemStateStore& store, const UndoSystem& system,
+                                 const StateFiles& files, const WallClock& clock, Log& log) {
   std::vector<SystemChange> pending;
   {
     const std::lock_guard lock(store.changes_lock);
@@ -196,11 +183,6 @@ RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const Und
     outcome.journal = persist_partial(store, std::move(failed), files, clock);
   }
   return outcome;
-}
-
-ErrorList rollback_changes(SystemStateStore& store, const CommandRunner& run,
-                           const StateFiles& files, const WallClock& clock) {
-  return rollback_changes_with_outcome(store, run, files, clock).errors;
 }
 
 }  // namespace nuv

@@ -20,21 +20,10 @@ using WallClock = std::function<std::int64_t()>;
 
 // Runs every undo, one at a time, and persists the outcome. Returns one
 // message per failed undo, the newest failing change first (held within the
-// error list's budget as they come), and how the journal was left.
-RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const CommandRunner& run,
-                                              const StateFiles& files, const WallClock& clock);
-// The same, with a line in `log` for every command run.
-RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const CommandRunner& run,
-                                              const StateFiles& files, const WallClock& clock,
-                                              Log& log);
-// The same, with the system's answers in its own language taken into account
-// and the proxy change announced.
-RollbackOutcome rollback_changes_with_outcome(SystemStateStore& store, const UndoSystem& system,
-                                              const StateFiles& files, const WallClock& clock,
-                                              Log& log);
-
-// The same, for callers that only want the messages.
-ErrorList rollback_changes(SystemStateStore& store, const CommandRunner& run,
-                           const StateFiles& files, const WallClock& clock);
+// error list's budget as they come), and how the journal was left. `log` gets
+// a line for every command run; `system` lets the undos read the system's
+// answers in its own language and announce a proxy change.
+RollbackOutcome rollback_changes(SystemStateStore& store, const UndoSystem& system,
+                                 const StateFiles& files, const WallClock& clock, Log& log);
 
 }  // namespace nuv

@@ -8,6 +8,7 @@
 #include "common/win32.h"
 #include "common/os_error.h"
 #include "common/result.h"
+#include "common/unique_handle_win.h"
 #include "common/unique_resource.h"
 
 namespace nuv {
@@ -28,6 +29,7 @@ struct CleanupLockFile {
 // handle was opened to delete the file on close, so the system deletes it
 // then all the same.
 struct CleanupLockTraits {
+  using CloseGuard = LastErrorKeeper;
   using Pointer = CleanupLockFile;
   static Pointer invalid() { return {}; }
   static void close(const Pointer& lock) {

@@ -1,10 +1,13 @@
 #include "platform/wintun/orphan_cleanup_win.h"
 
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "common/win32.h"
 #include "common/environment_win.h"
 #include "common/list_notation.h"
+#include "common/os_error.h"
 #include "common/path.h"
 #include "common/proc_address_win.h"
 #include "common/wide.h"
@@ -16,7 +19,7 @@
 namespace nuv {
 namespace {
 
-std::optional<std::string> system_temp_folder() {
+Result<std::string, OsError> system_temp_folder() {
   // Newer systems have GetTempPath2W (a folder of its own for SYSTEM); it is
   // looked up at run time so that older systems still start the program.
   const auto get_temp_path2 = proc_address<DWORD WINAPI(DWORD, LPWSTR)>(
@@ -24,15 +27,18 @@ std::optional<std::string> system_temp_folder() {
   wchar_t buffer[MAX_PATH + 1];
   const DWORD n =
       get_temp_path2 ? get_temp_path2(MAX_PATH + 1, buffer) : ::GetTempPathW(MAX_PATH + 1, buffer);
-  if (n == 0 || n > MAX_PATH) return std::nullopt;
-  return from_wide(std::wstring_view(buffer, n));
+  if (n == 0) return unexpected(OsError{::GetLastError()});
+  if (n > MAX_PATH) return unexpected(OsError{ERROR_BUFFER_OVERFLOW});
+  auto folder = from_wide(std::wstring_view(buffer, n));
+  if (!folder) return unexpected(OsError{ERROR_NO_UNICODE_TRANSLATION});
+  return std::move(*folder);
 }
 
 }  // namespace
 
-std::optional<std::string> cleanup_temp_folder() {
-  if (auto temp = environment_variable(L"TEMP")) return temp;
-  if (auto tmp = environment_variable(L"TMP")) return tmp;
+Result<std::string, OsError> cleanup_temp_folder() {
+  if (auto temp = environment_variable(L"TEMP")) return std::move(*temp);
+  if (auto tmp = environment_variable(L"TMP")) return std::move(*tmp);
   return system_temp_folder();
 }
 
@@ -50,7 +56,8 @@ std::uint64_t clean_wintun_orphans(Log& log, HMODULE kernel32) {
   }
   const auto folder = cleanup_temp_folder();
   if (!folder) {
-    log.write("adapter cleanup skipped: no temporary folder");
+    log.write("adapter cleanup skipped: no temporary folder: " +
+              os_error_text(folder.error().code));
     return 0;
   }
   const std::string lock_path = join_path(*folder, kCleanupLockFileName);
@@ -72,7 +79,16 @@ std::uint64_t clean_wintun_orphans(Log& log, HMODULE kernel32) {
   std::uint64_t count = 0;
   for (const auto& name : wintun_candidate_names()) {
     auto adapter = WintunAdapter::open(*library, name);
-    if (!adapter) continue;
+    if (!adapter) {
+      // Opened, but closed again at once as its name resolves to no
+      // interface: it does not count, and the log names it all the same.
+      if (adapter.error().kind == WintunErrorKind::SystemError) {
+        log.write(
+            "closed adapter " + list_notation({name}) +
+            " without counting it: its name resolves to no interface: " + adapter.error().text);
+      }
+      continue;
+    }
     adapter->close();
     log.write("closed adapter " + list_notation({name}));
     ++count;

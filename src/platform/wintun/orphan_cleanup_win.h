@@ -2,21 +2,25 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "common/win32.h"
 #include "common/log.h"
+#include "common/os_error.h"
+#include "common/result.h"
 
 namespace nuv {
 
-// TEMP if set, else TMP if set, else the system's temporary folder.
-std::optional<std::string> cleanup_temp_folder();
+// TEMP if set, else TMP if set, else the system's temporary folder, or the
+// system's code for why it has none.
+Result<std::string, OsError> cleanup_temp_folder();
 
 // Under the lock file in the temporary folder, opens and closes each of the
-// 66 candidate adapters; returns how many opened. Prints nothing and never
-// fails: no lock, no library or any other failure gives 0. The log gets each
-// adapter closed, by name, or why the cleanup was skipped.
+// 66 candidate adapters; returns how many opened and resolved to an
+// interface (one that opens but resolves to none is closed all the same, and
+// not counted). Prints nothing and never fails: no lock, no library or any
+// other failure gives 0. The log gets each adapter closed, by name, and
+// whether it counted, or why the cleanup was skipped.
 std::uint64_t clean_wintun_orphans(Log& log);
 
 // The same, asking `kernel32` whether the system has safe DLL search. Without

@@ -7,6 +7,7 @@
 
 #include "common/win32.h"
 #include "common/result.h"
+#include "common/unique_handle_win.h"
 #include "common/unique_resource.h"
 #include "platform/wintun/wintun_library_win.h"
 
@@ -25,6 +26,7 @@ struct AdapterHandle {
 // Closes the adapter through its library, and only then lets the library go,
 // so that the module is never freed under a handle of its own.
 struct AdapterHandleTraits {
+  using CloseGuard = LastErrorKeeper;
   using Pointer = AdapterHandle;
   static Pointer invalid() { return {}; }
   static void close(Pointer adapter) {

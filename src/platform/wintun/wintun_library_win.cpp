@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cwchar>
+#include <string>
+#include <string_view>
 
 #include "common/proc_address_win.h"
 #include "common/wide.h"
@@ -41,13 +43,23 @@ F* entry(const WintunLibrary::EntryPoints& entries, WintunLibrary::Entry which) 
   return function_cast<F>(entries[static_cast<std::size_t>(which)]);
 }
 
-WintunError last_error_as(WintunErrorKind kind, const char* text) {
-  const DWORD code = ::GetLastError();
+// `code` is GetLastError() as read right after the call that failed.
+WintunError system_error_as(WintunErrorKind kind, DWORD code, const char* text) {
   if (code == 0)
     return {kind, std::nullopt, std::string(text) + ", but system did not report the error"};
   return {kind, code, text};
 }
 
+// What a Wintun diagnostic says, as UTF-8; the words stand in for a message
+// that is missing or not UTF-16.
+std::string wintun_log_text(const wchar_t* message) {
+  if (message == nullptr) return "Null pointer received";
+  const auto text = from_wide(std::wstring_view(message, std::wcslen(message)));
+  if (!text) return "Invalid UTF-8 sequence: lone surrogate in UTF-16 text";
+  return *text;
+}
+
+// Wintun's diagnostics, made silent: each message is converted and dropped.
 void CALLBACK silent_logger(int /*level*/, DWORD64 /*timestamp*/, const wchar_t* message) {
   (void)wintun_log_text(message);
 }
@@ -59,19 +71,22 @@ Result<std::shared_ptr<const WintunLibrary>, WintunError> WintunLibrary::load() 
   const bool mode_set = ::SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_mode) != 0;
   UniqueModule module(::LoadLibraryExW(
       L"wintun", nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
-  const DWORD load_error = ::GetLastError();
+  // Before the error mode is set back, which may set an error of its own.
+  const DWORD load_error = module ? 0 : ::GetLastError();
   if (mode_set && previous_mode != SEM_FAILCRITICALERRORS)
     ::SetThreadErrorMode(previous_mode, nullptr);
   if (!module) {
-    ::SetLastError(load_error);
-    return unexpected(last_error_as(WintunErrorKind::LoadFailed, "LoadLibraryExW failed"));
+    return unexpected(
+        system_error_as(WintunErrorKind::LoadFailed, load_error, "LoadLibraryExW failed"));
   }
 
   EntryPoints entries{};
   for (std::size_t i = 0; i < kEntryCount; ++i) {
     entries[i] = ::GetProcAddress(module.get(), kEntryPointNames[i]);
     if (entries[i] == nullptr) {
-      auto error = last_error_as(WintunErrorKind::EntryPointMissing, "GetProcAddress failed");
+      const DWORD code = ::GetLastError();
+      auto error =
+          system_error_as(WintunErrorKind::EntryPointMissing, code, "GetProcAddress failed");
       module.reset();  // later names are not tried
       return unexpected(std::move(error));
     }
@@ -93,14 +108,5 @@ void WintunLibrary::silence_logger_once() const {
     entry<SetLoggerFn>(entries_, Entry::kSetLogger)(silent_logger);
   }
 }
-
-std::string wintun_log_text(const wchar_t* message) {
-  if (message == nullptr) return "Null pointer received";
-  const auto text = from_wide(std::wstring_view(message, std::wcslen(message)));
-  if (!text) return "Invalid UTF-8 sequence: lone surrogate in UTF-16 text";
-  return *text;
-}
-
-bool wintun_logger_installed() { return logger_installed.load(); }
 
 }  // namespace nuv

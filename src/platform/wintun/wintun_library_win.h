@@ -68,11 +68,4 @@ class WintunLibrary {
   EntryPoints entries_;
 };
 
-// Wintun's diagnostics, made silent: the message is converted and dropped.
-// Returns what the conversion gave, for tests.
-std::string wintun_log_text(const wchar_t* message);
-
-// Whether this process has installed the logger yet.
-bool wintun_logger_installed();
-
 }  // namespace nuv
