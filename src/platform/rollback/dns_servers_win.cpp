@@ -84,7 +84,8 @@ Result<std::string, std::string> read_name_server_value(const std::string& guid,
   const auto wide_path = to_wide(path);
   if (!wide_path) return unexpected(std::string("the interface's GUID is not valid UTF-8"));
   const auto key = open_registry_key(HKEY_LOCAL_MACHINE, wide_path->c_str());
-  if (!key) return unexpected("HKLM\\" + path + " cannot be opened: " + os_error_text(key.error().code));
+  if (!key)
+    return unexpected("HKLM\\" + path + " cannot be opened: " + os_error_text(key.error().code));
   auto value = read_string_value(key->get(), L"NameServer");
   if (!value) {
     if (value.error().code == ERROR_UNSUPPORTED_TYPE) {
@@ -110,9 +111,10 @@ Result<DnsServerTexts, std::string> read_dns_servers(const InterfaceRow& row) {
   GetInterfaceDnsSettingsFunction* get_settings = nullptr;
   FreeInterfaceDnsSettingsFunction* free_settings = nullptr;
   if (iphlpapi) {
-    get_settings = proc_address<GetInterfaceDnsSettingsFunction>(iphlpapi.get(), "GetInterfaceDnsSettings");
-    free_settings = proc_address<FreeInterfaceDnsSettingsFunction>(iphlpapi.get(),
-                                                                   "FreeInterfaceDnsSettings");
+    get_settings =
+        proc_address<GetInterfaceDnsSettingsFunction>(iphlpapi.get(), "GetInterfaceDnsSettings");
+    free_settings =
+        proc_address<FreeInterfaceDnsSettingsFunction>(iphlpapi.get(), "FreeInterfaceDnsSettings");
   }
 
   DnsServerTexts servers;

@@ -20,7 +20,7 @@ inline constexpr std::chrono::milliseconds kFirewallAnswerLimit{5000};
 // touches; this call waits for it at most `limit`. A thread that has not
 // answered by then is left to finish on its own, and its answer is dropped.
 // COM is first touched here, never before.
-Result<bool, std::string> firewall_rule_exists(const std::string& rule_name,
-                                               std::chrono::milliseconds limit = kFirewallAnswerLimit);
+Result<bool, std::string> firewall_rule_exists(
+    const std::string& rule_name, std::chrono::milliseconds limit = kFirewallAnswerLimit);
 
 }  // namespace nuv

@@ -53,8 +53,8 @@ std::optional<GUID> parse_interface_guid(std::string_view text) {
   std::array<std::uint8_t, 16> bytes{};
   std::size_t digits = 0;
   for (std::size_t pos = 1; pos + 1 < text.size(); ++pos) {
-    const bool dash_here = pos == kDashes[0] || pos == kDashes[1] || pos == kDashes[2] ||
-                           pos == kDashes[3];
+    const bool dash_here =
+        pos == kDashes[0] || pos == kDashes[1] || pos == kDashes[2] || pos == kDashes[3];
     if (dash_here) {
       if (text[pos] != '-') return std::nullopt;
       continue;
@@ -65,7 +65,8 @@ std::optional<GUID> parse_interface_guid(std::string_view text) {
     ++digits;
   }
   GUID guid{};
-  guid.Data1 = static_cast<unsigned long>(bytes[0]) << 24 | static_cast<unsigned long>(bytes[1]) << 16 |
+  guid.Data1 = static_cast<unsigned long>(bytes[0]) << 24 |
+               static_cast<unsigned long>(bytes[1]) << 16 |
                static_cast<unsigned long>(bytes[2]) << 8 | bytes[3];
   guid.Data2 = static_cast<unsigned short>(bytes[4] << 8 | bytes[5]);
   guid.Data3 = static_cast<unsigned short>(bytes[6] << 8 | bytes[7]);

@@ -11,8 +11,11 @@
 #include "common/wide.h"
 #include "platform/rollback/interface_guid_win.h"
 
+// The socket address types first: iphlpapi.h declares the *2 tables only
+// once they are known.
 #include <winsock2.h>
 #include <ws2ipdef.h>
+
 #include <iphlpapi.h>
 #include <netioapi.h>
 
@@ -86,9 +89,9 @@ Result<std::optional<InterfaceRow>, std::string> find_interface_by_alias(const s
   const auto wide = to_wide(alias);
   if (!wide) return unexpected(std::string("the alias is not valid UTF-8"));
   return find_interface([&](const MIB_IF_ROW2& row) {
-    return ::CompareStringOrdinal(row.Alias, static_cast<int>(::wcsnlen(row.Alias, std::size(row.Alias))),
-                                  wide->c_str(), static_cast<int>(wide->size()),
-                                  TRUE) == CSTR_EQUAL;
+    return ::CompareStringOrdinal(
+               row.Alias, static_cast<int>(::wcsnlen(row.Alias, std::size(row.Alias))),
+               wide->c_str(), static_cast<int>(wide->size()), TRUE) == CSTR_EQUAL;
   });
 }
 
