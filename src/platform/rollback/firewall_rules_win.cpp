@@ -1,9 +1,11 @@
 #include "platform/rollback/firewall_rules_win.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <future>
+#include <memory>
 #include <thread>
 #include <utility>
 
@@ -109,6 +111,25 @@ std::string hresult_text(HRESULT hr) {
   return text;
 }
 
+// A question's course: the worker and the waiter each try to move it out of
+// kAsking, and whichever comes second knows the other's outcome.
+enum class Course : int { kAsking, kAnswered, kAbandoned };
+
+// Workers whose waiter gave up and that have not answered yet. While one is
+// stuck in the firewall service, another question would most likely be stuck
+// behind it: it fails at once instead of adding a thread and a wait of its
+// own, so that reading back many rules costs one wait, not one each.
+std::atomic<int> abandoned_workers{0};
+
+// The worker's side: the answer goes to the promise, and a worker whose
+// waiter is gone takes itself off the count of the abandoned.
+void answer_question(std::promise<FirewallAnswer>& promise, std::atomic<Course>& course,
+                     const std::wstring& rule_name) {
+  promise.set_value(ask_firewall(rule_name));
+  Course asking = Course::kAsking;
+  if (!course.compare_exchange_strong(asking, Course::kAnswered)) --abandoned_workers;
+}
+
 std::string duration_text(std::chrono::milliseconds limit) {
   if (limit.count() % 1000 == 0) return std::to_string(limit.count() / 1000) + " s";
   return std::to_string(limit.count()) + " ms";
@@ -121,21 +142,35 @@ Result<bool, std::string> firewall_rule_exists(const std::string& rule_name,
   auto wide_name = to_wide(rule_name);
   if (!wide_name) return unexpected(std::string("the rule's name is not valid UTF-8"));
 
-  // The worker owns the promise and the name; only the shared state of the
-  // future is shared, and it lives as long as either side holds it. A worker
-  // that outlives this call sets a value nobody reads.
+  if (abandoned_workers.load() > 0) {
+    return unexpected(std::string("the firewall has not answered an earlier question yet"));
+  }
+
+  // The worker owns the promise, the name and a share of the question's
+  // course; the future's state and the course live as long as either side
+  // holds them. A worker that outlives this call sets a value nobody reads.
   std::promise<FirewallAnswer> promise;
   std::future<FirewallAnswer> answer = promise.get_future();
+  std::shared_ptr<std::atomic<Course>> course;
   try {
-    std::thread([promise = std::move(promise), name = std::move(*wide_name)]() mutable {
-      promise.set_value(ask_firewall(name));
+    course = std::make_shared<std::atomic<Course>>(Course::kAsking);
+    std::thread([promise = std::move(promise), course, name = std::move(*wide_name)]() mutable {
+      answer_question(promise, *course, name);
     }).detach();
   } catch (const std::exception& e) {
     return unexpected(std::string("no thread for the firewall's question: ") + e.what());
   }
 
+  // The only wait of the read-back that depends on another process: bounded.
   if (answer.wait_for(limit) != std::future_status::ready) {
-    return unexpected("the firewall did not answer within " + duration_text(limit));
+    // Counted before the worker can see itself abandoned, so that its
+    // decrement always follows this increment.
+    ++abandoned_workers;
+    Course asking = Course::kAsking;
+    if (course->compare_exchange_strong(asking, Course::kAbandoned)) {
+      return unexpected("the firewall did not answer within " + duration_text(limit));
+    }
+    --abandoned_workers;  // the answer came in just now
   }
   const FirewallAnswer got = answer.get();
   if (got.step == Step::kItem) {
