@@ -15,6 +15,7 @@
 
 #include "common/win32.h"
 #include "platform/rollback/firewall_rules_win.h"
+#include "platform/rollback/interface_guid_win.h"
 #include "platform/rollback/read_back_win.h"
 #include "platform/rollback/registry_values_win.h"
 #include "support/result_values.h"
@@ -114,6 +115,96 @@ TEST(ReadBackSystem, DnsServersOfTheLoopbackComeBack) {
   EXPECT_FALSE(system.dns_servers(bad));
 }
 
+bool under_wine() {
+  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// The registry keys of a made-up interface, created for a test and deleted
+// afterwards from the first one that did not exist before.
+class ScratchInterfaceKeys {
+ public:
+  explicit ScratchInterfaceKeys(const std::string& guid) {
+    for (const std::wstring service : {L"Tcpip", L"Tcpip6"}) {
+      const std::wstring parameters =
+          L"SYSTEM\\CurrentControlSet\\Services\\" + service + L"\\Parameters";
+      const std::wstring interfaces = parameters + L"\\Interfaces";
+      std::wstring first_new = interfaces + L"\\" + std::wstring(guid.begin(), guid.end());
+      for (const std::wstring& ancestor : {interfaces, parameters}) {
+        if (!open_registry_key(HKEY_LOCAL_MACHINE, ancestor.c_str())) first_new = ancestor;
+      }
+      created_.push_back(first_new);
+      keys_.emplace_back();
+      const std::wstring path = interfaces + L"\\" + std::wstring(guid.begin(), guid.end());
+      EXPECT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                  nullptr, keys_.back().put(), nullptr),
+                ERROR_SUCCESS);
+    }
+  }
+  ScratchInterfaceKeys(const ScratchInterfaceKeys&) = delete;
+  ScratchInterfaceKeys& operator=(const ScratchInterfaceKeys&) = delete;
+  ~ScratchInterfaceKeys() {
+    keys_.clear();
+    for (const std::wstring& path : created_) {
+      EXPECT_EQ(::RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
+    }
+  }
+
+  // Tcpip's key (0) or Tcpip6's (1).
+  void set_name_server(int family, const std::wstring& text) {
+    ASSERT_EQ(::RegSetValueExW(keys_[family].get(), L"NameServer", 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(text.c_str()),
+                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  }
+
+ private:
+  std::vector<std::wstring> created_;
+  std::vector<UniqueRegistryKey> keys_;
+};
+
+// Where GetInterfaceDnsSettings is missing, as under Wine, the interface's
+// keys are read: a missing or empty value is no servers, a missing key an error.
+TEST(ReadBackSystem, DnsServersComeFromTheInterfaceKeysWithoutTheSystemsCall) {
+  if (!under_wine()) GTEST_SKIP() << "Windows answers through GetInterfaceDnsSettings";
+  const ReadBackSystem system = windows_read_back_system();
+  const InterfaceRow row{4242, "nuv scratch", "{6E75762D-7265-6164-2D62-61636B000001}"};
+  EXPECT_FALSE(system.dns_servers(row));
+  {
+    ScratchInterfaceKeys keys(row.guid);
+    auto servers = system.dns_servers(row);
+    ASSERT_TRUE(servers) << servers.error();
+    EXPECT_EQ(servers->v4, "");
+    EXPECT_EQ(servers->v6, "");
+
+    keys.set_name_server(0, L"10.8.0.1,1.1.1.1");
+    keys.set_name_server(1, L"");
+    servers = system.dns_servers(row);
+    ASSERT_TRUE(servers) << servers.error();
+    EXPECT_EQ(servers->v4, "10.8.0.1,1.1.1.1");
+    EXPECT_EQ(servers->v6, "");
+
+    keys.set_name_server(1, L"fd00::1 fd00::2");
+    servers = system.dns_servers(row);
+    ASSERT_TRUE(servers) << servers.error();
+    EXPECT_EQ(servers->v6, "fd00::1 fd00::2");
+  }
+  EXPECT_FALSE(system.dns_servers(row));
+}
+
+TEST(ReadBackSystem, InterfaceGuidsReadAsTheRegistryNamesThem) {
+  const GUID guid{0x0123ABCD, 0x4567, 0x89EF, {0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10}};
+  const std::string text = "{0123ABCD-4567-89EF-FEDC-BA9876543210}";
+  EXPECT_EQ(interface_guid_text(guid), text);
+  const auto parsed = parse_interface_guid("{0123abcd-4567-89ef-fedc-ba9876543210}");
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(interface_guid_text(*parsed), text);
+  for (const char* bad :
+       {"0123ABCD-4567-89EF-FEDC-BA9876543210", "{0123ABCD-4567-89EF-FEDC-BA987654321}",
+        "{0123ABCD-4567-89EF-FEDCBA9876543210-}", "{0123ABCG-4567-89EF-FEDC-BA9876543210}", ""}) {
+    EXPECT_FALSE(parse_interface_guid(bad)) << bad;
+  }
+}
+
 // Wine's INetFwRules::Item answers E_NOTIMPL: "cannot tell", and within the
 // firewall's time.
 TEST(ReadBackSystem, FirewallAnswersWithinItsTime) {
@@ -121,7 +212,7 @@ TEST(ReadBackSystem, FirewallAnswersWithinItsTime) {
   const auto started = std::chrono::steady_clock::now();
   const auto exists = system.firewall_rule_exists("nuv read-back test rule");
   EXPECT_LT(std::chrono::steady_clock::now() - started, 6s);
-  if (::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) {
+  if (under_wine()) {
     ASSERT_FALSE(exists);
     EXPECT_FALSE(exists.error().empty());
   }
