@@ -11,12 +11,13 @@
 
 #include "common/win32.h"
 #include "common/os_error.h"
+#include "common/proc_address_win.h"
+#include "common/unique_handle_win.h"
 #include "common/unique_resource.h"
 #include "common/wide.h"
 
 #include <netfw.h>
 #include <objbase.h>
-#include <oleauto.h>
 
 namespace nuv {
 namespace {
@@ -31,10 +32,21 @@ struct ComTraits {
 template <class Interface>
 using UniqueCom = UniqueResource<ComTraits<Interface>>;
 
+// oleaut32.dll is loaded by the worker, only when the firewall is asked, and
+// is no import of the program.
+using SysAllocStringLenFunction = BSTR WINAPI(const OLECHAR*, UINT);
+using SysFreeStringFunction = void WINAPI(BSTR);
+
+// A BSTR and the entry point that frees it.
+struct AllocatedBstr {
+  BSTR text = nullptr;
+  SysFreeStringFunction* free_string = nullptr;
+  bool operator==(const AllocatedBstr&) const = default;
+};
 struct BstrTraits {
-  using Pointer = BSTR;
-  static Pointer invalid() { return nullptr; }
-  static void close(Pointer text) { ::SysFreeString(text); }
+  using Pointer = AllocatedBstr;
+  static Pointer invalid() { return {}; }
+  static void close(const Pointer& allocated) { allocated.free_string(allocated.text); }
 };
 using UniqueBstr = UniqueResource<BstrTraits>;
 
@@ -49,7 +61,7 @@ using UniqueComApartment = UniqueResource<ComApartmentTraits>;
 
 // Which call gave the worker's answer; the text is made on the waiting side,
 // so that the worker allocates nothing after its COM work.
-enum class Step : std::uint8_t { kInitialize, kCreate, kRules, kName, kItem };
+enum class Step : std::uint8_t { kLoad, kInitialize, kCreate, kRules, kName, kItem };
 
 struct FirewallAnswer {
   Step step = Step::kItem;
@@ -58,6 +70,8 @@ struct FirewallAnswer {
 
 const char* step_name(Step step) {
   switch (step) {
+    case Step::kLoad:
+      return "Loading oleaut32.dll";
     case Step::kInitialize:
       return "CoInitializeEx";
     case Step::kCreate:
@@ -65,7 +79,7 @@ const char* step_name(Step step) {
     case Step::kRules:
       return "INetFwPolicy2::get_Rules";
     case Step::kName:
-      return "SysAllocString";
+      return "SysAllocStringLen";
     case Step::kItem:
       return "INetFwRules::Item";
   }
@@ -73,8 +87,20 @@ const char* step_name(Step step) {
 }
 
 // The COM conversation, on the worker thread, which owns COM's
-// initialisation and every object. Objects go before CoUninitialize.
+// initialisation and every object. Objects go before CoUninitialize, and
+// oleaut32.dll after it.
 FirewallAnswer ask_firewall(const std::wstring& rule_name) {
+  const UniqueModule oleaut32(
+      ::LoadLibraryExW(L"oleaut32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+  const auto alloc_string =
+      oleaut32 ? proc_address<SysAllocStringLenFunction>(oleaut32.get(), "SysAllocStringLen")
+               : nullptr;
+  const auto free_string =
+      oleaut32 ? proc_address<SysFreeStringFunction>(oleaut32.get(), "SysFreeString") : nullptr;
+  if (alloc_string == nullptr || free_string == nullptr) {
+    return {Step::kLoad, HRESULT_FROM_WIN32(::GetLastError())};
+  }
+
   UniqueComApartment apartment;
   const HRESULT initialised = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   if (FAILED(initialised)) return {Step::kInitialize, initialised};
@@ -87,10 +113,11 @@ FirewallAnswer ask_firewall(const std::wstring& rule_name) {
   UniqueCom<INetFwRules> rules;
   hr = policy.get()->get_Rules(rules.put());
   if (FAILED(hr)) return {Step::kRules, hr};
-  const UniqueBstr name(::SysAllocStringLen(rule_name.data(), static_cast<UINT>(rule_name.size())));
-  if (!name) return {Step::kName, E_OUTOFMEMORY};
+  const UniqueBstr name(AllocatedBstr{
+      alloc_string(rule_name.data(), static_cast<UINT>(rule_name.size())), free_string});
+  if (name.get().text == nullptr) return {Step::kName, E_OUTOFMEMORY};
   UniqueCom<INetFwRule> rule;
-  hr = rules.get()->Item(name.get(), rule.put());
+  hr = rules.get()->Item(name.get().text, rule.put());
   return {Step::kItem, hr};
 }
 
