@@ -25,11 +25,14 @@
 
 #include "common/error_list.h"
 #include "common/list_notation.h"
+#include "platform/rollback/ip_address.h"
+#include "platform/rollback/read_back_win.h"
 #include "state/journal_format.h"
 #include "state/journal_lock_name.h"
 #include "state/journal_lock_win.h"
 #include "support/checked_win.h"
 #include "support/client_profile_win.h"
+#include "support/saved_proxy_values_win.h"
 #include "support/scratch_test_win.h"
 #include "support/shared_console_win.h"
 
@@ -370,18 +373,19 @@ TEST_F(WatchdogRecovery, AlreadyGoneInTheSystemsLanguageIsAccepted) {
             3);
 }
 
-// "Access denied" in the system's language is a failure: the route stays in
+// "Access denied" in the system's language is a failure: the rule stays in
 // the journal. The summary shows the UTF-8 decoding of the tool's bytes; the
-// log shows the words.
+// log shows the words. (A rule, since Wine's firewall cannot say whether it
+// is there: the tool's answer decides.)
 TEST_F(WatchdogRecovery, AnAnswerInTheSystemsLanguageIsLoggedReadably) {
-  const std::vector<SystemChange> journal{RouteAdded{"0.0.0.0/1", "10.8.0.1", "utun-nuv", 5u}};
+  const std::vector<SystemChange> journal{FirewallRuleAdded{"NUV kill switch"}};
   ASSERT_TRUE(write_file(state(), format_journal(journal)));
-  ASSERT_TRUE(write_file(root_ + L"\\answers.txt", "route\t*\t1\t\\M5;\n"));
+  ASSERT_TRUE(write_file(root_ + L"\\answers.txt", "netsh\t*\t1\t\\M5;\n"));
   const auto crashed = crash();
   EXPECT_EQ(crashed.exit_code, 1u);
   ASSERT_EQ(crashed.lines.size(), 4u);
   EXPECT_EQ(crashed.lines[3].rfind("nuv-watchdog: system_state recovery had 1 errors: "
-                                   "[\"route delete failed: ",
+                                   "[\"delete firewall rule failed: ",
                                    0),
             0u)
       << crashed.lines[3];
@@ -397,6 +401,9 @@ TEST_F(WatchdogRecovery, AnAnswerInTheSystemsLanguageIsLoggedReadably) {
 // After a proxy undo, running programs are told that the Internet settings
 // changed, and the log says how that went.
 TEST_F(WatchdogRecovery, AProxyUndoIsAnnouncedToRunningPrograms) {
+  // Already as the record left it, so that it reads back as restored.
+  SavedProxyValues proxy;
+  proxy.set_dword(L"ProxyEnable", 0);
   ASSERT_TRUE(write_file(state(), format_journal({SystemProxySet{false, std::nullopt}})));
   ASSERT_TRUE(write_file(root_ + L"\\answers.txt", "reg\t*\t1\tERROR: Access is denied.\n"));
   const auto crashed = crash();
@@ -711,14 +718,14 @@ TEST_F(WatchdogRecovery, RecoverOnRequestRollsBackWhatWasLeftAndExitsZero) {
 // 1: a change remains; 3: the journal is there but cannot be understood, and
 // stays as it is. Misfits of the form are usage errors.
 TEST_F(WatchdogRecovery, RecoverOnRequestExitCodesSayWhatIsLeft) {
-  ASSERT_TRUE(write_file(root_ + L"\\answers.txt", "route\t*\t1\tThe route is busy.\\r\\n\n"));
+  ASSERT_TRUE(write_file(root_ + L"\\answers.txt", "netsh\tadvfirewall\t1\tThe rule is busy.\\r\\n\n"));
   const auto failed = ask(L"--recover");
   EXPECT_EQ(failed.exit_code, 1u);
   ASSERT_EQ(failed.err.size(), 3u);
   EXPECT_EQ(failed.err[2],
             "nuv-watchdog: system_state recovery had 1 errors: "
-            "[\"route delete failed: The route is busy.\\r\\n\"]");
-  EXPECT_EQ(read_file(state()), format_journal({kJournal[0]}));
+            "[\"delete firewall rule failed: The rule is busy.\\r\\n\"]");
+  EXPECT_EQ(read_file(state()), format_journal({kJournal[2]}));
 
   const std::string invalid = "[{\"RouteAdded\": {}}]";
   ASSERT_TRUE(write_file(state(), invalid));
@@ -879,7 +886,7 @@ TEST_F(WatchdogRecovery, HandoverAFlagDeletedTooEarlyStillLeavesTheNextSessionAl
 // session; each change is undone once, the failing one by both, and both
 // partial rollbacks are counted.
 TEST_F(WatchdogRecovery, HandoverWatchdogsOfOneJournalQueueAndCountEachPartialRollback) {
-  ASSERT_TRUE(write_file(root_ + L"\\answers.txt", "route\t*\t1\tThe route is busy.\\r\\n\n"));
+  ASSERT_TRUE(write_file(root_ + L"\\answers.txt", "netsh\tadvfirewall\t1\tThe rule is busy.\\r\\n\n"));
   auto first = start_watched();
   auto second = start_watched();
   ::TerminateProcess(first.parent.process.get(), 1);
@@ -899,12 +906,12 @@ TEST_F(WatchdogRecovery, HandoverWatchdogsOfOneJournalQueueAndCountEachPartialRo
   std::sort(tools.begin(), tools.end());
   EXPECT_EQ(tools, (std::vector<std::string>{
                        "netsh\tadvfirewall\tfirewall\tdelete\trule\tname=NUV kill switch",
+                       "netsh\tadvfirewall\tfirewall\tdelete\trule\tname=NUV kill switch",
                        "netsh\tinterface\tip\tadd\tdns\tWi-Fi\t1.1.1.1",
                        "netsh\tinterface\tip\tset\tdns\tWi-Fi\tstatic\t192.168.1.1",
                        "route\tdelete\t0.0.0.0/1\t10.8.0.1",
-                       "route\tdelete\t0.0.0.0/1\t10.8.0.1",
                    }));
-  EXPECT_EQ(read_file(state()), format_journal({kJournal[0]}));
+  EXPECT_EQ(read_file(state()), format_journal({kJournal[2]}));
   const auto counted = parse_meta(read_file(meta()).value_or(""));
   ASSERT_TRUE(counted);
   EXPECT_EQ(counted->partial_rollback_count, 2u);
@@ -933,6 +940,76 @@ TEST_F(WatchdogRecovery, RecoverOnRequestLogsWhyTheLockCouldNotBeHad) {
   EXPECT_TRUE(tool_log().empty());
 }
 
+// Each undo is judged by this machine's own state, read back after its tool
+// ran: a tool's "yes" that left the change in place is a failure, with a
+// message that says what is still there; a change read back as gone is
+// undone, whatever its tool answered, on whichever stream; a tool's "no" for
+// a change still in place keeps its own message. The route and the address
+// in place are this machine's own (Wine lists the Linux side's), so that
+// nothing here needs to change the network.
+TEST_F(WatchdogRecovery, ReadBackTheMachinesStateOverrulesTheToolsAnswer) {
+  const ReadBackSystem machine = windows_read_back_system();
+  const auto routes = machine.routes();
+  ASSERT_TRUE(routes) << routes.error();
+  const auto route = std::find_if(routes->begin(), routes->end(), [](const RouteRow& row) {
+    return row.destination.family == IpAddress::Family::kV4;
+  });
+  ASSERT_NE(route, routes->end()) << "this machine lists no IPv4 route";
+  const IpAddress on_link{};
+  const std::optional<std::string> gateway =
+      route->next_hop == on_link ? std::nullopt : std::optional(ip_address_text(route->next_hop));
+  const std::string live_route = ip_address_text(route->destination) + "/" +
+                                 std::to_string(route->prefix_length);
+  const auto addresses = machine.unicast_addresses();
+  ASSERT_TRUE(addresses) << addresses.error();
+  const auto loopback = std::find_if(addresses->begin(), addresses->end(), [](const AddressRow& row) {
+    return row.address == parse_ip_address("127.0.0.1");
+  });
+  ASSERT_NE(loopback, addresses->end());
+  const auto interface = machine.interface_by_index(loopback->interface_index);
+  ASSERT_TRUE(interface && *interface);
+  const std::string alias = (*interface)->alias;
+
+  // The proxy points somewhere the record did not leave it; reg says yes
+  // and writes nothing.
+  SavedProxyValues proxy;
+  proxy.set_dword(L"ProxyEnable", 1);
+
+  ASSERT_TRUE(write_file(state(), format_journal({
+                                      TunInterfaceUp{alias, "127.0.0.1", "255.0.0.0"},
+                                      RouteAdded{live_route, gateway, alias, 1u},
+                                      RouteAdded{"198.51.100.0/24", "10.8.0.1", "utun-nuv", 5u},
+                                      TunInterfaceUp{"nuv-gone", "10.8.0.2", "255.255.255.0"},
+                                      SystemProxySet{false, std::nullopt},
+                                  })));
+  ASSERT_TRUE(write_file(root_ + L"\\answers.txt",
+                         "netsh\t127.0.0.1\t1\tAccess is denied.\\r\\n\n"
+                         "route\t198.51.100.0/24\t1\t\tUnverst\xC3\xA4ndlich.\\r\\n\n"
+                         "netsh\t10.8.0.2\t1\t\t\xD0\xA7\xD1\x82\xD0\xBE?\\r\\n\n"));
+  const auto crashed = crash();
+  EXPECT_EQ(crashed.exit_code, 1u);
+  ASSERT_EQ(crashed.lines.size(), 4u);
+  EXPECT_EQ(crashed.lines[3],
+            "nuv-watchdog: system_state recovery had 3 errors: ["
+            "\"proxy restore failed: the proxy settings are still not the original ones\", "
+            "\"route delete failed: the route is still in the routing table\", "
+            "\"netsh delete address failed: Access is denied.\\r\\n\"]");
+  EXPECT_EQ(tool_log().size(), 6u) << "every tool still runs";
+  EXPECT_EQ(read_file(state()),
+            format_journal({TunInterfaceUp{alias, "127.0.0.1", "255.0.0.0"},
+                            RouteAdded{live_route, gateway, alias, 1u},
+                            SystemProxySet{false, std::nullopt}}));
+  const auto texts = log_texts(crashed.watchdog_pid);
+  const auto count = [&texts](const std::string& part) {
+    return std::count_if(texts.begin(), texts.end(), [&part](const std::string& text) {
+      return text.find(part) != std::string::npos;
+    });
+  };
+  EXPECT_EQ(count("read back: already gone"), 2);
+  EXPECT_EQ(count("read back: in place"), 3);
+  EXPECT_EQ(count("this overrules the tool's answer"), 4);
+}
+
 // Another process (a scanner, a relaunched client) holds the journal open
 // without delete sharing, so the new journal cannot be renamed over it nor
 // the journal deleted. The log's outcome line, the journal and the meta file
@@ -942,7 +1019,7 @@ TEST_F(WatchdogRecovery, AJournalHeldOpenByAnotherProcessIsReportedAsItIsOnDisk)
   struct Case {
     const char* name;
     DWORD sharing;                             // the other process's
-    bool route_fails;                          // else every undo succeeds
+    bool rule_fails;                           // else every undo succeeds
     std::string outcome;                       // the start of the log's outcome line
     std::optional<std::string> journal_after;  // absent: as it was
     bool meta_counted;
@@ -951,7 +1028,7 @@ TEST_F(WatchdogRecovery, AJournalHeldOpenByAnotherProcessIsReportedAsItIsOnDisk)
       {"shares writing: written in place", FILE_SHARE_READ | FILE_SHARE_WRITE, true,
        "journal rewritten in place with 1 record, the changes that failed, since the new journal "
        "could not be renamed over it: ",
-       format_journal({kJournal[0]}), true},
+       format_journal({kJournal[2]}), true},
       {"shares reading only: left as it was", FILE_SHARE_READ, true,
        "journal and meta file left as they were, the journal with every record: the new journal "
        "could not be renamed over it: ",
@@ -967,7 +1044,7 @@ TEST_F(WatchdogRecovery, AJournalHeldOpenByAnotherProcessIsReportedAsItIsOnDisk)
     ASSERT_TRUE(write_file(meta(), format_meta({2, 5})));
     ::DeleteFileW(log_path().c_str());
     ASSERT_TRUE(write_file(root_ + L"\\answers.txt",
-                           c.route_fails ? "route\t*\t1\tThe route is busy.\\r\\n\n" : ""));
+                           c.rule_fails ? "netsh\tadvfirewall\t1\tThe rule is busy.\\r\\n\n" : ""));
     Answer answer;
     {
       const UniqueFileHandle held(::CreateFileW(state().c_str(), GENERIC_READ, c.sharing, nullptr,

@@ -42,17 +42,54 @@ LaunchCheck check_launch(const CommandRequest& request, const PlanSystem& system
   return {std::move(program), std::nullopt};
 }
 
+// A custom command's effect is the client's own and is never read back.
+std::string plan_state_text(const ReadBack& state) {
+  if (state.state == ChangeState::kCannotTell && state.facts.empty()) {
+    return "cannot tell: what a custom command changed is not read back";
+  }
+  return change_state_text(state);
+}
+
+// "; 1 in place, 2 already gone, 0 cannot tell" for the first line.
+std::string state_counts_text(const std::vector<ReadBack>& states, bool named_file) {
+  std::size_t in_place = 0, gone = 0, cannot_tell = 0;
+  for (const ReadBack& state : states) {
+    switch (state.state) {
+      case ChangeState::kInPlace:
+        ++in_place;
+        break;
+      case ChangeState::kGone:
+        ++gone;
+        break;
+      case ChangeState::kCannotTell:
+        ++cannot_tell;
+        break;
+    }
+  }
+  return std::string(named_file ? "; on this machine, which need not be the one that wrote it, "
+                                : "; now ") +
+         std::to_string(in_place) + " in place, " + std::to_string(gone) + " already gone, " +
+         std::to_string(cannot_tell) + " cannot tell";
+}
+
 // One line per command that the undo would run, each the program as the
 // search finds it now and then the arguments in list notation, as the log
 // names a command it ran; a command that cannot start says why, in the words
 // that its launch error would have.
-void show_change(std::size_t number, const SystemChange& change, const PlanSystem& system,
+void show_change(std::size_t number, const SystemChange& change,
+                 const std::optional<ReadBack>& state, const PlanSystem& system,
                  MessageSink& out) {
   const std::string head = std::to_string(number) + ". " +
                            std::string(journal_schema::kKindNames[change.index()]) + ": ";
+  // On a line of its own, after the commands: the command lines stay the
+  // plan's stable part.
+  const auto show_state = [&] {
+    if (state) out.write_line(head + "now " + plan_state_text(*state));
+  };
   const auto steps = undo_plan(change);
   if (steps.empty()) {
     out.write_line(head + "nothing to run");
+    show_state();
     return;
   }
   for (const UndoStep& step : steps) {
@@ -66,6 +103,7 @@ void show_change(std::size_t number, const SystemChange& change, const PlanSyste
     if (!step.outcome_counts) line += " (its result is ignored)";
     out.write_line(line);
   }
+  show_state();
 }
 
 void show_meta(const std::string& meta_path, const PlanSystem& system, MessageSink& out) {
@@ -109,8 +147,16 @@ int make_plan(const PlanRequest& request, const PlanSystem& system, std::string&
   const std::string journal = "journal " + list_notation({state_path});
   const auto loaded = load_journal(system.files, state_path);
   int code = kExitClean;
+  // Read back first, so that the first line can count the states.
+  std::vector<ReadBack> states;
+  if (loaded && system.read_back) {
+    states.reserve(loaded->changes.size());
+    for (const SystemChange& change : loaded->changes) states.push_back(system.read_back(change));
+  }
   if (loaded) {
-    out.write_line(journal + " holds " + record_count_text(loaded->changes.size()));
+    out.write_line(journal + " holds " + record_count_text(loaded->changes.size()) +
+                   (states.empty() ? std::string()
+                                   : state_counts_text(states, request.journal_path.has_value())));
   } else {
     out.write_line(journal + " " + loaded.error().reason);
     // The client's journal may well be absent; a file named to be checked
@@ -123,7 +169,10 @@ int make_plan(const PlanRequest& request, const PlanSystem& system, std::string&
                  std::to_string(wintun_candidate_names().size()) + " adapter names");
   if (loaded) {
     const auto& changes = loaded->changes;
-    for (std::size_t i = changes.size(); i > 0; --i) show_change(i, changes[i - 1], system, out);
+    for (std::size_t i = changes.size(); i > 0; --i) {
+      const auto state = states.empty() ? std::optional<ReadBack>() : states[i - 1];
+      show_change(i, changes[i - 1], state, system, out);
+    }
   }
   show_meta(state_path + ".meta", system, out);
   return code;

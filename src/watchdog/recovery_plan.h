@@ -9,6 +9,7 @@
 #include "common/result.h"
 #include "platform/process/launch_error.h"
 #include "platform/process/program_search.h"
+#include "platform/rollback/read_back.h"
 #include "state/state_files.h"
 #include "watchdog/command_line.h"
 #include "watchdog/message_sink.h"
@@ -31,11 +32,16 @@ struct PlanSystem {
   // The system's text of error 8, got before the plan begins, so that saying
   // that memory ran out takes little more of it.
   std::string out_of_memory_text;
+  // Reads a change back from this machine, as a recovery does after its
+  // undo. Not set: the plan shows no states.
+  std::function<ReadBack(const SystemChange&)> read_back = {};
 };
 
 // Writes the plan to `out` and returns the exit code: 0 when the client's
 // journal is absent, empty or valid; 3 when it cannot be read or is invalid,
-// when APPDATA is not set, or when the file given does not exist. Memory
+// when APPDATA is not set, or when the file given does not exist. Under each
+// record's command lines a line of its own says the record's state now, read
+// back from this machine, and the first line counts each state. Memory
 // running out while the plan is made (a huge journal or meta file) leaves one
 // line instead, that the journal cannot be read for want of memory, and 3.
 int show_recovery_plan(const PlanRequest& request, const PlanSystem& system, MessageSink& out);

@@ -6,6 +6,7 @@
 #include "common/os_error.h"
 #include "platform/process/child_start_win.h"
 #include "platform/process/program_search_system_win.h"
+#include "platform/rollback/read_back_win.h"
 #include "state/state_files_win.h"
 
 namespace nuv {
@@ -18,6 +19,10 @@ PlanSystem windows_plan_system() {
       .check_application =
           [](const std::u16string& application) { return check_application(application); },
       .out_of_memory_text = os_error_text(kOutOfMemoryError),
+      .read_back =
+          [system = windows_read_back_system()](const SystemChange& change) {
+            return read_back_change(change, system);
+          },
   };
 }
 

@@ -16,6 +16,7 @@
 #include "common/os_error.h"
 #include "platform/process/command_runner.h"
 #include "platform/rollback/internet_settings_win.h"
+#include "platform/rollback/read_back_win.h"
 #include "platform/rollback/rollback_engine.h"
 #include "platform/runtime/event_loop.h"
 #include "state/journal_lock_win.h"
@@ -44,7 +45,8 @@ Result<RollbackOutcome, OsError> threads_failed(const char* what) noexcept {
 
 Result<RollbackOutcome, OsError> roll_back_on_own_runtime(SystemStateStore& store,
                                                           const StateFiles& files, Log& log,
-                                                          ChildStandardInput* standard_input) {
+                                                          ChildStandardInput* standard_input,
+                                                          const ReadBackSystem& machine) {
   std::optional<EventLoop> loop;
   try {
     loop.emplace();
@@ -62,6 +64,10 @@ Result<RollbackOutcome, OsError> roll_back_on_own_runtime(SystemStateStore& stor
       .message_texts = system_message_texts,
       .code_page_readings = code_page_readings,
       .announce_internet_settings_changed = announce_internet_settings_changed,
+      // The machine's own state judges each undo, whatever its tool said.
+      .read_back = [&machine](const SystemChange& change) {
+        return read_back_change(change, machine);
+      },
   };
   auto outcome = rollback_changes(store, system, files, seconds_since_1970, log);
   loop->shutdown();
@@ -78,14 +84,15 @@ bool watchdog_monitors_journal(const std::string& state_path, Log& log) {
   return false;
 }
 
-StateRecoverySystem real_system(Log& log, bool take_lock, ChildStandardInput* standard_input) {
+StateRecoverySystem real_system(Log& log, bool take_lock, ChildStandardInput* standard_input,
+                                ReadBackSystem machine) {
   StateFiles files = windows_state_files();
   StateRecoverySystem system{
       .appdata = [] { return environment_variable(L"APPDATA"); },
       .files = files,
       .roll_back =
-          [files, &log, standard_input](SystemStateStore& store) {
-            return roll_back_on_own_runtime(store, files, log, standard_input);
+          [files, &log, standard_input, machine = std::move(machine)](SystemStateStore& store) {
+            return roll_back_on_own_runtime(store, files, log, standard_input, machine);
           },
       .lock_journal = lock_journal,
       .journal_locked = {},
@@ -102,8 +109,10 @@ StateRecoverySystem real_system(Log& log, bool take_lock, ChildStandardInput* st
 }  // namespace
 
 JournalStepResult recover_system_state(Log& log, ChildStandardInput* standard_input,
-                                       std::function<void()> journal_locked) {
-  StateRecoverySystem system = real_system(log, /*take_lock=*/true, standard_input);
+                                       std::function<void()> journal_locked,
+                                       ReadBackSystem machine) {
+  StateRecoverySystem system =
+      real_system(log, /*take_lock=*/true, standard_input, std::move(machine));
   system.journal_locked = std::move(journal_locked);
   auto outcome = recover_journal(system);
   if (!outcome) return unexpected(outcome.error());
@@ -112,7 +121,8 @@ JournalStepResult recover_system_state(Log& log, ChildStandardInput* standard_in
 
 Result<RollbackOutcome, NothingToRecover> recover_journal_holding_its_lock(
     Log& log, ChildStandardInput* standard_input) {
-  return recover_journal(real_system(log, /*take_lock=*/false, standard_input));
+  return recover_journal(
+      real_system(log, /*take_lock=*/false, standard_input, windows_read_back_system()));
 }
 
 OutOfMemoryReport out_of_memory_report(Log& log) {

@@ -6,13 +6,15 @@
 //                        tool's name, then each argument, all separated by tabs
 //   NUV_STAND_IN_SCRIPT  a file of answers, one per line:
 //                        name <tab> needle <tab> exit code <tab> standard error
+//                        [<tab> standard output]
 //                        The first line whose name matches and whose needle is
 //                        "*" or found in the tab-joined arguments answers;
 //                        "\n", "\r" and "\t" in the standard error text stand
 //                        for their characters, and "\M<code>;" for the
 //                        system's text of message <code> (FormatMessageW,
 //                        line end included) in the code page a console tool
-//                        writes in: the console's, else the OEM one.
+//                        writes in: the console's, else the OEM one. The
+//                        same holds for the standard output text.
 //                        Without a match: exit code 0.
 //   NUV_STAND_IN_SLEEP_MS   milliseconds to sleep after logging, before
 //                        anything else: a slow tool, to let runs overlap
@@ -158,12 +160,15 @@ int wmain(int argc, wchar_t** argv) {
     const auto fields = split(line, '\t');
     if (fields.size() < 3 || fields[0] != tool) continue;
     if (fields[1] != "*" && arguments.find(fields[1]) == std::string::npos) continue;
-    if (fields.size() > 3) {
-      const std::string text = unescape(fields[3]);
+    const auto answer = [&fields](std::size_t field, DWORD stream) {
+      if (fields.size() <= field) return;
+      const std::string text = unescape(fields[field]);
       DWORD wrote = 0;
-      ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()),
-                  &wrote, nullptr);
-    }
+      ::WriteFile(::GetStdHandle(stream), text.data(), static_cast<DWORD>(text.size()), &wrote,
+                  nullptr);
+    };
+    answer(3, STD_ERROR_HANDLE);
+    answer(4, STD_OUTPUT_HANDLE);
     return static_cast<int>(
         std::wcstoul(std::wstring(fields[2].begin(), fields[2].end()).c_str(), nullptr, 10));
   }
