@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "state/journal_format.h"
@@ -203,6 +204,55 @@ TEST(RecoveryPlan, RunningOutOfMemoryLeavesOneLineAndExitsThree) {
               std::vector<std::string>{c.journal_line + " cannot be read: out of memory: " +
                                        FakeRecoveryPlanSystem::kOutOfMemory});
   }
+}
+
+// Each record's state now, on a line of its own under its command lines,
+// and a count of each in the first line; with a path, the first line says
+// that the states are this machine's.
+TEST(RecoveryPlan, StatesReadBackNowFollowEachRecordAndAreCounted) {
+  FakeRecoveryPlanSystem system;
+  const std::vector<SystemChange> journal{
+      RouteAdded{"0.0.0.0/1", "10.8.0.1", "utun-nuv", 5u},
+      FirewallRuleAdded{"NUV kill switch"},
+      CustomCommand{"nothing", {}},
+      SystemProxySet{false, std::nullopt},
+  };
+  system.files.files[kState] = format_journal(journal);
+  PlanSystem seams = system.seams();
+  std::vector<std::string> asked;
+  seams.read_back = [&asked](const SystemChange& change) -> ReadBack {
+    asked.emplace_back(std::to_string(change.index()));
+    if (std::holds_alternative<RouteAdded>(change)) return {ChangeState::kInPlace, "route facts"};
+    if (std::holds_alternative<FirewallRuleAdded>(change)) {
+      return {ChangeState::kCannotTell, "the firewall answered 0x80004001"};
+    }
+    if (std::holds_alternative<CustomCommand>(change)) return {};
+    return {ChangeState::kGone, "proxy facts"};
+  };
+  RecordingSink out;
+  EXPECT_EQ(show_recovery_plan(PlanRequest{}, seams, out), kExitClean);
+  EXPECT_EQ(
+      out.lines,
+      (std::vector<std::string>{
+          kJournalLine + " holds 4 records; now 1 in place, 1 already gone, 2 cannot tell",
+          kAdapters,
+          R"(4. SystemProxySet: reg ["add", "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0", "/f"] (cannot be started: program not found) (its result is ignored))",
+          "4. SystemProxySet: now already gone",
+          "3. CustomCommand: nothing to run",
+          "3. CustomCommand: now cannot tell: what a custom command changed is not read back",
+          R"(2. FirewallRuleAdded: C:\Windows\system32\netsh.exe ["advfirewall", "firewall", "delete", "rule", "name=NUV kill switch"])",
+          "2. FirewallRuleAdded: now cannot tell: the firewall answered 0x80004001",
+          R"(1. RouteAdded: C:\Windows\system32\route.exe ["delete", "0.0.0.0/1", "10.8.0.1"])",
+          "1. RouteAdded: now in place",
+      }));
+  EXPECT_EQ(asked.size(), 4u) << "each record read back once";
+
+  system.files.files["sent.json"] = format_journal({journal[0]});
+  RecordingSink sent;
+  EXPECT_EQ(show_recovery_plan(PlanRequest{"sent.json"}, seams, sent), kExitClean);
+  EXPECT_EQ(sent.lines.at(0), R"(journal ["sent.json"] holds 1 record; on this machine, which )"
+                              "need not be the one that wrote it, 1 in place, 0 already gone, "
+                              "0 cannot tell");
 }
 
 TEST(RecoveryPlan, AnInvalidMetaFileIsSaidToCountFromZero) {
