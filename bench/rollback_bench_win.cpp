@@ -4,6 +4,10 @@
 //            child on an event loop of the bench's own, in the same run;
 //            rounds alternate which side goes first. Also the recovery's time
 //            against the time its own commands spent inside run_command.
+//   read-back: the rollback of 1000 route records with parseable destinations,
+//            so that every read-back scans the forwarding table, with the
+//            machine's read-back against one that answers "cannot tell", in
+//            the same run; each undo runs the same trivial child.
 //   load:    recover_system_state on a journal of 100 000 custom commands
 //            with nothing to run (no process is started), in a child process
 //            of its own so that its peak working set is the recovery's alone.
@@ -16,6 +20,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +31,7 @@
 #include "common/log.h"
 #include "common/wide.h"
 #include "platform/process/command_runner.h"
+#include "platform/rollback/read_back_win.h"
 #include "platform/rollback/rollback_engine.h"
 #include "state/journal_format.h"
 #include "state/state_files_win.h"
@@ -165,6 +171,31 @@ EngineFigures recover_timed(const std::wstring& appdata) {
   return figures;
 }
 
+// The rollback of `changes` on a loop of its own, each undo's tool replaced
+// by the trivial child, each change read back through `read_back`; seconds.
+double rollback_with(const std::vector<nuv::SystemChange>& changes, const std::string& helper,
+                     const std::function<nuv::ReadBack(const nuv::SystemChange&)>& read_back) {
+  nuv::EventLoop loop;
+  const nuv::CommandRunner run = [&](const nuv::CommandRequest&) {
+    auto out = loop.run_blocking(nuv::run_command(loop, {helper, {"exit", "0"}}));
+    if (!out && out.error().os_code == kSpuriousCode) ++spurious_failures;
+    return out;
+  };
+  nuv::SystemStateStore store;
+  store.changes = changes;
+  nuv::UndoSystem system{run, {}, {}, {}};
+  system.read_back = read_back;
+  nuv::NullLog none;
+  const auto start = Clock::now();
+  const auto outcome = nuv::rollback_changes(store, system, {}, [] { return 0; }, none);
+  const double took = seconds_since(start);
+  loop.shutdown();
+  for (const auto& error : outcome.errors.listed()) {
+    if (error.find(kSpuriousText) == std::string::npos) fail(error.c_str());
+  }
+  return took;
+}
+
 // On a loop of their own, as the recovery makes one for each run.
 double bare_runs(const std::string& program, int runs) {
   const auto start = Clock::now();
@@ -268,6 +299,35 @@ int wmain(int argc, wchar_t** argv) {
       engine.whole / engine.in_commands, (engine.whole - engine.in_commands) * 1000, engine.whole,
       spurious_failures);
 
+  // The read-back measure: routes that no machine has, so that each
+  // read-back scans the whole table and finds them gone.
+  std::vector<nuv::SystemChange> routes;
+  for (int i = 0; i < kEngineRecords; ++i) {
+    routes.push_back(nuv::RouteAdded{"10." + std::to_string(200 + i / 256) + "." +
+                                         std::to_string(i % 256) + ".0/24",
+                                     "10.8.0.1", "utun-nuv", 5u});
+  }
+  const nuv::ReadBackSystem machine = nuv::windows_read_back_system();
+  const auto read_back = [&machine](const nuv::SystemChange& change) {
+    return nuv::read_back_change(change, machine);
+  };
+  const auto cannot_tell = [](const nuv::SystemChange&) { return nuv::ReadBack{}; };
+  double with_read_back = 0, without_read_back = 0;
+  for (int round = 0; round < rounds; ++round) {
+    if (round % 2 == 0) {
+      with_read_back += rollback_with(routes, helper_utf8, read_back);
+      without_read_back += rollback_with(routes, helper_utf8, cannot_tell);
+    } else {
+      without_read_back += rollback_with(routes, helper_utf8, cannot_tell);
+      with_read_back += rollback_with(routes, helper_utf8, read_back);
+    }
+  }
+  std::printf(
+      "read-back: %d rounds of %d route records: %.2f ms/record with the read-back, %.2f "
+      "without, ratio %.3f (target <= 1.1)\n",
+      rounds, kEngineRecords, with_read_back * 1000 / calls, without_read_back * 1000 / calls,
+      with_read_back / without_read_back);
+
   // The load measure: best time and largest peak of three children.
   std::vector<nuv::SystemChange> empty_commands;
   empty_commands.reserve(load_records);
@@ -295,6 +355,11 @@ int wmain(int argc, wchar_t** argv) {
                         figure("%.2f ms/record", engine.whole * 1000 / calls),
                         figure("%.2f ms/call (run_command)", bare * 1000 / calls),
                         figure("%.3f", engine.whole / bare), "<= 1.1");
+  nuv::bench::table_row(
+      "rollback of " + std::to_string(kEngineRecords) + " routes, each read back",
+      figure("%.2f ms/record", with_read_back * 1000 / calls),
+      figure("%.2f ms/record (no read-back)", without_read_back * 1000 / calls),
+      figure("%.3f", with_read_back / without_read_back), "<= 1.1");
   nuv::bench::table_row(
       "load and roll back " + std::to_string(load_records) + " empty custom commands",
       figure("%.1f ms", best.seconds * 1000), "", "", "");
