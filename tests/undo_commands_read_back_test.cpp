@@ -33,7 +33,6 @@ struct ReadBackUndo {
         .code_page_readings = {},
         .announce_internet_settings_changed = [this]() -> Result<void, std::string> {
           ++announcements;
-          log.write("announced");
           return {};
         },
         .read_back =
@@ -155,7 +154,7 @@ TEST(UndoCommandsReadBack, SystemProxySetIsAnnouncedThenReadBack) {
       EXPECT_EQ(u.fake.requests.size(), 2u);
       EXPECT_EQ(u.announcements, 1);
       ASSERT_EQ(u.log.lines.size(), 4u);
-      EXPECT_EQ(u.log.lines[2], "announced");
+      EXPECT_EQ(u.log.lines[2], "announced the Internet settings change to running programs");
       EXPECT_EQ(u.log.lines[3], logged);
     }
   }

@@ -4,6 +4,7 @@
 #include "platform/rollback/ip_address.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>

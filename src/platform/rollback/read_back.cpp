@@ -16,16 +16,18 @@
 namespace nuv {
 namespace {
 
+constexpr std::string_view kNoInterfaceTable = "the interface table cannot be read";
+
 ReadBack in_place(std::string facts) { return {ChangeState::kInPlace, std::move(facts)}; }
 ReadBack gone(std::string facts) { return {ChangeState::kGone, std::move(facts)}; }
 ReadBack cannot_tell(std::string why) { return {ChangeState::kCannotTell, std::move(why)}; }
 
-// A journal's or the system's text in the log, escaped so that it can
-// neither break the line nor hide itself.
+// A journal's or the system's text in the log, between double quotes and
+// escaped so that it can neither break the line nor hide itself.
 std::string quoted(std::string_view text) {
-  std::string out = "\"";
+  std::string out;
   append_list_item(out, text);
-  return out + '"';
+  return out;
 }
 
 std::string not_an_address(std::string_view what, std::string_view text) {
@@ -57,7 +59,7 @@ ReadBack read(const TunInterfaceUp& change, const ReadBackSystem& system) {
   const auto address = parse_ip_address(change.address);
   if (!address) return cannot_tell(not_an_address("address", change.address));
   if (auto unusable = unusable_alias(change.interface_name)) return std::move(*unusable);
-  if (!system.interface_by_alias) return cannot_tell("the interface table cannot be read");
+  if (!system.interface_by_alias) return cannot_tell(std::string(kNoInterfaceTable));
   const auto found = system.interface_by_alias(change.interface_name);
   if (!found) return cannot_tell(found.error());
   if (!*found) {
@@ -97,8 +99,9 @@ ReadBack read(const RouteAdded& change, const ReadBackSystem& system) {
   const IpAddress& address = destination->address;
   // The table holds masked destinations. Without a length, route deletes the
   // route whose destination is the address itself, whatever its length.
+  // Addresses compare their family too: a row of the other family never
+  // matches, all-zero bytes alike.
   const auto has_destination = [&](const RouteRow& row) {
-    if (row.destination.family != address.family) return false;
     if (!destination->prefix_length) return row.destination == address;
     return row.prefix_length == *destination->prefix_length &&
            row.destination == masked(address, *destination->prefix_length);
@@ -161,16 +164,14 @@ Result<InterfaceRow, std::string> dns_interface(const DnsOverridden& change,
   Result<std::optional<InterfaceRow>, std::string> found = std::optional<InterfaceRow>{};
   std::string which;
   if (change.interface_index) {
-    if (!system.interface_by_index)
-      return unexpected(std::string("the interface table cannot be read"));
+    if (!system.interface_by_index) return unexpected(std::string(kNoInterfaceTable));
     which = "index " + std::to_string(*change.interface_index);
     found = system.interface_by_index(*change.interface_index);
   } else {
     if (auto unusable = unusable_alias(change.interface_name)) {
       return unexpected(std::move(unusable->facts));
     }
-    if (!system.interface_by_alias)
-      return unexpected(std::string("the interface table cannot be read"));
+    if (!system.interface_by_alias) return unexpected(std::string(kNoInterfaceTable));
     which = quoted(change.interface_name);
     found = system.interface_by_alias(change.interface_name);
   }

@@ -251,15 +251,16 @@ std::vector<UndoStep> undo_plan(const SystemChange& change) {
 }
 
 std::string still_there_message(const SystemChange& change) {
-  std::string message =
+  // The proxy's steps never count, so its message has a prefix of its own.
+  std::string prefix =
       std::holds_alternative<SystemProxySet>(change) ? "proxy restore failed: " : "";
   for (const UndoStep& step : undo_plan(change)) {
     if (step.outcome_counts) {
-      message = step.failure_prefix;
+      prefix = step.failure_prefix;
       break;
     }
   }
-  return message + std::string(std::visit([](const auto& c) { return still_there(c); }, change));
+  return prefix + std::string(std::visit([](const auto& c) { return still_there(c); }, change));
 }
 
 }  // namespace nuv
