@@ -117,6 +117,85 @@ void announce_proxy_change(const UndoSystem& system, Log& log) {
   }
 }
 
+// The tools' verdict on an undo; `refused` when a step refused to run, so
+// that nothing ran that a read-back could judge.
+struct StepsRun {
+  Result<void, ErrorMessage> verdict;
+  bool refused = false;
+};
+
+StepsRun run_steps(const std::vector<UndoStep>& steps, const UndoSystem& system, Log& log) {
+  for (const UndoStep& step : steps) {
+    if (step.refusal) {
+      log.write("undo not run: " + step.launch_prefix + *step.refusal);
+      return {unexpected(ErrorMessage{step.launch_prefix + *step.refusal, 0}), true};
+    }
+    const auto started = std::chrono::steady_clock::now();
+    auto outcome = system.run(step.request);
+    const std::string args = clipped(list_notation(step.request.args));
+    if (!outcome) {
+      log.write("could not run " + shown_program(step, outcome.error().program_path) + " " + args +
+                ": " + outcome.error().text + (step.outcome_counts ? "" : " (ignored)"));
+      if (!step.outcome_counts) continue;
+      return {unexpected(ErrorMessage{step.launch_prefix + outcome.error().text, 0})};
+    }
+    const std::string ran = "ran " + shown_program(step, outcome->program_path) + " " + args +
+                            ": exit code " + std::to_string(outcome->exit_code) + " after " +
+                            milliseconds_since(started);
+    if (!step.outcome_counts) {
+      log.write(ran + (outcome->exit_code == 0 ? "" : " (ignored)"));
+      continue;
+    }
+    if (outcome->exit_code == 0) {
+      log.write(ran);
+      continue;
+    }
+    // Only the kept bytes are looked at; those read beyond them are counted.
+    std::string stderr_text = decode_utf8_lossy(outcome->stderr_bytes);
+    const auto readings = standard_error_readings(outcome->stderr_bytes, system);
+    if (already_gone(step, stderr_text, readings, system)) {
+      log.write(ran + ", accepted: its standard error says the change was already gone");
+      continue;
+    }
+    const LoggedText logged = logged_standard_error(*outcome, readings);
+    log.write(ran + ", not accepted; its standard error: " + list_notation({logged.text}) +
+              more_bytes_text(logged.unlogged));
+    return {unexpected(ErrorMessage{step.failure_prefix + stderr_text, outcome->stderr_dropped})};
+  }
+  return {};
+}
+
+// Tools lie (route exits 0 having done nothing, netsh under Wine does
+// nothing at all, a localized tool answers in words no list holds), so the
+// machine's state, when it says, decides over the tools' verdict.
+Result<void, ErrorMessage> judged_by_read_back(const SystemChange& change, const ReadBack& found,
+                                               Result<void, ErrorMessage> verdict, Log& log) {
+  const bool tools_undid = verdict.has_value();
+  const auto write = [&log, &found](bool overrules) {
+    const bool said = found.state != ChangeState::kCannotTell;
+    // A custom command is never read: no line, or a journal of many of them
+    // would fill the log.
+    if (!said && found.facts.empty()) return;
+    std::string line = "read back: " + change_state_text(found);
+    if (said && !found.facts.empty()) line += ": " + found.facts;
+    if (overrules) line += "; this overrules the tool's answer";
+    log.write(line);
+  };
+  switch (found.state) {
+    case ChangeState::kGone:
+      write(!tools_undid);
+      return {};
+    case ChangeState::kInPlace:
+      write(tools_undid);
+      if (!tools_undid) return verdict;
+      return unexpected(ErrorMessage{still_there_message(change), 0});
+    case ChangeState::kCannotTell:
+      break;
+  }
+  write(false);
+  return verdict;
+}
+
 }  // namespace
 
 std::string trimmed_message_text(std::string_view text) {
@@ -156,48 +235,13 @@ Result<void, std::string> undo_change(const SystemChange& change, const UndoSyst
 
 Result<void, ErrorMessage> undo_change_error(const SystemChange& change, const UndoSystem& system,
                                              Log& log) {
+  const StepsRun ran = run_steps(undo_plan(change), system, log);
+  if (ran.refused) return ran.verdict;
   // Programs that use WinINet keep the proxy they read until told that it
   // changed; told whatever reg answered, since either write may have landed.
-  const bool announce = std::holds_alternative<SystemProxySet>(change);
-  for (const UndoStep& step : undo_plan(change)) {
-    if (step.refusal) {
-      log.write("undo not run: " + step.launch_prefix + *step.refusal);
-      return unexpected(ErrorMessage{step.launch_prefix + *step.refusal, 0});
-    }
-    const auto started = std::chrono::steady_clock::now();
-    auto outcome = system.run(step.request);
-    const std::string args = clipped(list_notation(step.request.args));
-    if (!outcome) {
-      log.write("could not run " + shown_program(step, outcome.error().program_path) + " " + args +
-                ": " + outcome.error().text + (step.outcome_counts ? "" : " (ignored)"));
-      if (!step.outcome_counts) continue;
-      return unexpected(ErrorMessage{step.launch_prefix + outcome.error().text, 0});
-    }
-    const std::string ran = "ran " + shown_program(step, outcome->program_path) + " " + args +
-                            ": exit code " + std::to_string(outcome->exit_code) + " after " +
-                            milliseconds_since(started);
-    if (!step.outcome_counts) {
-      log.write(ran + (outcome->exit_code == 0 ? "" : " (ignored)"));
-      continue;
-    }
-    if (outcome->exit_code == 0) {
-      log.write(ran);
-      continue;
-    }
-    // Only the kept bytes are looked at; those read beyond them are counted.
-    std::string stderr_text = decode_utf8_lossy(outcome->stderr_bytes);
-    const auto readings = standard_error_readings(outcome->stderr_bytes, system);
-    if (already_gone(step, stderr_text, readings, system)) {
-      log.write(ran + ", accepted: its standard error says the change was already gone");
-      continue;
-    }
-    const LoggedText logged = logged_standard_error(*outcome, readings);
-    log.write(ran + ", not accepted; its standard error: " + list_notation({logged.text}) +
-              more_bytes_text(logged.unlogged));
-    return unexpected(ErrorMessage{step.failure_prefix + stderr_text, outcome->stderr_dropped});
-  }
-  if (announce) announce_proxy_change(system, log);
-  return {};
+  if (std::holds_alternative<SystemProxySet>(change)) announce_proxy_change(system, log);
+  if (!system.read_back) return ran.verdict;
+  return judged_by_read_back(change, system.read_back(change), ran.verdict, log);
 }
 
 }  // namespace nuv

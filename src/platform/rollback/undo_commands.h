@@ -14,6 +14,7 @@
 #include "common/log.h"
 #include "common/result.h"
 #include "platform/process/command.h"
+#include "platform/rollback/read_back.h"
 #include "platform/rollback/undo_plan.h"
 #include "state/system_change.h"
 
@@ -36,6 +37,13 @@ struct UndoSystem {
   // Tells running programs that the Internet settings changed, or says why
   // that could not be done.
   std::function<Result<void, std::string>()> announce_internet_settings_changed;
+  // Reads the change back after its tools ran (read_back_change on the
+  // system's tables), so that the machine's state decides: gone is undone and
+  // in place is not, whatever the tools answered; "cannot tell" leaves the
+  // tools' verdict. Unset: the tools alone decide. A refused undo, which ran
+  // nothing, is not read back. Initialised so that the positional
+  // initialisations written before it still leave it unset without a warning.
+  std::function<ReadBack(const SystemChange&)> read_back = {};
 };
 
 // A system message's text as it is searched for: without its trailing white
@@ -57,9 +65,10 @@ Result<void, std::string> undo_change(const SystemChange& change, const CommandR
 Result<void, std::string> undo_change(const SystemChange& change, const CommandRunner& run,
                                       Log& log);
 
-// The same with the system's answers in its own language taken into account
-// and, after a proxy undo, the change announced (a line in `log` says how
-// that went).
+// The same with the system's answers in its own language taken into account,
+// after a proxy undo the change announced (a line in `log` says how that
+// went), and then the change read back when `system.read_back` is set (a line
+// in `log` says what was found, unless it has nothing to say).
 Result<void, std::string> undo_change(const SystemChange& change, const UndoSystem& system,
                                       Log& log);
 

@@ -187,6 +187,23 @@ std::vector<UndoStep> plan(const CustomCommand& c) {
                        "custom rollback '" + c.description + "': ")};
 }
 
+// What is still there when the read-back overrules a tool that answered as
+// if the undo had worked.
+std::string_view still_there(const TunInterfaceUp&) {
+  return "the address is still on the interface";
+}
+std::string_view still_there(const RouteAdded&) {
+  return "the route is still in the routing table";
+}
+std::string_view still_there(const DnsOverridden&) {
+  return "the DNS servers are still not the original ones";
+}
+std::string_view still_there(const FirewallRuleAdded&) { return "the rule is still there"; }
+std::string_view still_there(const SystemProxySet&) {
+  return "the proxy settings are still not the original ones";
+}
+std::string_view still_there(const CustomCommand&) { return "the change is still in place"; }
+
 // PowerShell ends a single-quoted string at the ASCII quote and at each of
 // the typographic single quotes U+2018 to U+201B; any of them written twice
 // stands for itself. Doubling only the ASCII one would let a server entry such
@@ -231,6 +248,19 @@ std::string dns_restore_script(std::uint32_t interface_index,
 
 std::vector<UndoStep> undo_plan(const SystemChange& change) {
   return std::visit([](const auto& c) { return plan(c); }, change);
+}
+
+std::string still_there_message(const SystemChange& change) {
+  // The proxy's steps never count, so its message has a prefix of its own.
+  std::string prefix =
+      std::holds_alternative<SystemProxySet>(change) ? "proxy restore failed: " : "";
+  for (const UndoStep& step : undo_plan(change)) {
+    if (step.outcome_counts) {
+      prefix = step.failure_prefix;
+      break;
+    }
+  }
+  return prefix + std::string(std::visit([](const auto& c) { return still_there(c); }, change));
 }
 
 }  // namespace nuv

@@ -43,6 +43,13 @@ inline constexpr std::uint32_t kNotFound = 1168;    // ERROR_NOT_FOUND
 // with its message, and the steps after it are not run.
 std::vector<UndoStep> undo_plan(const SystemChange& change);
 
+// The message of an undo whose tools answered as if it worked while reading
+// the change back found it still in place: the failure prefix of the plan's
+// first counted step and what is still there ("route delete failed: the route
+// is still in the routing table"). The proxy, whose steps never count, has a
+// message of its own.
+std::string still_there_message(const SystemChange& change);
+
 // The PowerShell script that restores an interface's DNS servers by index;
 // an empty list resets them to automatic configuration. Each server stands in
 // single quotes, with every quote character that PowerShell ends such a
