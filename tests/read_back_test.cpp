@@ -42,14 +42,14 @@ struct Tables {
     if (failing.contains(call)) return unexpected(call + " failed");
     return value;
   }
-  std::optional<InterfaceRow> find(auto matches) const {
+  [[nodiscard]] std::optional<InterfaceRow> find(auto matches) const {
     for (const auto& row : interfaces) {
       if (matches(row)) return row;
     }
     return std::nullopt;
   }
 
-  ReadBackSystem system() const {
+  [[nodiscard]] ReadBackSystem system() const {
     ReadBackSystem s;
     s.interface_by_alias = [this](const std::string& alias) {
       return answer("by alias", find([&](const InterfaceRow& r) { return r.alias == alias; }));
@@ -71,7 +71,9 @@ struct Tables {
     if (unset.contains("addresses")) s.unicast_addresses = nullptr;
     return s;
   }
-  ReadBack read(const SystemChange& change) const { return read_back_change(change, system()); }
+  [[nodiscard]] ReadBack read(const SystemChange& change) const {
+    return read_back_change(change, system());
+  }
 };
 
 constexpr auto kInPlace = ChangeState::kInPlace;
