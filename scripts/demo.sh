@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows program and shows its main job under Wine: an orderly
 # shutdown, a crash whose journal is rolled back, a crash in which one undo
-# fails, and a power cut after which the client's next start runs --plan and
-# --recover. As root, it runs in a network namespace with tun devices named
+# fails, a power cut after which the client's next start runs --plan and
+# --recover, and tools that lie, caught by reading each change back. As root, it runs in a network namespace with tun devices named
 # like the client's adapters, so that Wine resolves them and the watchdog
 # counts the adapters it closes.
 set -euo pipefail

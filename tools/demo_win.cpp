@@ -2,7 +2,8 @@
 // shuts down in order, or crashes; after a crash the watchdog closes the
 // client's adapters and rolls its journal back. Last, a power cut takes the
 // watchdog down with the client, and the client's next start runs --plan and
-// --recover.
+// --recover. Last, tools that lie: each undo is judged by what the machine
+// holds, read back after its tool ran.
 //
 // Everything happens in a temporary folder: a copy of nuv-watchdog.exe, with
 // stand-ins beside it for netsh, route and powershell (they log their
@@ -20,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/rollback/ip_address.h"
+#include "platform/rollback/read_back_win.h"
 #include "state/journal_format.h"
 #include "state/state_paths.h"
 #include "tools/support/files_win.h"
@@ -221,6 +224,26 @@ struct Demo {
   }
 };
 
+// A route this machine has now, as a journal would name it: the demo's own
+// on NuvCore inside its network namespace when there is one, else the first
+// IPv4 route the table lists.
+std::optional<nuv::RouteAdded> live_route() {
+  const auto routes = nuv::windows_read_back_system().routes();
+  if (!routes) return std::nullopt;
+  std::optional<nuv::RouteRow> chosen;
+  for (const nuv::RouteRow& row : *routes) {
+    if (row.destination.family != nuv::IpAddress::Family::kV4) continue;
+    if (!chosen || nuv::ip_address_text(row.destination) == "10.77.0.0") chosen = row;
+  }
+  if (!chosen) return std::nullopt;
+  const std::optional<std::string> gateway =
+      chosen->next_hop == nuv::IpAddress{} ? std::nullopt
+                                           : std::optional(nuv::ip_address_text(chosen->next_hop));
+  return nuv::RouteAdded{nuv::ip_address_text(chosen->destination) + "/" +
+                             std::to_string(chosen->prefix_length),
+                         gateway, std::nullopt, std::nullopt};
+}
+
 // What a run left in the client's folder: the journal, the meta file and the
 // lines the watchdog's log gained.
 void show_what_the_run_left(Demo& demo, const std::string& journal_title,
@@ -321,6 +344,32 @@ int wmain(int argc, wchar_t** argv) {
   show_log("stand-in tools were asked (newest change first)", tools_log, demo.tools_seen);
   show_proxy_settings();
   show_file("journal after", demo.journal());
+  show_log("the watchdog's own log gained", demo.log(), demo.log_seen);
+
+  say("");
+  say("5. tools that lie: each undo is judged by what the machine holds, read back after its tool");
+  const auto route = live_route();
+  std::vector<nuv::SystemChange> journal;
+  if (route) {
+    say("the stand-in route says yes to deleting " + route->destination +
+        " and leaves it: this machine really has that route");
+    journal.emplace_back(*route);
+  } else {
+    say("this machine lists no IPv4 route, so no change can be shown still in place");
+  }
+  say("and the route 198.51.100.0/24 and the address 10.8.0.2 are already gone, while their "
+      "stand-ins fail in a language the watchdog does not know, on standard output");
+  journal.emplace_back(nuv::RouteAdded{"198.51.100.0/24", "10.8.0.1", "utun-nuv", 5u});
+  journal.emplace_back(nuv::TunInterfaceUp{"utun-nuv", "10.8.0.2", "255.255.255.0"});
+  write_file(demo.root / L"answers.txt",
+             "route\t198.51.100.0/24\t1\t\tDie Route wurde nicht gel\xC3\xB6scht.\\r\\n\n"
+             "netsh\t10.8.0.2\t1\t\tAdresse unbekannt.\\r\\n\n");
+  write_file(demo.journal(), nuv::format_journal(journal));
+  say("before anything runs, support asks what is still there:");
+  demo.ask(L"--plan");
+  demo.ask(L"--recover");
+  show_log("stand-in tools were asked (newest change first)", tools_log, demo.tools_seen);
+  show_file("journal after (only the route that is really still there)", demo.journal());
   show_log("the watchdog's own log gained", demo.log(), demo.log_seen);
   return 0;
 }

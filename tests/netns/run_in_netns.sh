@@ -26,6 +26,9 @@ for dev in utun-nuv NuvCore; do
   ip netns exec "$ns" ip tuntap add dev "$dev" mode tun
   ip netns exec "$ns" ip link set "$dev" up
 done
+# A live address and its route, on NuvCore, which no test journals: the
+# read-back then has real state to find in place.
+ip netns exec "$ns" ip addr add 10.77.0.1/16 dev NuvCore
 
 # No wineserver of this prefix may run outside the namespace.
 WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
