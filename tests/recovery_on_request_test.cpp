@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "support/recording.h"
@@ -42,23 +44,21 @@ struct FakeRecoveryOnRequest {
   std::vector<std::string> events;
   std::optional<std::chrono::milliseconds> lock_limit;
 
+  // A marker probe that records its call and gives the next of `answers`.
+  std::function<bool(const std::string&)> probe(std::string name, std::vector<bool>& answers) {
+    return [this, name = std::move(name), &answers](const std::string& path) {
+      events.push_back(name + "? " + path);
+      const bool answer = answers.front();
+      if (answers.size() > 1) answers.erase(answers.begin());
+      return answer;
+    };
+  }
+
   RecoveryOnRequestSystem seams() {
     return {
         .state_path = [this] { return state; },
-        .watchdog_monitors =
-            [this](const std::string& path) {
-              events.push_back("marker? " + path);
-              const bool answer = monitored.front();
-              if (monitored.size() > 1) monitored.erase(monitored.begin());
-              return answer;
-            },
-        .recovery_pending =
-            [this](const std::string& path) {
-              events.push_back("pending? " + path);
-              const bool answer = pending.front();
-              if (pending.size() > 1) pending.erase(pending.begin());
-              return answer;
-            },
+        .watchdog_monitors = probe("marker", monitored),
+        .recovery_pending = probe("pending", pending),
         .lock_journal = [this](const std::string& path,
                                std::chrono::milliseconds limit) -> Result<JournalLock, OsError> {
           events.push_back("lock " + path);
