@@ -187,7 +187,8 @@ double rollback_with(const std::vector<nuv::SystemChange>& changes, const std::s
   system.read_back = read_back;
   nuv::NullLog none;
   const auto start = Clock::now();
-  const auto outcome = nuv::rollback_changes(store, system, {}, [] { return 0; }, none);
+  const auto outcome = nuv::rollback_changes(
+      store, system, {}, [] { return 0; }, none);
   const double took = seconds_since(start);
   loop.shutdown();
   for (const auto& error : outcome.errors.listed()) {
@@ -303,9 +304,9 @@ int wmain(int argc, wchar_t** argv) {
   // read-back scans the whole table and finds them gone.
   std::vector<nuv::SystemChange> routes;
   for (int i = 0; i < kEngineRecords; ++i) {
-    routes.push_back(nuv::RouteAdded{"10." + std::to_string(200 + i / 256) + "." +
-                                         std::to_string(i % 256) + ".0/24",
-                                     "10.8.0.1", "utun-nuv", 5u});
+    routes.push_back(nuv::RouteAdded{
+        "10." + std::to_string(200 + i / 256) + "." + std::to_string(i % 256) + ".0/24", "10.8.0.1",
+        "utun-nuv", 5u});
   }
   const nuv::ReadBackSystem machine = nuv::windows_read_back_system();
   const auto read_back = [&machine](const nuv::SystemChange& change) {
@@ -355,11 +356,10 @@ int wmain(int argc, wchar_t** argv) {
                         figure("%.2f ms/record", engine.whole * 1000 / calls),
                         figure("%.2f ms/call (run_command)", bare * 1000 / calls),
                         figure("%.3f", engine.whole / bare), "<= 1.1");
-  nuv::bench::table_row(
-      "rollback of " + std::to_string(kEngineRecords) + " routes, each read back",
-      figure("%.2f ms/record", with_read_back * 1000 / calls),
-      figure("%.2f ms/record (no read-back)", without_read_back * 1000 / calls),
-      figure("%.3f", with_read_back / without_read_back), "<= 1.1");
+  nuv::bench::table_row("rollback of " + std::to_string(kEngineRecords) + " routes, each read back",
+                        figure("%.2f ms/record", with_read_back * 1000 / calls),
+                        figure("%.2f ms/record (no read-back)", without_read_back * 1000 / calls),
+                        figure("%.3f", with_read_back / without_read_back), "<= 1.1");
   nuv::bench::table_row(
       "load and roll back " + std::to_string(load_records) + " empty custom commands",
       figure("%.1f ms", best.seconds * 1000), "", "", "");

@@ -242,7 +242,6 @@ TEST(ReadBackSystem, FirewallThatDoesNotAnswerInTimeIsAnError) {
   EXPECT_EQ(exists.error().find("earlier"), std::string::npos) << exists.error();
 }
 
-
 TEST(ReadBackSystem, ProxyValuesAreReadWithTheirTypes) {
   const ReadBackSystem system = windows_read_back_system();
   SavedProxyValues values;

@@ -46,9 +46,9 @@ class SystemStateRecovery : public ClientProfileTest {
         {L"NUV_STAND_IN_SCRIPT", root_ + L"\\answers.txt"},
     };
     changes.insert(tools.begin(), tools.end());
-    return start_captured(driver(),
-                          read_back_ ? L"nuv-recover-state" : L"nuv-recover-state --without-read-back",
-                          environment_block(changes));
+    return start_captured(
+        driver(), read_back_ ? L"nuv-recover-state" : L"nuv-recover-state --without-read-back",
+        environment_block(changes));
   }
 
   static std::string finish(StartedProcess& child) {

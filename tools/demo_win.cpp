@@ -239,9 +239,9 @@ std::optional<nuv::RouteAdded> live_route() {
   const std::optional<std::string> gateway =
       chosen->next_hop == nuv::IpAddress{} ? std::nullopt
                                            : std::optional(nuv::ip_address_text(chosen->next_hop));
-  return nuv::RouteAdded{nuv::ip_address_text(chosen->destination) + "/" +
-                             std::to_string(chosen->prefix_length),
-                         gateway, std::nullopt, std::nullopt};
+  return nuv::RouteAdded{
+      nuv::ip_address_text(chosen->destination) + "/" + std::to_string(chosen->prefix_length),
+      gateway, std::nullopt, std::nullopt};
 }
 
 // What a run left in the client's folder: the journal, the meta file and the

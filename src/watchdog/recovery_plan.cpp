@@ -77,8 +77,7 @@ std::string state_counts_text(const std::vector<ReadBack>& states, bool named_fi
 // names a command it ran; a command that cannot start says why, in the words
 // that its launch error would have.
 void show_change(std::size_t number, const SystemChange& change,
-                 const std::optional<ReadBack>& state, const PlanSystem& system,
-                 MessageSink& out) {
+                 const std::optional<ReadBack>& state, const PlanSystem& system, MessageSink& out) {
   const std::string head = std::to_string(number) + ". " +
                            std::string(journal_schema::kKindNames[change.index()]) + ": ";
   // On a line of its own, after the commands: the command lines stay the

@@ -19,10 +19,8 @@ PlanSystem windows_plan_system() {
       .check_application =
           [](const std::u16string& application) { return check_application(application); },
       .out_of_memory_text = os_error_text(kOutOfMemoryError),
-      .read_back =
-          [system = windows_read_back_system()](const SystemChange& change) {
-            return read_back_change(change, system);
-          },
+      .read_back = [system = windows_read_back_system()](
+                       const SystemChange& change) { return read_back_change(change, system); },
   };
 }
 

@@ -65,9 +65,8 @@ Result<RollbackOutcome, OsError> roll_back_on_own_runtime(SystemStateStore& stor
       .code_page_readings = code_page_readings,
       .announce_internet_settings_changed = announce_internet_settings_changed,
       // The machine's own state judges each undo, whatever its tool said.
-      .read_back = [&machine](const SystemChange& change) {
-        return read_back_change(change, machine);
-      },
+      .read_back =
+          [&machine](const SystemChange& change) { return read_back_change(change, machine); },
   };
   auto outcome = rollback_changes(store, system, files, seconds_since_1970, log);
   loop->shutdown();

@@ -19,9 +19,9 @@ int main(int argc, char** argv) {
   // --without-read-back: every change reads back as "cannot tell", so that
   // the stand-in tools' answers alone decide, whatever this machine holds.
   const bool read_back = !(argc > 1 && std::string(argv[1]) == "--without-read-back");
-  const auto result =
-      read_back ? nuv::recover_system_state(log)
-                : nuv::recover_system_state(log, nullptr, {}, nuv::ReadBackSystem{});
+  const auto result = read_back
+                          ? nuv::recover_system_state(log)
+                          : nuv::recover_system_state(log, nullptr, {}, nuv::ReadBackSystem{});
   if (!result) {
     std::printf(result.error() == nuv::NothingToRecover::kWatched ? "left alone\n" : "absent\n");
     return 0;
