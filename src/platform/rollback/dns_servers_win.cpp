@@ -46,6 +46,7 @@ struct FilledDnsSettings {
 };
 struct FilledDnsSettingsTraits {
   using Pointer = FilledDnsSettings;
+  using CloseGuard = LastErrorKeeper;  // a close never changes the caller's error
   static Pointer invalid() { return {}; }
   static void close(const Pointer& filled) { filled.release(filled.settings); }
 };

@@ -26,6 +26,7 @@ namespace {
 template <class Interface>
 struct ComTraits {
   using Pointer = Interface*;
+  using CloseGuard = LastErrorKeeper;  // a close never changes the caller's error
   static Pointer invalid() { return nullptr; }
   static void close(Pointer object) { object->Release(); }
 };
@@ -45,6 +46,7 @@ struct AllocatedBstr {
 };
 struct BstrTraits {
   using Pointer = AllocatedBstr;
+  using CloseGuard = LastErrorKeeper;  // a close never changes the caller's error
   static Pointer invalid() { return {}; }
   static void close(const Pointer& allocated) { allocated.free_string(allocated.text); }
 };
@@ -54,6 +56,7 @@ using UniqueBstr = UniqueResource<BstrTraits>;
 // and CoUninitialize is owed.
 struct ComApartmentTraits {
   using Pointer = bool;
+  using CloseGuard = LastErrorKeeper;  // a close never changes the caller's error
   static Pointer invalid() { return false; }
   static void close(Pointer /*initialised*/) { ::CoUninitialize(); }
 };

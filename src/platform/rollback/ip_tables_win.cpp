@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/win32.h"
+#include "common/unique_handle_win.h"
 #include "common/os_error.h"
 #include "common/unique_resource.h"
 #include "common/wide.h"
@@ -26,6 +27,7 @@ namespace {
 template <class Table>
 struct MibTableTraits {
   using Pointer = Table*;
+  using CloseGuard = LastErrorKeeper;  // a close never changes the caller's error
   static Pointer invalid() { return nullptr; }
   static void close(Pointer table) { ::FreeMibTable(table); }
 };

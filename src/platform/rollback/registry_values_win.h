@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/win32.h"
+#include "common/unique_handle_win.h"
 #include "common/os_error.h"
 #include "common/result.h"
 #include "common/unique_resource.h"
@@ -15,6 +16,7 @@ namespace nuv {
 
 struct RegistryKeyTraits {
   using Pointer = HKEY;
+  using CloseGuard = LastErrorKeeper;  // a close never changes the caller's error
   static Pointer invalid() { return nullptr; }
   static void close(Pointer key) { ::RegCloseKey(key); }
 };
