@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "common/win32.h"
-#include "common/unique_handle_win.h"
 #include "common/os_error.h"
+#include "common/unique_handle_win.h"
 #include "common/unique_resource.h"
 #include "common/wide.h"
 #include "platform/rollback/interface_guid_win.h"

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "common/win32.h"
-#include "common/unique_handle_win.h"
 #include "common/os_error.h"
 #include "common/result.h"
+#include "common/unique_handle_win.h"
 #include "common/unique_resource.h"
 
 namespace nuv {
