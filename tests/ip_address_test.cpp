@@ -9,14 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "support/ip_text.h"
+
 namespace nuv {
 namespace {
 
-IpAddress ip(const std::string& text) {
-  const auto address = parse_ip_address(text);
-  EXPECT_TRUE(address) << text;
-  return address.value_or(IpAddress{});
-}
+using test::ip;
 
 TEST(IpAddress, ParsingReadsCanonicalTextAndWritesItBack) {
   for (const auto& [text, written] : std::vector<std::pair<std::string, std::string>>{

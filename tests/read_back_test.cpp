@@ -10,14 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "support/ip_text.h"
+
 namespace nuv {
 namespace {
 
-IpAddress ip(const std::string& text) {
-  const auto address = parse_ip_address(text);
-  EXPECT_TRUE(address) << text;
-  return address.value_or(IpAddress{});
-}
+using test::ip;
 
 RouteRow route_row(const std::string& destination, std::uint8_t length, const std::string& next_hop,
                    std::uint32_t interface_index = 7, std::uint32_t metric = 5) {
